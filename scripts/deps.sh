@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages this project needs, only those that are missing.
+# Usage: scripts/deps.sh build|test
+set -euo pipefail
+
+build_pkgs=(cmake g++ make pkg-config libx11-dev libfltk1.3-dev libpulse-dev libasound2-dev
+            libmpg123-dev libsoundtouch-dev)
+test_pkgs=(libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xauth pulseaudio
+           pulseaudio-utils libasound2-plugins alsa-utils sox libsox-fmt-mp3 twolame lame mpg123
+           imagemagick xdotool x11-utils procps)
+
+want=("${build_pkgs[@]}")
+if [ "${1:-build}" = test ]; then
+    want+=("${test_pkgs[@]}")
+fi
+
+missing=()
+for p in "${want[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq -o DPkg::Lock::Timeout=600
+$SUDO apt-get install -y --no-install-recommends -o DPkg::Lock::Timeout=600 "${missing[@]}"

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds twice (warnings as errors; AddressSanitizer +
+# UndefinedBehaviorSanitizer) and runs the whole suite under ctest for both builds.
+set -euo pipefail
+cd "$(dirname "$0")"
+root=$(pwd)
+
+scripts/deps.sh test
+
+jobs=$(nproc)
+build() {  # build <dir> <cmake args...>
+    local dir=$1; shift
+    cmake -S "$root" -B "$dir" -DQUINDLE_WERROR=ON "$@" >/dev/null
+    cmake --build "$dir" -j"$jobs"
+}
+
+build build/werror -DCMAKE_BUILD_TYPE=RelWithDebInfo
+build build/asan -DCMAKE_BUILD_TYPE=Debug -DQUINDLE_SANITIZE=address,undefined
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+status=0
+for dir in build/werror build/asan; do
+    echo "== ctest in $dir"
+    ctest --test-dir "$dir" --output-on-failure -j"$jobs" || status=1
+done
+exit $status
