@@ -5,6 +5,7 @@
 
 #include "wavfile/WavFileBase.h"
 #include "wavfile/WavFileTypeNullRecord.h"
+#include "wavfile/WavFileTypeWav.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ std::unique_ptr<TWavFileBase> CreateWavFile(const char* name, const char* mode, 
     } else if (name[0] == '~') {
         file = Unsupported(name, mode, error);
     } else if (EndsWithIgnoringCase(name, ".wav")) {
-        file = Unsupported(name, mode, error);
+        file = std::make_unique<TWavFileTypeWav>(name, mode, error);
     } else if (EndsWithIgnoringCase(name, ".daf")) {
         file = Unsupported(name, mode, error);
     } else {
