@@ -65,6 +65,11 @@ inline Bytes Pattern(size_t count, uint32_t seed) {
     return out;
 }
 
+inline Bytes Slice(const Bytes& bytes, size_t from, size_t count) {
+    return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(from),
+                 bytes.begin() + static_cast<std::ptrdiff_t>(from + count));
+}
+
 // Reads with ReadHeader(0) done by the caller, in blocks, until 0.
 inline Bytes ReadAll(TWavFileBase& file, int32_t block = 65536) {
     Bytes out;

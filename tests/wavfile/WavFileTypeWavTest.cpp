@@ -15,6 +15,7 @@ using rifftest::Pattern;
 using rifftest::PcmFormat;
 using rifftest::ReadAll;
 using rifftest::Riff;
+using rifftest::Slice;
 using testsupport::GetLE16;
 using testsupport::GetLE32;
 using testsupport::ReadBytes;
@@ -70,11 +71,6 @@ void WriteNew(const std::string& path, const FormatSetter& setFormat, const Byte
         at += piece;
     }
     EXPECT_EQ(file->Close(), 0);
-}
-
-Bytes Slice(const Bytes& bytes, size_t from, size_t count) {
-    return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(from),
-                 bytes.begin() + static_cast<std::ptrdiff_t>(from + count));
 }
 
 TEST(WavFileTypeWav, FactoryChoosesItForWavNames) {
