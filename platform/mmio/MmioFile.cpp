@@ -139,17 +139,17 @@ int64_t MmioFile::Write(const void* data, int64_t count) {
         return 0;
     }
     if (count >= kBufferSize) {
-        // Block writes go straight to the file after what is buffered before them.
-        if (!FlushRun()) {
-            return -1;
-        }
-        bufferLength_ = 0;
-        if (!WriteAt(position_, data, count)) {
-            return -1;
-        }
-        position_ += count;
-        return count;
+        return WriteBlock(static_cast<const char*>(data), count);
     }
+    if (!Buffer(static_cast<const char*>(data), count)) {
+        return -1;
+    }
+    position_ += count;
+    return count;
+}
+
+// Adds bytes at the current position to the buffered run, or starts a new run with them.
+bool MmioFile::Buffer(const char* data, int64_t count) {
     const int64_t runEnd = bufferStart_ + bufferLength_;
     if (bufferDirty_ && position_ >= bufferStart_ && position_ <= runEnd &&
         position_ + count <= bufferStart_ + kBufferSize) {
@@ -165,7 +165,29 @@ int64_t MmioFile::Write(const void* data, int64_t count) {
         bufferDirty_ = true;
         std::memcpy(buffer_.get(), data, static_cast<size_t>(count));
     }
-    position_ += count;
+    return true;
+}
+
+// A block goes to the file in whole pages: the bytes up to the next page boundary complete
+// the buffered run, the page-aligned middle is written straight from the caller's memory,
+// and the rest starts a new run. RIFF data begins at odd offsets (68, 80); written as is,
+// every block would split pages at both ends.
+int64_t MmioFile::WriteBlock(const char* data, int64_t count) {
+    const int64_t head = (kPageSize - position_ % kPageSize) % kPageSize;
+    const int64_t middle = (count - head) / kPageSize * kPageSize;
+    const int64_t tail = count - head - middle;
+    if ((head > 0 && !Buffer(data, head)) || !FlushRun()) {
+        return -1;
+    }
+    bufferLength_ = 0;
+    if (!WriteAt(position_ + head, data + head, middle)) {
+        return -1;
+    }
+    position_ += head + middle;
+    if (tail > 0 && !Buffer(data + head + middle, tail)) {
+        return -1;
+    }
+    position_ += tail;
     return count;
 }
 

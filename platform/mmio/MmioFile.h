@@ -2,7 +2,8 @@
 //
 // The buffer is either a clean copy of file bytes (after a small read) or a run of written
 // bytes not yet in the file (after small writes); never both, so there is no partial
-// dirtiness to track. Requests of kBufferSize bytes or more bypass the buffer entirely.
+// dirtiness to track. Reads of kBufferSize bytes or more bypass the buffer; such writes go
+// straight to the file in whole pages.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +17,7 @@ namespace platform {
 class MmioFile final : public KernelObject {
   public:
     static constexpr int64_t kBufferSize = 16 * 1024;
+    static constexpr int64_t kPageSize = 4096;
 
     MmioFile(HANDLE file, bool writable);
     ~MmioFile() override;
@@ -40,6 +42,8 @@ class MmioFile final : public KernelObject {
     HMMIO AsMmio() { return static_cast<HMMIO>(AsHandle()); }
 
   private:
+    bool Buffer(const char* data, int64_t count);
+    int64_t WriteBlock(const char* data, int64_t count);
     bool FlushRun();
     bool MoveSystemPointer(int64_t position);
     int64_t ReadAt(int64_t position, void* buffer, int64_t count);
