@@ -8,7 +8,6 @@
 #include <platform/mmio.h>
 #include "support/TempDir.h"
 
-using testsupport::GetLE32;
 using testsupport::PutLE32;
 using testsupport::PutText;
 using testsupport::ReadBytes;
@@ -339,14 +338,6 @@ TEST(Mmio, BadArgumentsFailWithoutSideEffects) {
     EXPECT_EQ(mmioClose(mmio, 0), static_cast<MMRESULT>(MMSYSERR_INVALHANDLE));
     EXPECT_EQ(mmioSeek(nullptr, 0, SEEK_SET), -1);
     EXPECT_EQ(ReadBytes(path), Filled(10, 0));
-}
-
-TEST(Mmio, StringToFourccPadsAndKeepsCase) {
-    EXPECT_EQ(mmioStringToFOURCCA("fmt ", 0), mmioFOURCC('f', 'm', 't', ' '));
-    EXPECT_EQ(mmioStringToFOURCCA("WAVEform", 0), kWave);
-    EXPECT_EQ(mmioStringToFOURCCA("ab", 0), mmioFOURCC('a', 'b', ' ', ' '));
-    EXPECT_EQ(mmioStringToFOURCCA("wave", MMIO_TOUPPER), kWave);
-    EXPECT_EQ(GetLE32({'d', 'a', 't', 'a'}, 0), mmioStringToFOURCCA("data", 0));
 }
 
 }  // namespace
