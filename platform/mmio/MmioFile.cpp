@@ -168,13 +168,14 @@ bool MmioFile::Buffer(const char* data, int64_t count) {
     return true;
 }
 
-// A block goes to the file in whole pages: the bytes up to the next page boundary complete
-// the buffered run, the page-aligned middle is written straight from the caller's memory,
-// and the rest starts a new run. RIFF data begins at odd offsets (68, 80); written as is,
-// every block would split pages at both ends.
+// A block goes to the file in aligned stretches: the bytes up to the next kBufferSize
+// boundary complete the buffered run, whole aligned stretches are written straight from the
+// caller's memory, and the rest starts a new run. RIFF audio begins at offsets like 68 or 80;
+// written as is, every block would straddle two stretches of the page cache, which measurably
+// slows down every later read of the file.
 int64_t MmioFile::WriteBlock(const char* data, int64_t count) {
-    const int64_t head = (kPageSize - position_ % kPageSize) % kPageSize;
-    const int64_t middle = (count - head) / kPageSize * kPageSize;
+    const int64_t head = (kBufferSize - position_ % kBufferSize) % kBufferSize;
+    const int64_t middle = (count - head) / kBufferSize * kBufferSize;
     const int64_t tail = count - head - middle;
     if ((head > 0 && !Buffer(data, head)) || !FlushRun()) {
         return -1;

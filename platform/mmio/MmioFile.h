@@ -2,8 +2,9 @@
 //
 // The buffer is either a clean copy of file bytes (after a small read) or a run of written
 // bytes not yet in the file (after small writes); never both, so there is no partial
-// dirtiness to track. Reads of kBufferSize bytes or more bypass the buffer; such writes go
-// straight to the file in whole pages.
+// dirtiness to track. Reads of kBufferSize bytes or more bypass the buffer; writes of that
+// size are cut at kBufferSize boundaries of the file, so that the file is written in aligned
+// stretches whatever offset its audio starts at.
 #pragma once
 
 #include <cstdint>
@@ -16,8 +17,7 @@ namespace platform {
 
 class MmioFile final : public KernelObject {
   public:
-    static constexpr int64_t kBufferSize = 16 * 1024;
-    static constexpr int64_t kPageSize = 4096;
+    static constexpr int64_t kBufferSize = 64 * 1024;
 
     MmioFile(HANDLE file, bool writable);
     ~MmioFile() override;

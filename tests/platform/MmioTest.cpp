@@ -249,7 +249,7 @@ TEST(Mmio, BufferedTransfersMatchAModel) {
     Bytes model;
     size_t position = 0;
     std::mt19937 random(1234);
-    const size_t sizes[] = {1, 3, 8, 100, 4000, 16383, 16384, 65536, 70001};
+    const size_t sizes[] = {1, 3, 8, 100, 4000, 65535, 65536, 70001, 196613};
     for (int step = 0; step < 600; ++step) {
         const size_t count = sizes[random() % std::size(sizes)];
         switch (random() % 5) {
