@@ -33,8 +33,9 @@ enum FileErrorCode : int32_t {
     WAVFILE_OPEN_FAILED = 11,
     WAVFILE_CREATE_CHUNK_FAILED = 12,
     WAVFILE_CLOSE_FAILED = 13,
-    // Not an original code: refusing an append that would damage chunks after the data.
-    WAVFILE_APPEND_REFUSED = 14,
+    // An append that would damage chunks after the audio is refused with this code; no other
+    // operation produces it, so the caller can tell the two apart.
+    WAVFILE_APPEND_REFUSED = WAVFILE_INVALID_FORMAT,
 };
 
 // Seek origins of the file layer (not the stdio numbering).
@@ -60,7 +61,7 @@ constexpr int32_t PLAINSEEK_CURRENT = 1;
 constexpr int32_t PLAINSEEK_END = 2;
 
 class TWavFileBase : public TWavFmt {
-public:
+  public:
     TWavFileBase(const char* name, const char* mode, int32_t* error);
     virtual ~TWavFileBase();
     TWavFileBase(const TWavFileBase&) = delete;
@@ -83,7 +84,7 @@ public:
     int32_t DataLength = 0;
     int32_t ReadCount = 0;
 
-protected:
+  protected:
     // Adds to a signed 32-bit byte count without overflowing: sizes stay at most INT32_MAX.
     static int32_t AddClamped(int32_t total, int32_t count);
 };

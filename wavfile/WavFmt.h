@@ -15,17 +15,17 @@ constexpr int AvgBytesPerSec = 8;
 constexpr int BlockAlign = 12;
 constexpr int BitsPerSample = 14;
 constexpr int ExtensionSize = 16;
-constexpr int ValidBits = 18;    // extensible
-constexpr int ChannelMask = 20;  // extensible
-constexpr int SubFormat = 24;    // extensible, 16 bytes
-constexpr int HeadLayer = 18;    // MPEG
-constexpr int HeadBitRate = 20;  // MPEG
-constexpr int HeadMode = 24;     // MPEG
-constexpr int HeadModeExt = 26;  // MPEG
-constexpr int HeadEmphasis = 28; // MPEG
-constexpr int HeadFlags = 30;    // MPEG
-constexpr int PtsLow = 32;       // MPEG
-constexpr int PtsHigh = 36;      // MPEG
+constexpr int ValidBits = 18;     // extensible
+constexpr int ChannelMask = 20;   // extensible
+constexpr int SubFormat = 24;     // extensible, 16 bytes
+constexpr int HeadLayer = 18;     // MPEG
+constexpr int HeadBitRate = 20;   // MPEG
+constexpr int HeadMode = 24;      // MPEG
+constexpr int HeadModeExt = 26;   // MPEG
+constexpr int HeadEmphasis = 28;  // MPEG
+constexpr int HeadFlags = 30;     // MPEG
+constexpr int PtsLow = 32;        // MPEG
+constexpr int PtsHigh = 36;       // MPEG
 }  // namespace WavFmtOffset
 
 constexpr uint16_t WAVE_TAG_PCM = 1;
@@ -48,8 +48,7 @@ struct TWavFmt {
     int32_t SetMpegFormat(const char* name, int32_t channels, int32_t samplesPerSec,
                           int32_t bitRate);
     int32_t GetFormatName(char* name, int32_t* channels, int32_t* samplesPerSec);
-    int32_t GetFormatInfo(char* name, int32_t* channels, int32_t* samplesPerSec,
-                          int32_t* bitRate);
+    int32_t GetFormatInfo(char* name, int32_t* channels, int32_t* samplesPerSec, int32_t* bitRate);
     int32_t GetFormatText(char** text);
     int32_t SamplesFromBytes(int32_t bytes, uint32_t samplesPerFrame);
     int32_t GetFrameBytes();
@@ -72,6 +71,6 @@ struct TWavFmt {
     uint16_t BlockAlign() const { return Get16(WavFmtOffset::BlockAlign); }
     uint16_t BitsPerSample() const { return Get16(WavFmtOffset::BitsPerSample); }
 
-private:
+  private:
     void DeriveAverage();
 };

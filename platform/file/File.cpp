@@ -14,7 +14,7 @@ namespace platform {
 namespace {
 
 class FileObject final : public KernelObject {
-public:
+  public:
     explicit FileObject(int fd) : fd_(fd) {}
     ~FileObject() override {
         if (fd_ >= 0) {
@@ -28,25 +28,35 @@ public:
     }
     int fd() const { return fd_; }
 
-private:
+  private:
     int fd_;
 };
 
 DWORD ErrorFromErrno(int error) {
     switch (error) {
-        case ENOENT: return ERROR_FILE_NOT_FOUND;
-        case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+        case ENOENT:
+            return ERROR_FILE_NOT_FOUND;
+        case ENOTDIR:
+            return ERROR_PATH_NOT_FOUND;
         case EACCES:
         case EPERM:
         case EISDIR:
-        case EROFS: return ERROR_ACCESS_DENIED;
-        case EBADF: return ERROR_INVALID_HANDLE;
-        case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
-        case EEXIST: return ERROR_FILE_EXISTS;
-        case ENOSPC: return ERROR_DISK_FULL;
-        case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
-        case EINVAL: return ERROR_INVALID_PARAMETER;
-        default: return ERROR_INVALID_PARAMETER;
+        case EROFS:
+            return ERROR_ACCESS_DENIED;
+        case EBADF:
+            return ERROR_INVALID_HANDLE;
+        case ENOMEM:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        case EEXIST:
+            return ERROR_FILE_EXISTS;
+        case ENOSPC:
+            return ERROR_DISK_FULL;
+        case ENAMETOOLONG:
+            return ERROR_FILENAME_EXCED_RANGE;
+        case EINVAL:
+            return ERROR_INVALID_PARAMETER;
+        default:
+            return ERROR_INVALID_PARAMETER;
     }
 }
 
@@ -65,8 +75,8 @@ using platform::ErrorFromErrno;
 using platform::FileFromHandle;
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD /*shareMode*/,
-                   SECURITY_ATTRIBUTES* /*security*/, DWORD creation,
-                   DWORD /*flagsAndAttributes*/, HANDLE /*templateFile*/) {
+                   SECURITY_ATTRIBUTES* /*security*/, DWORD creation, DWORD /*flagsAndAttributes*/,
+                   HANDLE /*templateFile*/) {
     if (name == nullptr || name[0] == '\0') {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
@@ -76,12 +86,23 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD /*shareMode*/,
     const bool write = (access & GENERIC_WRITE) != 0;
     flags |= write ? (read ? O_RDWR : O_WRONLY) : O_RDONLY;
     switch (creation) {
-        case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
-        case CREATE_ALWAYS: flags |= O_CREAT | O_TRUNC; break;
-        case OPEN_EXISTING: break;
-        case OPEN_ALWAYS: flags |= O_CREAT; break;
-        case TRUNCATE_EXISTING: flags |= O_TRUNC; break;
-        default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
+        case CREATE_NEW:
+            flags |= O_CREAT | O_EXCL;
+            break;
+        case CREATE_ALWAYS:
+            flags |= O_CREAT | O_TRUNC;
+            break;
+        case OPEN_EXISTING:
+            break;
+        case OPEN_ALWAYS:
+            flags |= O_CREAT;
+            break;
+        case TRUNCATE_EXISTING:
+            flags |= O_TRUNC;
+            break;
+        default:
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return INVALID_HANDLE_VALUE;
     }
     int fd;
     do {
@@ -136,8 +157,7 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, DWORD* read, void* /*o
     return TRUE;
 }
 
-BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, DWORD* written,
-               void* /*overlapped*/) {
+BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, DWORD* written, void* /*overlapped*/) {
     if (written != nullptr) {
         *written = 0;
     }
@@ -178,16 +198,24 @@ DWORD SetFilePointer(HANDLE handle, LONG distance, LONG* distanceHigh, DWORD met
     }
     int whence;
     switch (method) {
-        case FILE_BEGIN: whence = SEEK_SET; break;
-        case FILE_CURRENT: whence = SEEK_CUR; break;
-        case FILE_END: whence = SEEK_END; break;
-        default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_SET_FILE_POINTER;
+        case FILE_BEGIN:
+            whence = SEEK_SET;
+            break;
+        case FILE_CURRENT:
+            whence = SEEK_CUR;
+            break;
+        case FILE_END:
+            whence = SEEK_END;
+            break;
+        default:
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return INVALID_SET_FILE_POINTER;
     }
     off_t offset = distance;
     if (distanceHigh != nullptr) {
-        offset = static_cast<off_t>((static_cast<uint64_t>(static_cast<uint32_t>(*distanceHigh))
-                                     << 32) |
-                                    static_cast<uint32_t>(distance));
+        offset =
+            static_cast<off_t>((static_cast<uint64_t>(static_cast<uint32_t>(*distanceHigh)) << 32) |
+                               static_cast<uint32_t>(distance));
     }
     const off_t position = ::lseek(file->fd(), offset, whence);
     if (position < 0) {

@@ -54,6 +54,10 @@ BOOL CloseHandle(HANDLE handle) {
     return closed ? TRUE : FALSE;
 }
 
-DWORD GetLastError() { return platform::lastError; }
+DWORD GetLastError() {
+    return platform::lastError;
+}
 
-void SetLastError(DWORD error) { platform::lastError = error; }
+void SetLastError(DWORD error) {
+    platform::lastError = error;
+}

@@ -8,7 +8,7 @@
 namespace platform {
 
 class KernelObject {
-public:
+  public:
     KernelObject();
     virtual ~KernelObject();
     KernelObject(const KernelObject&) = delete;

@@ -15,7 +15,7 @@
 namespace testsupport {
 
 class TempDir {
-public:
+  public:
     TempDir() {
         std::string pattern = (std::filesystem::temp_directory_path() / "qdl-XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr) {
@@ -33,7 +33,7 @@ public:
     std::string File(const std::string& name) const { return (path_ / name).string(); }
     const std::filesystem::path& Path() const { return path_; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

@@ -1,0 +1,54 @@
+// The factory: the name chooses the file type, the first letter of the mode the open flags.
+#include <strings.h>
+
+#include <cstring>
+
+#include "wavfile/WavFileBase.h"
+#include "wavfile/WavFileTypeNullRecord.h"
+
+namespace {
+
+bool EndsWithIgnoringCase(const char* name, const char* suffix) {
+    const size_t length = std::strlen(name);
+    const size_t suffixLength = std::strlen(suffix);
+    return length >= suffixLength && strcasecmp(name + length - suffixLength, suffix) == 0;
+}
+
+// A type whose reader is not part of this build: it is constructed so that the caller has
+// an object to delete, and reports that the name cannot be opened.
+std::unique_ptr<TWavFileBase> Unsupported(const char* name, const char* mode, int32_t* error) {
+    auto file = std::make_unique<TWavFileBase>(name, mode, error);
+    *error = WAVFILE_OPEN_FAILED;
+    return file;
+}
+
+}  // namespace
+
+std::unique_ptr<TWavFileBase> CreateWavFile(const char* name, const char* mode, int32_t* error) {
+    int32_t ignored = 0;
+    if (error == nullptr) {
+        error = &ignored;
+    }
+    if (name == nullptr) {
+        name = "";
+    }
+    *error = WAVFILE_OK;
+
+    std::unique_ptr<TWavFileBase> file;
+    if (strcasecmp(name, "null") == 0) {
+        file = std::make_unique<TWavFileTypeNullRecord>(name, mode, error);
+    } else if (name[0] == '~') {
+        file = Unsupported(name, mode, error);
+    } else if (EndsWithIgnoringCase(name, ".wav")) {
+        file = Unsupported(name, mode, error);
+    } else if (EndsWithIgnoringCase(name, ".daf")) {
+        file = Unsupported(name, mode, error);
+    } else {
+        file = Unsupported(name, mode, error);
+    }
+
+    if (*error == WAVFILE_OK) {
+        *error = file->Open(name, OpenFlagsForMode(mode));
+    }
+    return file;
+}
