@@ -4,6 +4,9 @@
 #include <cstring>
 
 #include "wavfile/WavFileBase.h"
+#include "wavfile/WavFileTypeDAF.h"
+#include "wavfile/WavFileTypeGenerator.h"
+#include "wavfile/WavFileTypeMP23.h"
 #include "wavfile/WavFileTypeNullRecord.h"
 
 namespace {
@@ -38,13 +41,13 @@ std::unique_ptr<TWavFileBase> CreateWavFile(const char* name, const char* mode, 
     if (strcasecmp(name, "null") == 0) {
         file = std::make_unique<TWavFileTypeNullRecord>(name, mode, error);
     } else if (name[0] == '~') {
-        file = Unsupported(name, mode, error);
+        file = std::make_unique<TWavFileTypeGenerator>(name, mode, error);
     } else if (EndsWithIgnoringCase(name, ".wav")) {
         file = Unsupported(name, mode, error);
     } else if (EndsWithIgnoringCase(name, ".daf")) {
-        file = Unsupported(name, mode, error);
+        file = std::make_unique<TWavFileTypeDAF>(name, mode, error);
     } else {
-        file = Unsupported(name, mode, error);
+        file = std::make_unique<TWavFileTypeMP23>(name, mode, error);
     }
 
     if (*error == WAVFILE_OK) {

@@ -16,12 +16,17 @@ int32_t ReadFrameInfo(uint32_t header, MpegFrameInfo* info) {
         return WAVFILE_NO_DATA_CHUNK;
     }
     MpegFrameInfo result{};
+    const bool mpeg1 = row == 0;
     if (layer == MpegFrame::LayerFieldII) {
         result.Name = "MPEG2";
-        result.BitRate = MpegFrame::Layer2BitRates[bitRateIndex] * 1000;
+        result.BitRate = (mpeg1 ? MpegFrame::Mpeg1Layer2BitRates[bitRateIndex]
+                                : MpegFrame::Mpeg2BitRates[bitRateIndex]) *
+                         1000;
     } else if (layer == MpegFrame::LayerFieldIII) {
         result.Name = "MP3";
-        result.BitRate = MpegFrame::Layer3BitRates[row][bitRateIndex] * 1000;
+        result.BitRate = (mpeg1 ? MpegFrame::Mpeg1Layer3BitRates[bitRateIndex]
+                                : MpegFrame::Mpeg2BitRates[bitRateIndex]) *
+                         1000;
     } else {
         return WAVFILE_NO_DATA_CHUNK;
     }

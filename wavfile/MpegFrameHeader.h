@@ -20,13 +20,14 @@ constexpr int32_t SampleRates[2][4] = {
 // By channel mode: stereo, joint stereo, dual channel, single channel.
 constexpr int32_t ChannelCounts[4] = {2, 2, 2, 1};
 
-// kbit/s by bit-rate index; index 0 (free format) and 15 (invalid) give 0.
-constexpr int32_t Layer2BitRates[16] = {0,   32,  48,  56,  64,  80,  96,  112,
-                                        128, 160, 192, 224, 256, 320, 384, 0};
-constexpr int32_t Layer3BitRates[2][16] = {
-    {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0},
-    {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
-};
+// kbit/s by bit-rate index; index 0 (free format) and 15 (invalid) give 0. MPEG-1 has a
+// table per layer; MPEG-2 (the lower sample rates) has one table for layers II and III.
+constexpr int32_t Mpeg1Layer2BitRates[16] = {0,   32,  48,  56,  64,  80,  96,  112,
+                                             128, 160, 192, 224, 256, 320, 384, 0};
+constexpr int32_t Mpeg1Layer3BitRates[16] = {0,   32,  40,  48,  56,  64,  80,  96,
+                                             112, 128, 160, 192, 224, 256, 320, 0};
+constexpr int32_t Mpeg2BitRates[16] = {0,  8,  16, 24,  32,  40,  48,  56,
+                                       64, 80, 96, 112, 128, 144, 160, 0};
 
 // Values of the two-bit layer field.
 constexpr uint32_t LayerFieldII = 2;

@@ -20,15 +20,15 @@ struct DecodeRow {
 
 TEST(MpegFrameHeader, DecodesTablesByVersionLayerAndIndex) {
     const DecodeRow rows[] = {
-        // MPEG-1 layer II: one table for every version.
+        // MPEG-1 layer II.
         {3, 2, 8, 0, 0, 0, "MPEG2", 2, 44100, 128000},
         {3, 2, 14, 1, 3, 0, "MPEG2", 1, 48000, 384000},
         {3, 2, 1, 2, 1, 0, "MPEG2", 2, 32000, 32000},
         {3, 2, 12, 1, 2, 0, "MPEG2", 2, 48000, 256000},
-        // MPEG-2 layer II takes the same table.
-        {2, 2, 1, 0, 0, 0, "MPEG2", 2, 22050, 32000},
-        {2, 2, 8, 1, 3, 0, "MPEG2", 1, 24000, 128000},
-        {2, 2, 14, 2, 1, 0, "MPEG2", 2, 16000, 384000},
+        // MPEG-2 layer II shares the MPEG-2 table with layer III.
+        {2, 2, 1, 0, 0, 0, "MPEG2", 2, 22050, 8000},
+        {2, 2, 8, 1, 3, 0, "MPEG2", 1, 24000, 64000},
+        {2, 2, 14, 2, 1, 0, "MPEG2", 2, 16000, 160000},
         // Layer III, one row per version.
         {3, 1, 9, 0, 1, 0, "MP3", 2, 44100, 128000},
         {3, 1, 14, 1, 0, 0, "MP3", 2, 48000, 320000},
