@@ -99,13 +99,19 @@ int32_t TToneOscillator::BytesPerSample(char sampleKind) {
 
 template <int Bytes, typename Encode>
 void TToneOscillator::RenderFrames(uint8_t* out, int32_t frames, uint8_t silence, Encode encode) {
+    // Locals, since stores through the byte pointer could alias every member.
+    const uint8_t* const mask = Mask;
+    const int channels = ChannelCount;
+    const double step = PhaseStep;
+    const double gain = Gain;
+    double phase = Phase;
     uint8_t sample[Bytes];
     for (int32_t frame = 0; frame < frames; ++frame) {
-        const double s = std::sin(Phase);
-        Phase += PhaseStep;
-        encode(s * Gain, sample);
-        for (uint16_t c = 0; c < ChannelCount; ++c) {
-            if (Mask[c] != 0) {
+        const double s = std::sin(phase);
+        phase += step;
+        encode(s * gain, sample);
+        for (int c = 0; c < channels; ++c) {
+            if (mask[c] != 0) {
                 std::memcpy(out, sample, Bytes);
             } else {
                 std::memset(out, silence, Bytes);
@@ -113,6 +119,7 @@ void TToneOscillator::RenderFrames(uint8_t* out, int32_t frames, uint8_t silence
             out += Bytes;
         }
     }
+    Phase = phase;
 }
 
 int32_t TToneOscillator::Render(void* buffer, int32_t size) {
