@@ -21,8 +21,6 @@ using testsupport::WriteBytes;
 std::vector<uint8_t> BusyHeader() {
     std::vector<uint8_t> header(256, 0xA5);
     header[0] = 'I', header[1] = 'D', header[2] = '3';
-    PutBE32(header, 0);  // keeps the size; overwritten below
-    header.resize(256);
     header[10] = 0xFF, header[11] = 0xFB, header[12] = 0x90, header[13] = 0x64;
     return header;
 }
@@ -91,7 +89,6 @@ TEST(DafFile, DataBehindTheHeaderChoosesTheFormat) {
         }
     }
     // The PCM fallback is 16-bit stereo at 44100 Hz.
-    WriteBytes(dir.File("p.daf"), BusyHeader());
     std::vector<uint8_t> withPcm = BusyHeader();
     withPcm.insert(withPcm.end(), pcm.begin(), pcm.end());
     WriteBytes(dir.File("p.daf"), withPcm);

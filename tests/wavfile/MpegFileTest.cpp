@@ -7,6 +7,7 @@
 
 #include "support/MpegBytes.h"
 #include "support/TempDir.h"
+#include "wavfile/WavFileTypeDAF.h"
 #include "wavfile/WavFileTypeMP23.h"
 
 namespace {
@@ -215,6 +216,26 @@ TEST(MpegHeader, FormatRecordAndPositionAfterReadHeader) {
             // Prepared for reading: the whole frame; prepared for appending: at the end.
             EXPECT_EQ(file->Read(data.data(), 2000), flag == 0 ? 1004 : 0);
         }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(MpegFactory, EveryOtherNameIsMpegAndDafGoesByItsSuffix) {
+    const std::pair<const char*, bool> names[] = {
+        {"a.mp3", false}, {"a", false},    {"wav", false}, {"a.wave", false}, {"", false},
+        {"x.daf", true},  {"x.DaF", true}, {".daf", true}, {"daf", false},    {"x.daf.mp3", false},
+    };
+    TempDir dir;  // empty: none of the names exists
+    for (auto [name, daf] : names) {
+        const std::string path = name[0] == '\0' ? std::string() : dir.File(name);
+        int32_t error = -1;
+        auto file = CreateWavFile(path.c_str(), "r", &error);
+        EXPECT_EQ(error, 11) << name;
+        EXPECT_EQ(dynamic_cast<TWavFileTypeDAF*>(file.get()) != nullptr, daf) << name;
+        EXPECT_EQ(dynamic_cast<TWavFileTypeMP23*>(file.get()) != nullptr, !daf) << name;
     }
 }
 

@@ -104,30 +104,6 @@ INSTANTIATE_TEST_SUITE_P(Layouts, ToneRenderTest,
                                            RenderCase{'X', 2, 500.0, 8000.0,
                                                       1.0}));  // unknown kind: PCM16
 
-TEST(ToneOscillator, FirstFrameIsSilenceCentredPerLayout) {
-    struct Row {
-        char kind;
-        std::vector<uint8_t> firstFrame;
-    };
-    const Row rows[] = {
-        {'8', {128, 128}},
-        {'1', {0, 0, 0, 0}},
-        {'2', std::vector<uint8_t>(6, 0)},
-        {'3', std::vector<uint8_t>(8, 0)},
-        {'A', std::vector<uint8_t>(8, 0)},
-    };
-    for (const Row& row : rows) {
-        const uint8_t mask[2] = {1, 1};
-        TToneOscillator osc;
-        osc.Init(1, 1000.0, 48000.0, 1.0, 2, mask, row.kind);
-        std::vector<uint8_t> out(4 * row.firstFrame.size(), 0xEE);
-        osc.Render(out.data(), static_cast<int32_t>(out.size()));
-        EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + row.firstFrame.size()),
-                  row.firstFrame)
-            << row.kind;
-    }
-}
-
 TEST(ToneOscillator, SilentChannelsCarryTheLayoutsSilence) {
     for (char kind : {'8', '1', '2', '3', 'A'}) {
         const uint8_t mask[3] = {0, 1, 0};
