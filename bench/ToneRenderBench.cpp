@@ -43,10 +43,10 @@ double ChildrenCpuSeconds() {
 
 // Frames per second through the file interface, or 0 on failure.
 double GeneratorRate(const SampleType& type, int channels, int64_t frames) {
-    const std::string spec =
+    const std::string tone =
         "~F1000,S" + std::to_string(kRate) + ",T" + type.name + ",C" + std::to_string(channels);
     int32_t error = 0;
-    auto file = CreateWavFile(spec.c_str(), "r", &error);
+    auto file = CreateWavFile(tone.c_str(), "r", &error);
     if (error != 0 || file->ReadHeader(0) != 0) {
         return 0.0;
     }

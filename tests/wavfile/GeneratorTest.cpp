@@ -1,4 +1,4 @@
-// The tone specification: every key's check, the order effects of C and M, the defaults at
+// Tone settings: every key's check, the order effects of C and M, the defaults at
 // each parse, the factory's modes, and the samples read through the file interface.
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@
 
 namespace {
 
-struct SpecRow {
-    const char* spec;
+struct SettingsRow {
+    const char* tone;
     int32_t result;
     int32_t channels;
     double frequency;
@@ -21,9 +21,9 @@ struct SpecRow {
     std::vector<uint8_t> mask;
 };
 
-TEST(GeneratorSpec, SettingsAreCheckedAndAppliedInOrder) {
+TEST(GeneratorSettings, SettingsAreCheckedAndAppliedInOrder) {
     const std::vector<uint8_t> on2{1, 1};
-    const SpecRow rows[] = {
+    const SettingsRow rows[] = {
         {"~", 0, 2, 1000.0, 0.0, "PCM32", 48000, on2},
         {"~F440,S44100,TPCM16,C2", 0, 2, 440.0, 0.0, "PCM16", 44100, on2},
         {"~,,F440,,", 0, 2, 440.0, 0.0, "PCM32", 48000, on2},
@@ -74,14 +74,14 @@ TEST(GeneratorSpec, SettingsAreCheckedAndAppliedInOrder) {
         {"~F0,S44100", 11, 2, 1000.0, 0.0, "PCM32", 48000, on2},
         {"~S44100,F0,C1", 11, 2, 1000.0, 0.0, "PCM32", 44100, on2},
         {"~C1,M0,C3,F200", 11, 1, 1000.0, 0.0, "PCM32", 48000, {0}},
-        // No specification at all.
+        // No settings at all.
         {"", 11, 2, 1000.0, 0.0, "PCM32", 48000, {}},
         {"F440", 11, 2, 1000.0, 0.0, "PCM32", 48000, {}},
     };
-    for (const SpecRow& row : rows) {
-        SCOPED_TRACE(row.spec);
+    for (const SettingsRow& row : rows) {
+        SCOPED_TRACE(row.tone);
         int32_t error = -1;
-        TWavFileTypeGenerator gen(row.spec, "r", &error);
+        TWavFileTypeGenerator gen(row.tone, "r", &error);
         EXPECT_EQ(error, row.result);
         EXPECT_EQ(gen.ChannelCount, row.channels);
         EXPECT_EQ(gen.Frequency, row.frequency);
@@ -97,7 +97,7 @@ TEST(GeneratorSpec, SettingsAreCheckedAndAppliedInOrder) {
     }
 }
 
-TEST(GeneratorSpec, EachParseStartsFromTheDefaults) {
+TEST(GeneratorSettings, EachParseStartsFromTheDefaults) {
     int32_t error = -1;
     TWavFileTypeGenerator gen("~C1,F440,S8000,TPCM8,A-3,M0", "r", &error);
     ASSERT_EQ(error, 0);
@@ -117,16 +117,16 @@ TEST(GeneratorSpec, EachParseStartsFromTheDefaults) {
     EXPECT_EQ(buffer, std::vector<uint8_t>(64, 0));
 }
 
-TEST(GeneratorSpec, AmplitudeBecomesLinearGain) {
+TEST(GeneratorSettings, AmplitudeBecomesLinearGain) {
     const std::pair<const char*, double> rows[] = {
         {"~A-6", 0.501187}, {"~A0", 1.0}, {"~A-20", 0.1},
         {"~A6.0206", 2.0},  {"~A", 1.0},  {"~A 3e0x", 1.412538},
     };
-    for (auto [spec, gain] : rows) {
+    for (auto [tone, gain] : rows) {
         int32_t error = -1;
-        TWavFileTypeGenerator gen(spec, "r", &error);
-        EXPECT_EQ(error, 0) << spec;
-        EXPECT_NEAR(gen.Oscillator.Gain, gain, 1e-5) << spec;
+        TWavFileTypeGenerator gen(tone, "r", &error);
+        EXPECT_EQ(error, 0) << tone;
+        EXPECT_NEAR(gen.Oscillator.Gain, gain, 1e-5) << tone;
     }
 }
 
@@ -153,7 +153,7 @@ TEST(GeneratorModes, OnlyReadingIsPossible) {
 
 TEST(GeneratorFile, HeaderDescribesTheSettings) {
     struct Row {
-        const char* spec;
+        const char* tone;
         uint16_t tag;
         uint16_t channels;
         uint32_t rate;
@@ -171,15 +171,15 @@ TEST(GeneratorFile, HeaderDescribesTheSettings) {
     };
     for (const Row& row : rows) {
         int32_t error = -1;
-        auto file = CreateWavFile(row.spec, "r", &error);
-        ASSERT_EQ(error, 0) << row.spec;
+        auto file = CreateWavFile(row.tone, "r", &error);
+        ASSERT_EQ(error, 0) << row.tone;
         EXPECT_EQ(file->ReadHeader(0), 0);
-        EXPECT_EQ(file->FormatTag(), row.tag) << row.spec;
-        EXPECT_EQ(file->Channels(), row.channels) << row.spec;
-        EXPECT_EQ(file->SamplesPerSec(), row.rate) << row.spec;
-        EXPECT_EQ(file->BlockAlign(), row.blockAlign) << row.spec;
-        EXPECT_EQ(file->BitsPerSample(), row.bits) << row.spec;
-        EXPECT_EQ(file->AvgBytesPerSec(), row.rate * row.blockAlign) << row.spec;
+        EXPECT_EQ(file->FormatTag(), row.tag) << row.tone;
+        EXPECT_EQ(file->Channels(), row.channels) << row.tone;
+        EXPECT_EQ(file->SamplesPerSec(), row.rate) << row.tone;
+        EXPECT_EQ(file->BlockAlign(), row.blockAlign) << row.tone;
+        EXPECT_EQ(file->BitsPerSample(), row.bits) << row.tone;
+        EXPECT_EQ(file->AvgBytesPerSec(), row.rate * row.blockAlign) << row.tone;
     }
 }
 
