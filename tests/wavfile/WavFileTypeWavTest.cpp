@@ -360,6 +360,23 @@ TEST(WavFileTypeWav, AppendToAnOversizedDataChunkFixesItsSize) {
     EXPECT_EQ(ReadBytes(path), Riff({{"fmt ", fmt}, {"data", audio}}));
 }
 
+// A foreign fact chunk too small for the count is left alone rather than overflowing into
+// the chunk after it.
+TEST(WavFileTypeWav, AppendKeepsAChunkAfterATooSmallFactChunk) {
+    TempDir dir;
+    const std::string path = dir.File("f.wav");
+    TWavFmt format;
+    kMpeg(format);
+    const Bytes fmt(format.WaveFormat, format.WaveFormat + 40);
+    const Bytes audio = Pattern(834 + 417, 5);
+    WriteBytes(path, Riff({{"fmt ", fmt}, {"fact", {}}, {"data", Slice(audio, 0, 834)}}));
+    auto file = Create(path, "a");
+    ASSERT_EQ(file->ReadHeader(1), 0);
+    ASSERT_EQ(file->Write(audio.data() + 834, 417), 417);
+    file.reset();
+    EXPECT_EQ(ReadBytes(path), Riff({{"fmt ", fmt}, {"fact", {}}, {"data", audio}}));
+}
+
 TEST(WavFileTypeWav, SeekMovesWithoutResettingTheCount) {
     TempDir dir;
     const std::string path = dir.File("s.wav");
