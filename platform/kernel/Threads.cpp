@@ -25,7 +25,7 @@ struct ThreadEnd {
 };
 
 class ThreadObject final : public KernelObject {
-public:
+  public:
     explicit ThreadObject(std::shared_ptr<ThreadEnd> end) : end_(std::move(end)) {}
 
     // Returns true when the thread ended within the timeout.
@@ -44,7 +44,7 @@ public:
         return end_->exitCode;
     }
 
-private:
+  private:
     std::shared_ptr<ThreadEnd> end_;
 };
 
@@ -55,8 +55,7 @@ using platform::ThreadEnd;
 using platform::ThreadObject;
 
 HANDLE CreateThread(SECURITY_ATTRIBUTES* /*security*/, size_t /*stackSize*/,
-                    LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD flags,
-                    DWORD* threadId) {
+                    LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD flags, DWORD* threadId) {
     if (start == nullptr || (flags & CREATE_SUSPENDED) != 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -109,7 +108,9 @@ BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode) {
     return TRUE;
 }
 
-DWORD GetCurrentThreadId() { return static_cast<DWORD>(::syscall(SYS_gettid)); }
+DWORD GetCurrentThreadId() {
+    return static_cast<DWORD>(::syscall(SYS_gettid));
+}
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     auto* object = platform::HandleAs<ThreadObject>(handle);

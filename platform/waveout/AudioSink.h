@@ -33,7 +33,7 @@ struct SinkFormat {
 };
 
 class AudioSink {
-public:
+  public:
     virtual ~AudioSink() = default;  // close: stops at once, whatever is buffered
 
     // Bytes (whole frames) that Write takes now without waiting.
@@ -59,7 +59,7 @@ public:
 // A kind of device: decides which formats it takes and opens sinks. `target` names the
 // device within the backend (empty for its default).
 class AudioBackend {
-public:
+  public:
     virtual ~AudioBackend() = default;
     virtual bool Accepts(const SinkFormat& format) const = 0;
     // `wake` may be called from any thread when the sink has room or has failed.

@@ -9,7 +9,9 @@
 namespace platform {
 namespace {
 
-DeviceEntry NullOutputEntry() { return DeviceEntry{"Null Output", &NullOutputBackend(), "", 32}; }
+DeviceEntry NullOutputEntry() {
+    return DeviceEntry{"Null Output", &NullOutputBackend(), "", 32};
+}
 
 DeviceList TakeSnapshot() {
     DeviceList list;

@@ -51,7 +51,9 @@ void MpegDecoder::Open() {
     }
 }
 
-void MpegDecoder::Restart() { Open(); }
+void MpegDecoder::Restart() {
+    Open();
+}
 
 void MpegDecoder::Feed(const uint8_t* data, size_t bytes, std::vector<uint8_t>* out) {
     if (handle_ == nullptr) {

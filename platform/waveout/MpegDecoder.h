@@ -13,7 +13,7 @@ struct mpg123_handle_struct;
 namespace platform {
 
 class MpegDecoder {
-public:
+  public:
     explicit MpegDecoder(int channels);
     ~MpegDecoder();
     MpegDecoder(const MpegDecoder&) = delete;
@@ -25,7 +25,7 @@ public:
     // Forgets any partial frame: the next bytes start a new stream.
     void Restart();
 
-private:
+  private:
     void Open();
 
     mpg123_handle_struct* handle_ = nullptr;

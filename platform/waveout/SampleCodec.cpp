@@ -33,11 +33,16 @@ void Store(uint8_t* p, T value) {
 
 float Read(SampleType type, const uint8_t* p) {
     switch (type) {
-        case SampleType::U8: return (static_cast<float>(p[0]) - 128.0f) / 128.0f;
-        case SampleType::S16: return static_cast<float>(Load<int16_t>(p)) / 32768.0f;
-        case SampleType::S24: return static_cast<float>(ReadS24(p)) / 8388608.0f;
-        case SampleType::S32: return static_cast<float>(Load<int32_t>(p) / 2147483648.0);
-        case SampleType::F32: return Load<float>(p);
+        case SampleType::U8:
+            return (static_cast<float>(p[0]) - 128.0f) / 128.0f;
+        case SampleType::S16:
+            return static_cast<float>(Load<int16_t>(p)) / 32768.0f;
+        case SampleType::S24:
+            return static_cast<float>(ReadS24(p)) / 8388608.0f;
+        case SampleType::S32:
+            return static_cast<float>(Load<int32_t>(p) / 2147483648.0);
+        case SampleType::F32:
+            return Load<float>(p);
     }
     return 0.0f;
 }
@@ -49,19 +54,24 @@ void Write(SampleType type, uint8_t* p, float value) {
     const double v = std::clamp(static_cast<double>(value), -1.0, 1.0);
     switch (type) {
         case SampleType::U8:
-            Store<uint8_t>(p, static_cast<uint8_t>(std::clamp(std::lround(v * 128.0) + 128, 0L, 255L)));
+            Store<uint8_t>(
+                p, static_cast<uint8_t>(std::clamp(std::lround(v * 128.0) + 128, 0L, 255L)));
             break;
         case SampleType::S16:
-            Store<int16_t>(p, static_cast<int16_t>(std::clamp(std::lround(v * 32768.0), -32768L, 32767L)));
+            Store<int16_t>(
+                p, static_cast<int16_t>(std::clamp(std::lround(v * 32768.0), -32768L, 32767L)));
             break;
         case SampleType::S24:
-            WriteS24(p, static_cast<int32_t>(std::clamp(std::lround(v * 8388608.0), -8388608L, 8388607L)));
+            WriteS24(p, static_cast<int32_t>(
+                            std::clamp(std::lround(v * 8388608.0), -8388608L, 8388607L)));
             break;
         case SampleType::S32:
             Store<int32_t>(p, static_cast<int32_t>(std::clamp(std::llround(v * 2147483648.0),
                                                               -2147483648LL, 2147483647LL)));
             break;
-        case SampleType::F32: Store<float>(p, value); break;
+        case SampleType::F32:
+            Store<float>(p, value);
+            break;
     }
 }
 
@@ -124,7 +134,9 @@ void ApplyGain(SampleType type, const std::vector<float>& gains, uint8_t* data, 
             case SampleType::S16:  // the common case, kept in integers
                 Store<int16_t>(p, static_cast<int16_t>(std::lround(Load<int16_t>(p) * gain)));
                 break;
-            default: Write(type, p, Read(type, p) * gain); break;
+            default:
+                Write(type, p, Read(type, p) * gain);
+                break;
         }
     }
 }

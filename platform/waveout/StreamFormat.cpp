@@ -11,7 +11,9 @@ constexpr uint8_t kSubFormatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80
 constexpr uint16_t kMaxChannels = 32;
 constexpr uint32_t kMaxRate = 768000;
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint16_t Le16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
 uint32_t Le32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
            static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
@@ -20,17 +22,23 @@ uint32_t Le32(const uint8_t* p) {
 // The channel order of a plain (non-extensible) format with more than two channels.
 constexpr uint32_t kDefaultMasks[9] = {0, 0x4, 0x3, 0x7, 0x33, 0x37, 0x3F, 0x13F, 0x63F};
 
-bool PcmBitsValid(uint16_t bits) { return bits == 8 || bits == 16 || bits == 24 || bits == 32; }
+bool PcmBitsValid(uint16_t bits) {
+    return bits == 8 || bits == 16 || bits == 24 || bits == 32;
+}
 
 }  // namespace
 
 size_t BytesPerSample(SampleType type) {
     switch (type) {
-        case SampleType::U8: return 1;
-        case SampleType::S16: return 2;
-        case SampleType::S24: return 3;
+        case SampleType::U8:
+            return 1;
+        case SampleType::S16:
+            return 2;
+        case SampleType::S24:
+            return 3;
         case SampleType::S32:
-        case SampleType::F32: return 4;
+        case SampleType::F32:
+            return 4;
     }
     return 1;
 }
@@ -45,10 +53,18 @@ SinkFormat StreamFormat::ForSink() const {
         sink.type = SampleType::F32;
     } else {
         switch (bitsPerSample) {
-            case 8: sink.type = SampleType::U8; break;
-            case 16: sink.type = SampleType::S16; break;
-            case 24: sink.type = SampleType::S24; break;
-            default: sink.type = SampleType::S32; break;
+            case 8:
+                sink.type = SampleType::U8;
+                break;
+            case 16:
+                sink.type = SampleType::S16;
+                break;
+            case 24:
+                sink.type = SampleType::S24;
+                break;
+            default:
+                sink.type = SampleType::S32;
+                break;
         }
     }
     uint32_t mask = channelMask;
@@ -96,7 +112,7 @@ MMRESULT ReadStreamFormat(const void* image, StreamFormat* format) {
             if (extension < 22 || std::memcmp(bytes + 26, kSubFormatTail, 14) != 0) {
                 return WAVERR_BADFORMAT;
             }
-            const uint32_t subFormat = Le32(bytes + 24) ;
+            const uint32_t subFormat = Le32(bytes + 24);
             const uint16_t validBits = Le16(bytes + 18);
             if (validBits > f.bitsPerSample) {
                 return WAVERR_BADFORMAT;
@@ -132,7 +148,8 @@ MMRESULT ReadStreamFormat(const void* image, StreamFormat* format) {
             f.coding = StreamFormat::Coding::Mpeg;
             f.mpegLayer = 3;
             break;
-        default: return WAVERR_BADFORMAT;  // AC2 (48) and everything unknown
+        default:
+            return WAVERR_BADFORMAT;  // AC2 (48) and everything unknown
     }
     if (f.coding != StreamFormat::Coding::Mpeg &&
         f.blockAlign != f.channels * (f.bitsPerSample / 8)) {

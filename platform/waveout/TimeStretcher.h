@@ -16,7 +16,7 @@ class SoundTouch;
 namespace platform {
 
 class TimeStretcher {
-public:
+  public:
     TimeStretcher(SampleType type, int channels, uint32_t rate);
     ~TimeStretcher();
     TimeStretcher(const TimeStretcher&) = delete;
@@ -31,7 +31,7 @@ public:
     // Drops what is held inside.
     void Clear();
 
-private:
+  private:
     void Receive(std::vector<uint8_t>* out);
 
     std::unique_ptr<soundtouch::SoundTouch> touch_;

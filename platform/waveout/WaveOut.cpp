@@ -53,7 +53,9 @@ MMRESULT CheckHeader(LPWAVEHDR header, UINT size) {
 
 using platform::Find;
 
-UINT waveOutGetNumDevs() { return static_cast<UINT>(platform::Devices().devices.size()); }
+UINT waveOutGetNumDevs() {
+    return static_cast<UINT>(platform::Devices().devices.size());
+}
 
 MMRESULT waveOutGetDevCapsA(UINT_PTR deviceId, LPWAVEOUTCAPSA caps, UINT size) {
     const platform::DeviceEntry* device = platform::DeviceFor(deviceId);
@@ -75,8 +77,8 @@ MMRESULT waveOutGetDevCapsA(UINT_PTR deviceId, LPWAVEOUTCAPSA caps, UINT size) {
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT waveOutOpen(LPHWAVEOUT handle, UINT deviceId, LPCWAVEFORMATEX format,
-                     DWORD_PTR callback, DWORD_PTR /*instance*/, DWORD flags) {
+MMRESULT waveOutOpen(LPHWAVEOUT handle, UINT deviceId, LPCWAVEFORMATEX format, DWORD_PTR callback,
+                     DWORD_PTR /*instance*/, DWORD flags) {
     const platform::DeviceEntry* device = platform::DeviceFor(deviceId);
     if (device == nullptr) {
         return MMSYSERR_BADDEVICEID;
@@ -100,14 +102,16 @@ MMRESULT waveOutOpen(LPHWAVEOUT handle, UINT deviceId, LPCWAVEFORMATEX format,
     }
     HWND window = nullptr;
     switch (flags & CALLBACK_TYPEMASK) {
-        case CALLBACK_NULL: break;
+        case CALLBACK_NULL:
+            break;
         case CALLBACK_WINDOW:
             window = reinterpret_cast<HWND>(callback);
             if (window != nullptr && !IsWindow(window)) {
                 return MMSYSERR_INVALPARAM;
             }
             break;
-        default: return MMSYSERR_NOTSUPPORTED;  // function, thread and event callbacks
+        default:
+            return MMSYSERR_NOTSUPPORTED;  // function, thread and event callbacks
     }
 
     platform::Handles& handles = platform::TheHandles();

@@ -35,7 +35,8 @@ WaveOutStream::~WaveOutStream() {
 
 MMRESULT WaveOutStream::Open(const DeviceEntry& device) {
     MMRESULT error = MMSYSERR_NOERROR;
-    sink_ = device.backend->Open(device.target, sinkFormat_, [this] { Wake(); }, &error);
+    sink_ = device.backend->Open(
+        device.target, sinkFormat_, [this] { Wake(); }, &error);
     if (sink_ == nullptr) {
         return error != MMSYSERR_NOERROR ? error : MMSYSERR_NODRIVER;
     }
@@ -101,10 +102,16 @@ MMRESULT WaveOutStream::Request(bool paused, bool reset) {
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT WaveOutStream::Pause() { return Request(true, false); }
-MMRESULT WaveOutStream::Restart() { return Request(false, false); }
+MMRESULT WaveOutStream::Pause() {
+    return Request(true, false);
+}
+MMRESULT WaveOutStream::Restart() {
+    return Request(false, false);
+}
 // A reset also ends a pause: headers written afterwards play at once.
-MMRESULT WaveOutStream::Reset() { return Request(false, true); }
+MMRESULT WaveOutStream::Reset() {
+    return Request(false, true);
+}
 
 void WaveOutStream::SetVolume(DWORD volume) {
     {
@@ -175,7 +182,8 @@ MMRESULT WaveOutStream::GetPosition(MMTIME* time) {
                 return MMSYSERR_NOERROR;
             }
             break;
-        default: break;
+        default:
+            break;
     }
     // Bytes for TIME_BYTES and for every type this stream cannot answer; the answer says so.
     time->wType = TIME_BYTES;
@@ -227,6 +235,7 @@ void WaveOutStream::DoReset(std::vector<WAVEHDR*>* done) {
     pending_.clear();
     pendingOffset_ = 0;
     drained_ = false;
+    drainSink_ = false;
     std::lock_guard<std::mutex> lock(mutex_);
     ReturnAll(done);
     produced_ = 0;
@@ -261,8 +270,7 @@ void WaveOutStream::ApplySettings(const Requests& requests) {
             stretcher_.reset();
         } else {
             if (stretcher_ == nullptr) {
-                stretcher_ = std::make_unique<TimeStretcher>(sinkFormat_.type,
-                                                             sinkFormat_.channels,
+                stretcher_ = std::make_unique<TimeStretcher>(sinkFormat_.type, sinkFormat_.channels,
                                                              sinkFormat_.rate);
             }
             if (!stretcher_->SetLengthFactor(appliedStretch_ / 10000.0)) {
@@ -318,7 +326,6 @@ void WaveOutStream::Feed() {
                 return;  // the device is gone: Run() sees Failed()
             }
             pendingOffset_ += bytes;
-            drained_ = false;
             continue;
         }
         pending_.clear();
@@ -345,24 +352,27 @@ void WaveOutStream::Feed() {
             }
         }
         if (data == nullptr) {
-            if (drained_) {
-                return;
+            if (!drained_) {
+                // Everything written has been taken: push out what the converters hold,
+                // then let the sink play a remainder shorter than its start threshold.
+                if (stretcher_ != nullptr) {
+                    stretcher_->Flush(&pending_);
+                }
+                {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    AddOutput(0, queue_.empty() ? nullptr : &queue_.back());
+                    chainFlushed_ = true;
+                }
+                drained_ = true;
+                drainSink_ = true;
+                if (pendingOffset_ < pending_.size()) {
+                    continue;
+                }
             }
-            // Everything written has been taken: push out what the converters hold and let
-            // the sink play a remainder shorter than its start threshold.
-            if (stretcher_ != nullptr) {
-                stretcher_->Flush(&pending_);
+            if (drainSink_) {
+                sink_->Drain();
+                drainSink_ = false;
             }
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                AddOutput(0, queue_.empty() ? nullptr : &queue_.back());
-                chainFlushed_ = true;
-            }
-            drained_ = true;
-            if (pendingOffset_ < pending_.size()) {
-                continue;
-            }
-            sink_->Drain();
             return;
         }
 
@@ -424,8 +434,7 @@ void WaveOutStream::Run() {
         Requests requests{};
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            requests = Requests{requestSerial_, paused_, resetWanted_,
-                                closing_,       volume_, stretch_};
+            requests = Requests{requestSerial_, paused_, resetWanted_, closing_, volume_, stretch_};
             resetWanted_ = false;
         }
         if (requests.closing) {

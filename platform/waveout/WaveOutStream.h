@@ -28,7 +28,7 @@
 namespace platform {
 
 class WaveOutStream {
-public:
+  public:
     WaveOutStream(HWAVEOUT handle, const StreamFormat& format, HWND notifyWindow);
     ~WaveOutStream();
     WaveOutStream(const WaveOutStream&) = delete;
@@ -46,7 +46,7 @@ public:
     DWORD Volume();
     MMRESULT SetStretch(DWORD lengthTimes10000);
 
-private:
+  private:
     struct Entry {
         WAVEHDR* header;
         size_t consumed = 0;    // bytes of the header taken by the device thread
@@ -91,9 +91,9 @@ private:
     std::mutex mutex_;
     std::condition_variable applied_;
     std::deque<Entry> queue_;
-    uint64_t produced_ = 0;       // frames produced for the sink since open or reset
-    uint64_t retiredBytes_ = 0;   // source bytes of the retired headers
-    uint64_t lastPosition_ = 0;   // never reported backwards
+    uint64_t produced_ = 0;      // frames produced for the sink since open or reset
+    uint64_t retiredBytes_ = 0;  // source bytes of the retired headers
+    uint64_t lastPosition_ = 0;  // never reported backwards
     uint64_t requestSerial_ = 0;
     uint64_t appliedSerial_ = 0;
     bool paused_ = false;
@@ -121,7 +121,8 @@ private:
     std::vector<uint8_t> decoded_;  // decoder output before stretch and gain
     std::vector<uint8_t> pending_;  // output not yet taken by the sink
     size_t pendingOffset_ = 0;
-    bool drained_ = false;
+    bool drained_ = false;    // the converters were flushed since the last new bytes
+    bool drainSink_ = false;  // the sink is to start even a short remainder
 };
 
 }  // namespace platform

@@ -27,7 +27,7 @@ struct WindowInfo {
 };
 
 class DisplayBackend {
-public:
+  public:
     virtual ~DisplayBackend() = default;
 
     virtual void WindowCreated(const WindowInfo& /*info*/) {}

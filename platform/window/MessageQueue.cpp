@@ -80,11 +80,11 @@ bool MessageQueue::Retrieve(MSG* message, HWND filter, UINT filterMin, UINT filt
             }
             return true;
         }
-        const bool quitInRange = (filterMin == 0 && filterMax == 0) ||
-                                 (WM_QUIT >= filterMin && WM_QUIT <= filterMax);
+        const bool quitInRange =
+            (filterMin == 0 && filterMax == 0) || (WM_QUIT >= filterMin && WM_QUIT <= filterMax);
         if (quit_ && quitInRange) {
-            *message = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(quitCode_), 0, GetTickCount(),
-                           {0, 0}};
+            *message =
+                MSG{nullptr, WM_QUIT, static_cast<WPARAM>(quitCode_), 0, GetTickCount(), {0, 0}};
             if (remove) {
                 quit_ = false;
             }
@@ -94,8 +94,8 @@ bool MessageQueue::Retrieve(MSG* message, HWND filter, UINT filterMin, UINT filt
         const Clock::time_point now = Clock::now();
         Clock::time_point nextDue = Clock::time_point::max();
         for (Timer& timer : timers_) {
-            MSG tick{timer.window, WM_TIMER, timer.id,
-                     reinterpret_cast<LPARAM>(timer.procedure), GetTickCount(), {0, 0}};
+            MSG tick{timer.window,   WM_TIMER, timer.id, reinterpret_cast<LPARAM>(timer.procedure),
+                     GetTickCount(), {0, 0}};
             if (!Matches(tick, filter, filterMin, filterMax)) {
                 continue;
             }
@@ -145,8 +145,7 @@ bool MessageQueue::SendFromOtherThread(const MSG& message, LRESULT* result) {
     return true;
 }
 
-UINT_PTR MessageQueue::SetTimer(HWND window, UINT_PTR id, UINT milliseconds,
-                                TIMERPROC procedure) {
+UINT_PTR MessageQueue::SetTimer(HWND window, UINT_PTR id, UINT milliseconds, TIMERPROC procedure) {
     // Periods below 10 ms are raised to 10 ms, as the real service does.
     const auto period = std::chrono::milliseconds(std::max<UINT>(milliseconds, 10));
     std::lock_guard<std::mutex> lock(mutex_);
@@ -235,7 +234,9 @@ std::shared_ptr<MessageQueue> CurrentQueuePtr() {
     return threadQueue.queue;
 }
 
-MessageQueue& CurrentQueue() { return *CurrentQueuePtr(); }
+MessageQueue& CurrentQueue() {
+    return *CurrentQueuePtr();
+}
 
 std::shared_ptr<MessageQueue> QueueOfThread(DWORD threadId) {
     std::lock_guard<std::mutex> lock(ThreadsMutex());

@@ -16,7 +16,7 @@
 namespace platform {
 
 class MessageQueue {
-public:
+  public:
     explicit MessageQueue(DWORD threadId) : threadId_(threadId) {}
 
     DWORD ThreadId() const { return threadId_; }
@@ -43,7 +43,7 @@ public:
     // The owning thread ends: pending sends are answered with 0, nothing more is accepted.
     void Shutdown();
 
-private:
+  private:
     using Clock = std::chrono::steady_clock;
     struct Timer {
         HWND window;

@@ -48,7 +48,9 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return result;
 }
 
-void PostQuitMessage(int exitCode) { CurrentQueue().PostQuit(exitCode); }
+void PostQuitMessage(int exitCode) {
+    CurrentQueue().PostQuit(exitCode);
+}
 
 BOOL GetMessageA(MSG* message, HWND window, UINT filterMin, UINT filterMax) {
     if (message == nullptr) {
@@ -80,7 +82,9 @@ BOOL PeekMessageA(MSG* message, HWND window, UINT filterMin, UINT filterMax, UIN
 }
 
 // Keyboard input arrives already as characters from the display backend.
-BOOL TranslateMessage(const MSG* /*message*/) { return FALSE; }
+BOOL TranslateMessage(const MSG* /*message*/) {
+    return FALSE;
+}
 
 LRESULT DispatchMessageA(const MSG* message) {
     if (message == nullptr || message->hwnd == nullptr) {
@@ -100,15 +104,19 @@ LRESULT DispatchMessageA(const MSG* message) {
 
 LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WM_CLOSE: DestroyWindow(window); return 0;
+        case WM_CLOSE:
+            DestroyWindow(window);
+            return 0;
         case WM_SETTEXT:
             platform::SetTextOfWindow(window, reinterpret_cast<const char*>(lParam));
             return TRUE;
         case WM_GETTEXT:
             return platform::CopyTextOfWindow(window, reinterpret_cast<char*>(lParam),
                                               static_cast<int>(wParam));
-        case WM_GETTEXTLENGTH: return platform::TextLengthOfWindow(window);
-        default: return 0;
+        case WM_GETTEXTLENGTH:
+            return platform::TextLengthOfWindow(window);
+        default:
+            return 0;
     }
 }
 

@@ -128,7 +128,9 @@ void ForgetWindowsOf(const MessageQueue* queue) {
 }
 
 // Text handling shared with DefWindowProcA.
-void SetTextOfWindow(HWND window, const char* text) { StoreText(window, text); }
+void SetTextOfWindow(HWND window, const char* text) {
+    StoreText(window, text);
+}
 
 int CopyTextOfWindow(HWND window, char* buffer, int size) {
     std::string text;
@@ -197,8 +199,8 @@ BOOL UnregisterClassA(LPCSTR className, HINSTANCE /*instance*/) {
     return TRUE;
 }
 
-HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x,
-                     int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
+                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
                      LPVOID param) {
     if (className == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -208,7 +210,9 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return nullptr;
     }
-    auto toDefault = [](int value, int fallback) { return value == CW_USEDEFAULT ? fallback : value; };
+    auto toDefault = [](int value, int fallback) {
+        return value == CW_USEDEFAULT ? fallback : value;
+    };
     x = toDefault(x, 0);
     y = toDefault(y, 0);
     width = toDefault(width, 240);
@@ -244,8 +248,9 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
     Display().WindowCreated(platform::WindowInfo{handle, parent, canonicalClass.c_str(), style,
                                                  exStyle, RECT{x, y, x + width, y + height}});
 
-    CREATESTRUCTA create{param, instance, menu, parent, height, width, y, x,
-                         static_cast<LONG>(style), windowName, className, exStyle};
+    CREATESTRUCTA create{
+        param,      instance,  menu,   parent, height, width, y, x, static_cast<LONG>(style),
+        windowName, className, exStyle};
     if (procedure(handle, WM_CREATE, 0, reinterpret_cast<LPARAM>(&create)) == -1) {
         DestroyWindow(handle);
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -371,13 +376,27 @@ LONG_PTR GetWindowLongPtrA(HWND window, int index) {
     bool known = true;
     WithWindow(window, [&](Window& w) {
         switch (index) {
-            case GWLP_WNDPROC: value = reinterpret_cast<LONG_PTR>(w.procedure); break;
-            case GWLP_HINSTANCE: value = reinterpret_cast<LONG_PTR>(w.instance); break;
-            case GWLP_ID: value = w.id; break;
-            case GWL_STYLE: value = static_cast<LONG_PTR>(w.style); break;
-            case GWL_EXSTYLE: value = static_cast<LONG_PTR>(w.exStyle); break;
-            case GWLP_USERDATA: value = w.userData; break;
-            default: known = false; break;
+            case GWLP_WNDPROC:
+                value = reinterpret_cast<LONG_PTR>(w.procedure);
+                break;
+            case GWLP_HINSTANCE:
+                value = reinterpret_cast<LONG_PTR>(w.instance);
+                break;
+            case GWLP_ID:
+                value = w.id;
+                break;
+            case GWL_STYLE:
+                value = static_cast<LONG_PTR>(w.style);
+                break;
+            case GWL_EXSTYLE:
+                value = static_cast<LONG_PTR>(w.exStyle);
+                break;
+            case GWLP_USERDATA:
+                value = w.userData;
+                break;
+            default:
+                known = false;
+                break;
         }
     });
     if (!known) {
@@ -399,7 +418,9 @@ LONG_PTR SetWindowLongPtrA(HWND window, int index, LONG_PTR value) {
                 previous = reinterpret_cast<LONG_PTR>(w.procedure);
                 w.procedure = reinterpret_cast<WNDPROC>(value);
                 break;
-            case GWLP_ID: previous = std::exchange(w.id, value); break;
+            case GWLP_ID:
+                previous = std::exchange(w.id, value);
+                break;
             case GWL_STYLE:
                 previous = static_cast<LONG_PTR>(std::exchange(w.style, static_cast<DWORD>(value)));
                 break;
@@ -407,8 +428,12 @@ LONG_PTR SetWindowLongPtrA(HWND window, int index, LONG_PTR value) {
                 previous =
                     static_cast<LONG_PTR>(std::exchange(w.exStyle, static_cast<DWORD>(value)));
                 break;
-            case GWLP_USERDATA: previous = std::exchange(w.userData, value); break;
-            default: known = false; break;
+            case GWLP_USERDATA:
+                previous = std::exchange(w.userData, value);
+                break;
+            default:
+                known = false;
+                break;
         }
     });
     if (!known) {
@@ -432,4 +457,6 @@ int GetWindowTextA(HWND window, LPSTR buffer, int size) {
     return platform::CopyTextOfWindow(window, buffer, size);
 }
 
-int GetWindowTextLengthA(HWND window) { return platform::TextLengthOfWindow(window); }
+int GetWindowTextLengthA(HWND window) {
+    return platform::TextLengthOfWindow(window);
+}

@@ -50,8 +50,12 @@ inline LONG InterlockedIncrement(LONG volatile* value) {
 inline LONG InterlockedDecrement(LONG volatile* value) {
     return __atomic_sub_fetch(value, 1, __ATOMIC_SEQ_CST);
 }
-inline LONG InterlockedIncrement(std::atomic<LONG>* value) { return ++*value; }
-inline LONG InterlockedDecrement(std::atomic<LONG>* value) { return --*value; }
+inline LONG InterlockedIncrement(std::atomic<LONG>* value) {
+    return ++*value;
+}
+inline LONG InterlockedDecrement(std::atomic<LONG>* value) {
+    return --*value;
+}
 
 // Win32 error numbers that the platform reports through GetLastError.
 #define ERROR_SUCCESS 0

@@ -206,8 +206,8 @@ UINT waveOutGetNumDevs();
 MMRESULT waveOutGetDevCapsA(UINT_PTR deviceId, LPWAVEOUTCAPSA caps, UINT size);
 // The format may be any byte address (it is copied, never read in place): a WAVEFORMATEX
 // followed by cbSize bytes of extension.
-MMRESULT waveOutOpen(LPHWAVEOUT handle, UINT deviceId, LPCWAVEFORMATEX format,
-                     DWORD_PTR callback, DWORD_PTR instance, DWORD flags);
+MMRESULT waveOutOpen(LPHWAVEOUT handle, UINT deviceId, LPCWAVEFORMATEX format, DWORD_PTR callback,
+                     DWORD_PTR instance, DWORD flags);
 MMRESULT waveOutClose(HWAVEOUT handle);
 MMRESULT waveOutPrepareHeader(HWAVEOUT handle, LPWAVEHDR header, UINT size);
 MMRESULT waveOutUnprepareHeader(HWAVEOUT handle, LPWAVEHDR header, UINT size);

@@ -124,8 +124,8 @@ BOOL UnregisterClassA(LPCSTR className, HINSTANCE instance);
 // Creates a window of a registered class (or of "BUTTON", "STATIC", "EDIT") owned by the
 // calling thread, and sends it WM_CREATE before returning. A procedure that answers -1 to
 // WM_CREATE makes the creation fail.
-HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x,
-                     int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
+                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
                      LPVOID param);
 // Sends WM_DESTROY to the window and then to its children, and removes them.
 BOOL DestroyWindow(HWND window);
@@ -158,8 +158,7 @@ BOOL PeekMessageA(MSG* message, HWND window, UINT filterMin, UINT filterMax, UIN
 BOOL TranslateMessage(const MSG* message);
 LRESULT DispatchMessageA(const MSG* message);
 LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-LRESULT CallWindowProcA(WNDPROC procedure, HWND window, UINT message, WPARAM wParam,
-                        LPARAM lParam);
+LRESULT CallWindowProcA(WNDPROC procedure, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Timers post WM_TIMER (wParam = id) to the window every period; the owning thread's queue
 // delivers them, as low-priority messages, when nothing else is waiting.

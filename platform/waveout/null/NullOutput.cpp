@@ -21,7 +21,7 @@ NullOutputTap& Tap() {
 // `since_`; it never passes what was written, and when it catches up (an underrun) it waits
 // there until new data comes.
 class NullSink final : public AudioSink {
-public:
+  public:
     explicit NullSink(const SinkFormat& format)
         : rate_(format.rate),
           frameBytes_(format.FrameBytes()),
@@ -82,7 +82,7 @@ public:
     bool Failed() override { return false; }
     bool WakesWhenWritable() const override { return false; }
 
-private:
+  private:
     using Clock = std::chrono::steady_clock;
 
     void Advance() {
@@ -115,7 +115,7 @@ private:
 };
 
 class NullBackend final : public AudioBackend {
-public:
+  public:
     bool Accepts(const SinkFormat& format) const override {
         return format.rate >= 1 && format.rate <= 768000 && format.channels >= 1 &&
                format.channels <= 32;

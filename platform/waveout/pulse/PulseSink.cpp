@@ -18,26 +18,39 @@ constexpr uint32_t kTargetLatencyMs = 200;
 
 pa_sample_format_t PulseFormatOf(SampleType type) {
     switch (type) {
-        case SampleType::U8: return PA_SAMPLE_U8;
-        case SampleType::S16: return PA_SAMPLE_S16LE;
-        case SampleType::S24: return PA_SAMPLE_S24LE;
-        case SampleType::S32: return PA_SAMPLE_S32LE;
-        case SampleType::F32: return PA_SAMPLE_FLOAT32LE;
+        case SampleType::U8:
+            return PA_SAMPLE_U8;
+        case SampleType::S16:
+            return PA_SAMPLE_S16LE;
+        case SampleType::S24:
+            return PA_SAMPLE_S24LE;
+        case SampleType::S32:
+            return PA_SAMPLE_S32LE;
+        case SampleType::F32:
+            return PA_SAMPLE_FLOAT32LE;
     }
     return PA_SAMPLE_INVALID;
 }
 
 pa_channel_position_t PositionOf(uint32_t speaker) {
-    static constexpr pa_channel_position_t positions[] = {
-        PA_CHANNEL_POSITION_FRONT_LEFT,      PA_CHANNEL_POSITION_FRONT_RIGHT,
-        PA_CHANNEL_POSITION_FRONT_CENTER,    PA_CHANNEL_POSITION_LFE,
-        PA_CHANNEL_POSITION_REAR_LEFT,       PA_CHANNEL_POSITION_REAR_RIGHT,
-        PA_CHANNEL_POSITION_FRONT_LEFT_OF_CENTER, PA_CHANNEL_POSITION_FRONT_RIGHT_OF_CENTER,
-        PA_CHANNEL_POSITION_REAR_CENTER,     PA_CHANNEL_POSITION_SIDE_LEFT,
-        PA_CHANNEL_POSITION_SIDE_RIGHT,      PA_CHANNEL_POSITION_TOP_CENTER,
-        PA_CHANNEL_POSITION_TOP_FRONT_LEFT,  PA_CHANNEL_POSITION_TOP_FRONT_CENTER,
-        PA_CHANNEL_POSITION_TOP_FRONT_RIGHT, PA_CHANNEL_POSITION_TOP_REAR_LEFT,
-        PA_CHANNEL_POSITION_TOP_REAR_CENTER, PA_CHANNEL_POSITION_TOP_REAR_RIGHT};
+    static constexpr pa_channel_position_t positions[] = {PA_CHANNEL_POSITION_FRONT_LEFT,
+                                                          PA_CHANNEL_POSITION_FRONT_RIGHT,
+                                                          PA_CHANNEL_POSITION_FRONT_CENTER,
+                                                          PA_CHANNEL_POSITION_LFE,
+                                                          PA_CHANNEL_POSITION_REAR_LEFT,
+                                                          PA_CHANNEL_POSITION_REAR_RIGHT,
+                                                          PA_CHANNEL_POSITION_FRONT_LEFT_OF_CENTER,
+                                                          PA_CHANNEL_POSITION_FRONT_RIGHT_OF_CENTER,
+                                                          PA_CHANNEL_POSITION_REAR_CENTER,
+                                                          PA_CHANNEL_POSITION_SIDE_LEFT,
+                                                          PA_CHANNEL_POSITION_SIDE_RIGHT,
+                                                          PA_CHANNEL_POSITION_TOP_CENTER,
+                                                          PA_CHANNEL_POSITION_TOP_FRONT_LEFT,
+                                                          PA_CHANNEL_POSITION_TOP_FRONT_CENTER,
+                                                          PA_CHANNEL_POSITION_TOP_FRONT_RIGHT,
+                                                          PA_CHANNEL_POSITION_TOP_REAR_LEFT,
+                                                          PA_CHANNEL_POSITION_TOP_REAR_CENTER,
+                                                          PA_CHANNEL_POSITION_TOP_REAR_RIGHT};
     for (size_t bit = 0; bit < std::size(positions); ++bit) {
         if (speaker == (1u << bit)) {
             return positions[bit];
@@ -75,7 +88,7 @@ bool ToPulse(const SinkFormat& format, pa_sample_spec* spec, pa_channel_map* map
 }
 
 class PulseSink final : public AudioSink {
-public:
+  public:
     PulseSink(const SinkFormat& format, std::string target, std::function<void()> wake)
         : target_(std::move(target)), wake_(std::move(wake)), frameBytes_(format.FrameBytes()) {
         ToPulse(format, &spec_, &map_);
@@ -137,8 +150,7 @@ public:
         pa_threaded_mainloop_lock(loop_);
         bool written = false;
         if (!failed_ && stream_ != nullptr) {
-            written =
-                pa_stream_write(stream_, data, bytes, nullptr, 0, PA_SEEK_RELATIVE) == 0;
+            written = pa_stream_write(stream_, data, bytes, nullptr, 0, PA_SEEK_RELATIVE) == 0;
             drainWanted_ = false;
         }
         pa_threaded_mainloop_unlock(loop_);
@@ -195,7 +207,7 @@ public:
     bool Failed() override { return failed_; }
     bool WakesWhenWritable() const override { return true; }
 
-private:
+  private:
     static void OnContextState(pa_context* context, void* data) {
         auto* self = static_cast<PulseSink*>(data);
         const pa_context_state_t state = pa_context_get_state(context);
@@ -243,10 +255,10 @@ private:
         attr.minreq = static_cast<uint32_t>(-1);
         attr.fragsize = static_cast<uint32_t>(-1);
         auto flags = static_cast<pa_stream_flags_t>(
-            PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
-            PA_STREAM_ADJUST_LATENCY | (corked ? PA_STREAM_START_CORKED : 0));
-        if (pa_stream_connect_playback(stream_, target_.empty() ? nullptr : target_.c_str(),
-                                       &attr, flags, nullptr, nullptr) < 0) {
+            PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY |
+            (corked ? PA_STREAM_START_CORKED : 0));
+        if (pa_stream_connect_playback(stream_, target_.empty() ? nullptr : target_.c_str(), &attr,
+                                       flags, nullptr, nullptr) < 0) {
             DropStream();
             return MMSYSERR_NODRIVER;
         }
@@ -273,8 +285,7 @@ private:
         pa_threaded_mainloop_lock(loop_);
         corked_ = cork;
         if (!failed_ && stream_ != nullptr) {
-            pa_operation* operation =
-                pa_stream_cork(stream_, cork ? 1 : 0, OnOperationDone, this);
+            pa_operation* operation = pa_stream_cork(stream_, cork ? 1 : 0, OnOperationDone, this);
             while (operation != nullptr &&
                    pa_operation_get_state(operation) == PA_OPERATION_RUNNING && !failed_) {
                 pa_threaded_mainloop_wait(loop_);
@@ -301,7 +312,7 @@ private:
 };
 
 class PulseBackendImpl final : public AudioBackend {
-public:
+  public:
     bool Accepts(const SinkFormat& format) const override {
         pa_sample_spec spec;
         pa_channel_map map;
