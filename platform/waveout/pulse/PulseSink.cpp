@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 
 #include "platform/waveout/pulse/PulseBackend.h"
@@ -151,6 +152,7 @@ class PulseSink final : public AudioSink {
         bool written = false;
         if (!failed_ && stream_ != nullptr) {
             written = pa_stream_write(stream_, data, bytes, nullptr, 0, PA_SEEK_RELATIVE) == 0;
+            writtenFrames_ += written ? bytes / frameBytes_ : 0;
             drainWanted_ = false;
         }
         pa_threaded_mainloop_unlock(loop_);
@@ -186,6 +188,8 @@ class PulseSink final : public AudioSink {
             OpenStream(corked_);
         }
         lastPosition_ = 0;
+        writtenFrames_ = 0;
+        underflowed_ = false;
         drainWanted_ = false;
         pa_threaded_mainloop_unlock(loop_);
     }
@@ -193,10 +197,16 @@ class PulseSink final : public AudioSink {
     uint64_t Position() override {
         pa_threaded_mainloop_lock(loop_);
         if (!failed_ && stream_ != nullptr) {
-            pa_usec_t played = 0;
-            if (pa_stream_get_time(stream_, &played) == 0) {
-                const uint64_t frames = played * spec_.rate / 1000000u;
-                lastPosition_ = std::max(lastPosition_, frames);
+            lastPosition_ = std::max(lastPosition_, ServerPosition());
+            if (underflowed_ && !corked_) {
+                // The server's clock stops at the last byte it read, a sink latency before
+                // the end; the sink plays that latency out in real time.
+                const auto since = std::chrono::steady_clock::now() - underflowAt_;
+                const auto elapsed =
+                    std::chrono::duration_cast<std::chrono::microseconds>(since).count();
+                const uint64_t frames =
+                    underflowPosition_ + static_cast<uint64_t>(elapsed) * spec_.rate / 1000000u;
+                lastPosition_ = std::max(lastPosition_, std::min(frames, underflowWritten_));
             }
         }
         const uint64_t position = lastPosition_;
@@ -230,6 +240,24 @@ class PulseSink final : public AudioSink {
         static_cast<PulseSink*>(data)->wake_();
     }
 
+    static void OnUnderflow(pa_stream* /*stream*/, void* data) {
+        auto* self = static_cast<PulseSink*>(data);
+        self->underflowed_ = true;
+        self->underflowAt_ = std::chrono::steady_clock::now();
+        self->underflowPosition_ = std::max(self->lastPosition_, self->ServerPosition());
+        self->underflowWritten_ = self->writtenFrames_;
+        self->wake_();
+    }
+
+    // With the loop locked: frames played by the server's account, 0 before it knows.
+    uint64_t ServerPosition() {
+        pa_usec_t played = 0;
+        if (stream_ == nullptr || pa_stream_get_time(stream_, &played) != 0) {
+            return 0;
+        }
+        return played * spec_.rate / 1000000u;
+    }
+
     static void OnOperationDone(pa_stream* /*stream*/, int /*success*/, void* data) {
         pa_threaded_mainloop_signal(static_cast<PulseSink*>(data)->loop_, 0);
     }
@@ -248,6 +276,7 @@ class PulseSink final : public AudioSink {
         }
         pa_stream_set_state_callback(stream_, OnStreamState, this);
         pa_stream_set_write_callback(stream_, OnWritable, this);
+        pa_stream_set_underflow_callback(stream_, OnUnderflow, this);
         pa_buffer_attr attr;
         attr.maxlength = static_cast<uint32_t>(-1);
         attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kTargetLatencyMs * 1000, &spec_));
@@ -276,6 +305,7 @@ class PulseSink final : public AudioSink {
         }
         pa_stream_set_state_callback(stream_, nullptr, nullptr);
         pa_stream_set_write_callback(stream_, nullptr, nullptr);
+        pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
         pa_stream_disconnect(stream_);
         pa_stream_unref(stream_);
         stream_ = nullptr;
@@ -309,6 +339,12 @@ class PulseSink final : public AudioSink {
     bool corked_ = false;
     std::atomic<bool> drainWanted_{false};
     uint64_t lastPosition_ = 0;
+    uint64_t writtenFrames_ = 0;
+    // The last underrun: when, where the server's clock stood and how much had been written.
+    bool underflowed_ = false;
+    std::chrono::steady_clock::time_point underflowAt_;
+    uint64_t underflowPosition_ = 0;
+    uint64_t underflowWritten_ = 0;
 };
 
 class PulseBackendImpl final : public AudioBackend {
