@@ -1,5 +1,7 @@
 #include "platform/window/DisplayBackend.h"
 
+#include "platform/window/TextLayout.h"
+
 #include <atomic>
 
 namespace platform {
@@ -21,6 +23,20 @@ DisplayBackend& Display() {
 
 void SetDisplayBackend(DisplayBackend* backend) {
     installed.store(backend, std::memory_order_release);
+}
+
+}  // namespace platform
+
+namespace platform {
+
+// Without a toolkit: a cell of 6 x 13 pixels per byte, the base units of the dialog font.
+void DisplayBackend::MeasureText(const char* text, const FontInfo* /*font*/, int* width,
+                                 int* height) const {
+    const TextLayout layout =
+        LayOutText(text != nullptr ? text : "", 48,
+                   [](std::string_view piece) { return static_cast<int>(piece.size()) * 6; });
+    *width = layout.width;
+    *height = layout.lines * 13;
 }
 
 }  // namespace platform

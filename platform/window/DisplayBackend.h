@@ -24,7 +24,13 @@ struct WindowInfo {
     DWORD style;
     DWORD exStyle;
     RECT rect;
+    HICON icon;  // the class icon, or null
 };
+
+struct FontInfo;
+
+// Why a modal window cannot wait for a click: there is no screen.
+enum class ModalKind { MessageBox, Dialog };
 
 class DisplayBackend {
   public:
@@ -43,6 +49,26 @@ class DisplayBackend {
     virtual void PumpEvents(std::chrono::steady_clock::time_point /*deadline*/) {}
     // Makes a running PumpEvents() return soon; callable from any thread.
     virtual void Wake() {}
+
+    // Presentation. Without a screen, modal windows end at once: the backend may still
+    // show their content (a message box's caption and text, a dialog's edit texts) before.
+    virtual bool HasScreen() const { return false; }
+    virtual void ModalWithoutScreen(HWND /*window*/, ModalKind /*kind*/) {}
+    // The screen in pixels (the desktop window's rectangle).
+    virtual RECT ScreenRect() const { return RECT{0, 0, 1024, 768}; }
+    // How far the desktop's frame reaches beyond the client area of a top-level window, on
+    // each side; zero while the frame is not known (before the window is first shown).
+    virtual RECT FrameInsets(HWND /*window*/) const { return RECT{0, 0, 0, 0}; }
+    virtual void FontChanged(HWND /*window*/, const FontInfo* /*font*/) {}
+    virtual void Repaint(HWND /*window*/) {}
+    // Size of a text in a font (null: the controls' default font), tabs expanded.
+    virtual void MeasureText(const char* text, const FontInfo* font, int* width, int* height) const;
+    // Another program's top-level window by exact class (and title when given), hidden ones
+    // included; its handle is one that ForeignWindowRect understands.
+    virtual HWND FindForeignWindow(const char* /*className*/, const char* /*title*/) {
+        return nullptr;
+    }
+    virtual bool ForeignWindowRect(HWND /*window*/, RECT* /*rect*/) const { return false; }
 };
 
 // The installed backend; a no-display one (every hook does nothing) until one is installed.

@@ -4,6 +4,7 @@
 
 #include <platform/kernel.h>
 #include <platform/window.h>
+#include "platform/window/Fonts.h"
 #include "platform/window/MessageQueue.h"
 #include "platform/window/WindowObject.h"
 
@@ -115,6 +116,17 @@ LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
                                               static_cast<int>(wParam));
         case WM_GETTEXTLENGTH:
             return platform::TextLengthOfWindow(window);
+        case WM_SYSCOMMAND:
+            // The close box (or its menu item) asks the window to close.
+            if ((wParam & 0xFFF0) == SC_CLOSE) {
+                SendMessageA(window, WM_CLOSE, 0, 0);
+            }
+            return 0;
+        case WM_SETFONT:
+            platform::SetFontOfWindow(window, reinterpret_cast<HFONT>(wParam));
+            return 0;
+        case WM_GETFONT:
+            return reinterpret_cast<LRESULT>(platform::FontOfWindow(window));
         default:
             return 0;
     }

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include <platform/window.h>
 #include "platform/window/MessageQueue.h"
@@ -18,6 +20,18 @@ std::shared_ptr<MessageQueue> QueueOf(HWND window);
 void SetTextOfWindow(HWND window, const char* text);
 int CopyTextOfWindow(HWND window, char* buffer, int size);
 int TextLengthOfWindow(HWND window);
+// The live children of a window in creation order.
+std::vector<HWND> ChildrenOf(HWND window);
+std::string ClassNameOf(HWND window);
+// The display moved or resized a window (the user dragged it, the desktop framed it): the
+// rectangle changes without telling the display again.
+void SetRectFromDisplay(HWND window, const RECT& rect);
+// The newest top-level window of this process with the class (any case) and title (when not
+// null), or null.
+HWND FindTopLevelWindow(const char* className, const char* title);
+// Handles that are not window objects: the desktop, another program's window.
+bool SpecialWindowRect(HWND window, RECT* rect);
+
 // Removes, without messages, every window that the ending thread's queue owns.
 void ForgetWindowsOf(const MessageQueue* queue);
 

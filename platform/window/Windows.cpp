@@ -15,6 +15,7 @@
 #include <platform/kernel.h>
 #include <platform/window.h>
 #include "platform/window/DisplayBackend.h"
+#include "platform/window/Fonts.h"
 #include "platform/window/MessageQueue.h"
 #include "platform/window/WindowObject.h"
 
@@ -26,6 +27,7 @@ struct WindowClass {
     WNDPROC procedure;
     HINSTANCE instance;
     ATOM atom;
+    HICON icon = nullptr;
 };
 
 struct Window {
@@ -155,6 +157,54 @@ int TextLengthOfWindow(HWND window) {
     return length;
 }
 
+std::vector<HWND> ChildrenOf(HWND window) {
+    std::vector<std::pair<uintptr_t, HWND>> ordered;
+    Registry& registry = TheRegistry();
+    {
+        std::lock_guard<std::mutex> lock(registry.mutex);
+        for (auto& [handle, w] : registry.windows) {
+            if (w.parent == window && !w.destroying) {
+                ordered.emplace_back(reinterpret_cast<uintptr_t>(handle), handle);
+            }
+        }
+    }
+    std::sort(ordered.begin(), ordered.end());  // handles grow: creation order
+    std::vector<HWND> children;
+    for (auto& entry : ordered) {
+        children.push_back(entry.second);
+    }
+    return children;
+}
+
+std::string ClassNameOf(HWND window) {
+    std::string name;
+    WithWindow(window, [&](Window& w) { name = w.className; });
+    return name;
+}
+
+void SetRectFromDisplay(HWND window, const RECT& rect) {
+    WithWindow(window, [&](Window& w) { w.rect = rect; });
+}
+
+HWND FindTopLevelWindow(const char* className, const char* title) {
+    Registry& registry = TheRegistry();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    HWND found = nullptr;
+    for (auto& [handle, w] : registry.windows) {
+        if (w.parent != nullptr || w.destroying ||
+            (className != nullptr && strcasecmp(w.className.c_str(), className) != 0) ||
+            (title != nullptr && w.text != title)) {
+            continue;
+        }
+        // The newest window first, as the most recently created one is on top.
+        if (found == nullptr ||
+            reinterpret_cast<uintptr_t>(handle) > reinterpret_cast<uintptr_t>(found)) {
+            found = handle;
+        }
+    }
+    return found;
+}
+
 }  // namespace platform
 
 using platform::Display;
@@ -176,8 +226,8 @@ ATOM RegisterClassExA(const WNDCLASSEXA* windowClass) {
         return 0;
     }
     const ATOM atom = registry.nextAtom++;
-    registry.classes.push_back(
-        {windowClass->lpszClassName, windowClass->lpfnWndProc, windowClass->hInstance, atom});
+    registry.classes.push_back({windowClass->lpszClassName, windowClass->lpfnWndProc,
+                                windowClass->hInstance, atom, windowClass->hIcon});
     return atom;
 }
 
@@ -220,6 +270,7 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
 
     HWND handle = nullptr;
     WNDPROC procedure = nullptr;
+    HICON icon = nullptr;
     std::string canonicalClass;
     {
         platform::Registry& registry = TheRegistry();
@@ -230,6 +281,7 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
             return nullptr;
         }
         procedure = windowClass->procedure;
+        icon = windowClass->icon;
         canonicalClass = windowClass->name;
         handle = reinterpret_cast<HWND>(registry.nextHandle++ << 4);
         Window window;
@@ -246,7 +298,7 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
         registry.windows.emplace(handle, std::move(window));
     }
     Display().WindowCreated(platform::WindowInfo{handle, parent, canonicalClass.c_str(), style,
-                                                 exStyle, RECT{x, y, x + width, y + height}});
+                                                 exStyle, RECT{x, y, x + width, y + height}, icon});
 
     CREATESTRUCTA create{
         param,      instance,  menu,   parent, height, width, y, x, static_cast<LONG>(style),
@@ -305,6 +357,7 @@ BOOL DestroyWindow(HWND window) {
         registry.windows.erase(window);
     }
     queue->ForgetWindow(window);
+    platform::ForgetFontOfWindow(window);
     Display().WindowDestroyed(window);
     return TRUE;
 }
@@ -352,6 +405,9 @@ BOOL GetWindowRect(HWND window, RECT* rect) {
     if (rect == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
+    }
+    if (platform::SpecialWindowRect(window, rect)) {
+        return TRUE;  // the desktop, or another program's window
     }
     return WithWindow(window, [&](Window& w) { *rect = w.rect; }) ? TRUE : FALSE;
 }

@@ -166,3 +166,37 @@ UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT milliseconds, TIMERPROC procedu
 BOOL KillTimer(HWND window, UINT_PTR id);
 
 DWORD GetTickCount();
+
+// Placement on the screen, window-class extras and the system menu.
+#define WM_SETFONT 0x0030
+#define WM_GETFONT 0x0031
+#define WM_INITDIALOG 0x0110
+#define WM_SYSCOMMAND 0x0112
+#define SC_CLOSE 0xF060
+#define BN_CLICKED 0
+#define CS_VREDRAW 0x0001
+#define CS_HREDRAW 0x0002
+#define CS_DBLCLKS 0x0008
+#define COLOR_WINDOW 5
+#define SWP_NOSIZE 0x0001
+#define SWP_NOMOVE 0x0002
+#define SWP_NOZORDER 0x0004
+#define SWP_NOACTIVATE 0x0010
+#define SWP_SHOWWINDOW 0x0040
+#define SWP_HIDEWINDOW 0x0080
+#define MAKEWPARAM(low, high) \
+    (static_cast<WPARAM>((static_cast<DWORD>(low) & 0xFFFF) | (static_cast<DWORD>(high) << 16)))
+
+// The client area in client coordinates: the window without the frame that the desktop draws.
+BOOL GetClientRect(HWND window, RECT* rect);
+// Moves and/or resizes (SWP_NOMOVE, SWP_NOSIZE) and shows or hides the window; the stacking
+// order is left to the desktop.
+BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width, int height, UINT flags);
+// Paints the window's pending changes now.
+BOOL UpdateWindow(HWND window);
+// The whole screen; GetWindowRect gives its size.
+HWND GetDesktopWindow();
+// A top-level window with the class (and the title, when given) of this process or of another
+// program on the same display, hidden ones included; null when there is none. Another
+// program's window answers GetWindowRect only.
+HWND FindWindowA(LPCSTR className, LPCSTR windowName);

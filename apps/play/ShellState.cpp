@@ -1,0 +1,3 @@
+#include "apps/play/ShellState.h"
+
+ShellState shell;

@@ -1,0 +1,30 @@
+// The shell's program-wide values, shared by start-up and the status window. Touched only by
+// the main thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include <platform/window.h>
+#include "apps/play/CommandLine.h"
+#include "apps/play/Usage.h"
+
+struct ShellState {
+    HINSTANCE appInstance = nullptr;
+    std::unique_ptr<CommandLine> commandLine;
+    char windowTitle[100] = {};
+    char className[100] = {};
+    bool showBytes = false;
+    bool hidden = false;
+    LoopDelay loopDelay;
+    bool looping = false;
+    int32_t stretchPercent = 100;
+    const char* fileName = nullptr;
+    HWND rowDevice = nullptr;
+    HWND rowFile = nullptr;
+    HWND rowFormat = nullptr;
+    HWND rowPosition = nullptr;
+    UINT_PTR timerId = 0;
+};
+
+extern ShellState shell;

@@ -1,0 +1,128 @@
+#include "platform/window/headless/HeadlessBackend.h"
+
+#include <strings.h>
+
+#include "platform/window/WindowObject.h"
+
+namespace platform {
+namespace {
+
+std::string TextOf(HWND window) {
+    std::string text(static_cast<size_t>(GetWindowTextLengthA(window)) + 1, '\0');
+    text.resize(
+        static_cast<size_t>(GetWindowTextA(window, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+// Terminal lines end in "\n" only.
+std::string WithoutCarriageReturns(std::string text) {
+    std::erase(text, '\r');
+    return text;
+}
+
+bool IsClass(HWND window, const char* className) {
+    return strcasecmp(ClassNameOf(window).c_str(), className) == 0;
+}
+
+}  // namespace
+
+HeadlessBackend::HeadlessBackend(FILE* out, FILE* err, bool statusLine)
+    : out_(out), err_(err), statusLine_(statusLine) {}
+
+void HeadlessBackend::ModalWithoutScreen(HWND window, ModalKind kind) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (kind == ModalKind::MessageBox) {
+        std::string text;
+        for (HWND child : ChildrenOf(window)) {
+            if (IsClass(child, "STATIC")) {
+                text += TextOf(child);
+            }
+        }
+        if (text.empty() || text.back() != '\n') {
+            text += '\n';
+        }
+        if (lineDrawn_) {
+            std::fputc('\n', err_);
+            lineDrawn_ = false;
+        }
+        std::fprintf(err_, "%s: %s", TextOf(window).c_str(), text.c_str());
+        std::fflush(err_);
+        return;
+    }
+    for (HWND child : ChildrenOf(window)) {
+        if (IsClass(child, "EDIT")) {
+            std::string text = WithoutCarriageReturns(TextOf(child));
+            if (!text.empty() && text.back() != '\n') {
+                text += '\n';
+            }
+            std::fputs(text.c_str(), out_);
+        }
+    }
+    std::fflush(out_);
+}
+
+void HeadlessBackend::WindowShown(HWND window, bool visible) {
+    if (!statusLine_ || GetParent(window) != nullptr) {
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (visible) {
+            shownWindow_ = window;
+        } else if (shownWindow_ == window) {
+            shownWindow_ = nullptr;
+        }
+    }
+    if (visible) {
+        DrawStatusLine(window);
+    }
+}
+
+void HeadlessBackend::WindowDestroyed(HWND window) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (shownWindow_ == window) {
+        shownWindow_ = nullptr;
+        if (lineDrawn_) {
+            std::fputc('\n', err_);
+            std::fflush(err_);
+            lineDrawn_ = false;
+        }
+    }
+}
+
+void HeadlessBackend::TextChanged(HWND window, const std::string& /*text*/) {
+    if (!statusLine_) {
+        return;
+    }
+    HWND parent = GetParent(window);
+    HWND shown = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        shown = shownWindow_;
+    }
+    if (shown != nullptr && parent == shown) {
+        DrawStatusLine(shown);
+    }
+}
+
+// The rows of the window side by side, redrawn in place.
+void HeadlessBackend::DrawStatusLine(HWND window) {
+    std::string line;
+    for (HWND child : ChildrenOf(window)) {
+        if (IsClass(child, "STATIC")) {
+            if (!line.empty()) {
+                line += " | ";
+            }
+            line += TextOf(child);
+        }
+    }
+    if (line.empty()) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::fprintf(err_, "\r%s\033[K", line.c_str());
+    std::fflush(err_);
+    lineDrawn_ = true;
+}
+
+}  // namespace platform
