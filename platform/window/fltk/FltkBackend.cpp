@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -112,9 +113,18 @@ class FltkBackend : public DisplayBackend {
     std::unordered_map<HWND, std::string> pendingTexts_;  // set from other threads
 };
 
+// The X server went away under a running program: there is nothing left to show, so the
+// program ends as if its window had been closed (exit code 0), instead of FLTK's fatal error.
+int LostDisplay(::Display* /*display*/) {
+    static const char kMessage[] = "display connection lost\n";
+    [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
+    std::_Exit(0);
+}
+
 FltkBackend::FltkBackend(::Display* display)
     : display_(display), guiThread_(std::this_thread::get_id()) {
     fl_open_display(display_);
+    XSetIOErrorHandler(LostDisplay);
     Fl::scheme("gtk+");
     if (pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) == 0) {
         Fl::add_fd(wakePipe_[0], FL_READ, OnWake, this);
