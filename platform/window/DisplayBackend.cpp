@@ -30,10 +30,10 @@ void SetDisplayBackend(DisplayBackend* backend) {
 namespace platform {
 
 // Without a toolkit: a cell of 6 x 13 pixels per byte, the base units of the dialog font.
-void DisplayBackend::MeasureText(const char* text, const FontInfo* /*font*/, int* width,
-                                 int* height) const {
+void DisplayBackend::MeasureText(const char* text, const FontInfo* /*font*/, int maxWidth,
+                                 int* width, int* height) const {
     const TextLayout layout =
-        LayOutText(text != nullptr ? text : "", 48,
+        LayOutText(text != nullptr ? text : "", 48, maxWidth,
                    [](std::string_view piece) { return static_cast<int>(piece.size()) * 6; });
     *width = layout.width;
     *height = layout.lines * 13;

@@ -61,8 +61,10 @@ class DisplayBackend {
     virtual RECT FrameInsets(HWND /*window*/) const { return RECT{0, 0, 0, 0}; }
     virtual void FontChanged(HWND /*window*/, const FontInfo* /*font*/) {}
     virtual void Repaint(HWND /*window*/) {}
-    // Size of a text in a font (null: the controls' default font), tabs expanded.
-    virtual void MeasureText(const char* text, const FontInfo* font, int* width, int* height) const;
+    // Size of a text in a font (null: the controls' default font), tabs expanded, lines
+    // broken between words beyond maxWidth (0: never).
+    virtual void MeasureText(const char* text, const FontInfo* font, int maxWidth, int* width,
+                             int* height) const;
     // Another program's top-level window by exact class (and title when given), hidden ones
     // included; its handle is one that ForeignWindowRect understands.
     virtual HWND FindForeignWindow(const char* /*className*/, const char* /*title*/) {

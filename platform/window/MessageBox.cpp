@@ -27,13 +27,14 @@ INT_PTR MessageBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM /*lParam*/)
 int MessageBoxA(HWND /*owner*/, LPCSTR text, LPCSTR caption, UINT /*type*/) {
     text = text != nullptr ? text : "";
     caption = caption != nullptr ? caption : "Error";
-    int textWidth = 0;
-    int textHeight = 0;
-    platform::Display().MeasureText(text, nullptr, &textWidth, &textHeight);
-
     const RECT screen = platform::Display().ScreenRect();
     const int screenWidth = screen.right - screen.left;
     const int screenHeight = screen.bottom - screen.top;
+    // Lines wider than the screen leaves room for break between words.
+    int textWidth = 0;
+    int textHeight = 0;
+    platform::Display().MeasureText(text, nullptr, std::max(screenWidth - 6 * kMargin, 100),
+                                    &textWidth, &textHeight);
     const int width =
         std::min(std::max(textWidth, kButtonWidth + 2 * kMargin) + 2 * kMargin, screenWidth);
     const int height =

@@ -4,7 +4,45 @@
 
 namespace platform {
 
-TextLayout LayOutText(std::string_view text, int tabWidth,
+namespace {
+
+// Places a piece at x on the line, breaking it between words where it passes maxWidth.
+void PlacePiece(std::string_view piece, int maxWidth,
+                const std::function<int(std::string_view)>& measure, TextLayout* layout, int* x,
+                int* line) {
+    const int width = measure(piece);
+    if (maxWidth <= 0 || *x + width <= maxWidth) {
+        layout->pieces.push_back({*x, *line, piece});
+        *x += width;
+        return;
+    }
+    size_t at = 0;
+    while (at < piece.size()) {
+        // A word with the blanks in front of it.
+        size_t end = piece.find_first_not_of(' ', at);
+        end = end == std::string_view::npos ? piece.size() : piece.find(' ', end);
+        end = end == std::string_view::npos ? piece.size() : end;
+        std::string_view word = piece.substr(at, end - at);
+        int wordWidth = measure(word);
+        if (*x > 0 && *x + wordWidth > maxWidth) {
+            layout->width = std::max(layout->width, *x);
+            ++*line;
+            *x = 0;
+            const size_t first = word.find_first_not_of(' ');
+            word.remove_prefix(first == std::string_view::npos ? word.size() : first);
+            wordWidth = measure(word);
+        }
+        if (!word.empty()) {
+            layout->pieces.push_back({*x, *line, word});
+            *x += wordWidth;
+        }
+        at = end;
+    }
+}
+
+}  // namespace
+
+TextLayout LayOutText(std::string_view text, int tabWidth, int maxWidth,
                       const std::function<int(std::string_view)>& measure) {
     TextLayout layout;
     if (tabWidth <= 0) {
@@ -29,8 +67,7 @@ TextLayout LayOutText(std::string_view text, int tabWidth,
             const size_t pieceEnd = tab == std::string_view::npos ? content.size() : tab;
             std::string_view piece = content.substr(pieceStart, pieceEnd - pieceStart);
             if (!piece.empty()) {
-                layout.pieces.push_back({x, line, piece});
-                x += measure(piece);
+                PlacePiece(piece, maxWidth, measure, &layout, &x, &line);
             }
             if (tab == std::string_view::npos) {
                 break;

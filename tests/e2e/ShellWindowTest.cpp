@@ -277,16 +277,15 @@ TEST_F(ShellOnScreen, StatusWindowsStandBesideARunningInstanceWithAClientOf240By
     unsigned long items = 0;
     unsigned long after = 0;
     unsigned char* data = nullptr;
-    ASSERT_EQ(XGetWindowProperty(display_, a, XInternAtom(display_, "_NET_WM_ICON", False), 0,
-                                 4096, False, AnyPropertyType, &type, &format, &items, &after,
-                                 &data),
+    ASSERT_EQ(XGetWindowProperty(display_, a, XInternAtom(display_, "_NET_WM_ICON", False), 0, 4096,
+                                 False, AnyPropertyType, &type, &format, &items, &after, &data),
               Success);
     ASSERT_NE(data, nullptr);
     const auto* icon = reinterpret_cast<const unsigned long*>(data);
     ASSERT_EQ(items, 2u + 32 * 32);
     EXPECT_EQ(icon[0], 32u);
     EXPECT_EQ(icon[1], 32u);
-    EXPECT_EQ(icon[2 + 0] >> 24, 0u);                        // corner: transparent
+    EXPECT_EQ(icon[2 + 0] >> 24, 0u);                            // corner: transparent
     EXPECT_EQ(icon[2 + 3 * 32 + 3] & 0xFFFFFFFFu, 0xFF000080u);  // opaque navy
     XFree(data);
 

@@ -44,10 +44,29 @@ TEST(TextLayout, LinesAndTabStops) {
         {"a\n\nb\n", {{0, 0, "a"}, {0, 2, "b"}}, 5, 3},
         {"x\t", {{0, 0, "x"}}, 40, 1},
     };
-    for (const Case& c : cases) {
+    const Case wrapped[] = {
+        // 20 bytes fit in 100 pixels: lines break between words, blanks at a break vanish.
+        {"aaaa bbbb cccc dddd eeee",
+         {{0, 0, "aaaa"}, {20, 0, " bbbb"}, {45, 0, " cccc"}, {70, 0, " dddd"}, {0, 1, "eeee"}},
+         95,
+         2},
+        {"short", {{0, 0, "short"}}, 25, 1},
+        // A word wider than the line stays whole on a line of its own.
+        {"a /home/ann/a-very-long-file-name.wav",
+         {{0, 0, "a"}, {0, 1, "/home/ann/a-very-long-file-name.wav"}},
+         175,
+         2},
+        // A word that passes the edge after a tab starts the next line.
+        {"\tD\tdevice name or number",
+         {{40, 0, "D"}, {0, 1, "device"}, {30, 1, " name"}, {55, 1, " or"}, {0, 2, "number"}},
+         80,
+         3},  // the tab's advance counts, as for "x\t"
+    };
+    auto check = [](const Case& c, int maxWidth) {
         SCOPED_TRACE(c.text);
         const platform::TextLayout layout = platform::LayOutText(
-            c.text, 40, [](std::string_view piece) { return static_cast<int>(piece.size()) * 5; });
+            c.text, 40, maxWidth,
+            [](std::string_view piece) { return static_cast<int>(piece.size()) * 5; });
         ASSERT_EQ(layout.pieces.size(), c.pieces.size());
         for (size_t i = 0; i < c.pieces.size(); ++i) {
             EXPECT_EQ(layout.pieces[i].x, c.pieces[i].x);
@@ -56,6 +75,12 @@ TEST(TextLayout, LinesAndTabStops) {
         }
         EXPECT_EQ(layout.width, c.width);
         EXPECT_EQ(layout.lines, c.lines);
+    };
+    for (const Case& c : cases) {
+        check(c, 0);
+    }
+    for (const Case& c : wrapped) {
+        check(c, 100);
     }
 }
 

@@ -25,8 +25,8 @@ int AverageCharWidth() {
     return std::max(1, static_cast<int>(width / 52 + 0.5));
 }
 
-TextLayout LayOut(const std::string& text) {
-    return LayOutText(text, 8 * AverageCharWidth(), [](std::string_view piece) {
+TextLayout LayOut(const std::string& text, int maxWidth) {
+    return LayOutText(text, 8 * AverageCharWidth(), maxWidth, [](std::string_view piece) {
         return static_cast<int>(fl_width(piece.data(), static_cast<int>(piece.size())) + 0.5);
     });
 }
@@ -66,9 +66,9 @@ MappedFont MapFont(const FontInfo* font) {
     return {face, best};
 }
 
-void Measure(const char* text, const MappedFont& font, int* width, int* height) {
+void Measure(const char* text, const MappedFont& font, int maxWidth, int* width, int* height) {
     fl_font(font.face, font.size);
-    const TextLayout layout = LayOut(text != nullptr ? text : "");
+    const TextLayout layout = LayOut(text != nullptr ? text : "", maxWidth);
     *width = layout.width;
     *height = layout.lines * fl_height();
 }
@@ -116,7 +116,7 @@ void StaticText::draw() {
     fl_rectf(x(), y(), w(), h());
     fl_font(font_.face, font_.size);
     fl_color(FL_FOREGROUND_COLOR);
-    const TextLayout layout = LayOut(text_);
+    const TextLayout layout = LayOut(text_, w());  // left-aligned static text wraps words
     const int lineHeight = fl_height();
     for (const TextPiece& piece : layout.pieces) {
         fl_draw(piece.text.data(), static_cast<int>(piece.text.size()), x() + piece.x,

@@ -24,7 +24,7 @@ struct MappedFont {
 // The nearest FLTK font; null is the controls' default font.
 MappedFont MapFont(const FontInfo* font);
 // Width of a text in the mapped font, tabs at every eight average characters, and lines.
-void Measure(const char* text, const MappedFont& font, int* width, int* height);
+void Measure(const char* text, const MappedFont& font, int maxWidth, int* width, int* height);
 
 // A top-level window; reports moves the user or the desktop make.
 class TopWindow : public Fl_Double_Window {

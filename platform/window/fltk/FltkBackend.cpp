@@ -76,7 +76,7 @@ class FltkBackend : public DisplayBackend {
     RECT FrameInsets(HWND window) const override;
     void FontChanged(HWND window, const FontInfo* font) override;
     void Repaint(HWND window) override;
-    void MeasureText(const char* text, const FontInfo* font, int* width,
+    void MeasureText(const char* text, const FontInfo* font, int maxWidth, int* width,
                      int* height) const override;
     HWND FindForeignWindow(const char* className, const char* title) override;
     bool ForeignWindowRect(HWND window, RECT* rect) const override;
@@ -479,9 +479,9 @@ void FltkBackend::Repaint(HWND /*window*/) {
     }
 }
 
-void FltkBackend::MeasureText(const char* text, const FontInfo* font, int* width,
+void FltkBackend::MeasureText(const char* text, const FontInfo* font, int maxWidth, int* width,
                               int* height) const {
-    fltk::Measure(text, fltk::MapFont(font), width, height);
+    fltk::Measure(text, fltk::MapFont(font), maxWidth, width, height);
 }
 
 HWND FltkBackend::FindForeignWindow(const char* className, const char* title) {
