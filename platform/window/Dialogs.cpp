@@ -109,7 +109,9 @@ HWND CreateDialogWindow(const char* title, DWORD style, const RECT& rect,
 }
 
 INT_PTR RunModalDialog(HWND dialog, ModalKind kind, int defaultId) {
-    if (!Display().HasScreen()) {
+    // Only the thread that serves the screen can wait for a click; anywhere else a dialog
+    // would wait forever, so it ends at once as it does without a screen.
+    if (!Display().HasScreen() || !Display().IsGuiThread()) {
         Display().ModalWithoutScreen(dialog, kind);
         if (!HasEnded(dialog)) {
             SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(defaultId, BN_CLICKED),

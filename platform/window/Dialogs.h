@@ -31,7 +31,8 @@ struct DialogControl {
 HWND CreateDialogWindow(const char* title, DWORD style, const RECT& rect,
                         const std::vector<DialogControl>& controls, DLGPROC procedure, HFONT font);
 // Shows the dialog and dispatches messages until EndDialog; then destroys it and returns the
-// result. Without a screen it ends at once through the default button.
+// result. Without a screen (or off the thread that serves it) it ends at once through the
+// default button.
 INT_PTR RunModalDialog(HWND dialog, ModalKind kind, int defaultId);
 
 }  // namespace platform

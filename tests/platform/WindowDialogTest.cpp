@@ -240,6 +240,22 @@ TEST(Dialogs, AQuitMessageEndsTheModalLoopAndIsPostedAgain) {
     run = nullptr;
 }
 
+TEST(Dialogs, OffTheScreenThreadADialogEndsAtOnceInsteadOfWaitingForever) {
+    RecordingDisplay display;
+    display.screen = true;
+    INT_PTR result = 0;
+    std::thread worker([&] {
+        DialogRun record;
+        record.endOnOk = false;
+        run = &record;
+        result = DialogBoxParamA(Module(), MAKEINTRESOURCEA(131), nullptr, RecordingProc, 0);
+        run = nullptr;
+    });
+    worker.join();
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(display.modals.size(), 1u);
+}
+
 TEST(MessageBox, WithoutScreenTheBackendGetsCaptionAndTextAndOkComesBackAtOnce) {
     RecordingDisplay display;
     EXPECT_EQ(MessageBoxA(nullptr, "line 1\n\tcolumn\n", "Caption", MB_OK), IDOK);

@@ -3,7 +3,11 @@
 // desktop frame and other programs' windows.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -38,6 +42,20 @@ class RecordingDisplay : public platform::DisplayBackend {
         fonts.emplace_back(window, font != nullptr ? *font : platform::FontInfo{});
     }
     bool HasScreen() const override { return screen; }
+    // With a screen, the creating thread serves it: its waits sleep here until woken.
+    bool IsGuiThread() const override { return screen && std::this_thread::get_id() == guiThread_; }
+    void PumpEvents(std::chrono::steady_clock::time_point deadline) override {
+        std::unique_lock<std::mutex> lock(wakeMutex_);
+        woken_.wait_until(lock, deadline, [this] { return wakes_ > 0; });
+        wakes_ = 0;
+    }
+    void Wake() override {
+        {
+            std::lock_guard<std::mutex> lock(wakeMutex_);
+            ++wakes_;
+        }
+        woken_.notify_all();
+    }
     RECT ScreenRect() const override { return screenRect; }
     RECT FrameInsets(HWND window) const override {
         return GetParent(window) == nullptr ? frame : RECT{0, 0, 0, 0};
@@ -67,6 +85,12 @@ class RecordingDisplay : public platform::DisplayBackend {
     RECT frame{0, 0, 0, 0};
     std::string foreignClass;
     RECT foreignRect{};
+
+  private:
+    const std::thread::id guiThread_ = std::this_thread::get_id();
+    std::mutex wakeMutex_;
+    std::condition_variable woken_;
+    int wakes_ = 0;
 };
 
 }  // namespace testsupport
