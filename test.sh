@@ -15,7 +15,7 @@ build() {  # build <dir> <cmake args...>
 }
 
 build build/werror -DCMAKE_BUILD_TYPE=RelWithDebInfo
-build build/asan -DCMAKE_BUILD_TYPE=Debug -DQUINDLE_SANITIZE=address,undefined
+build build/asan -DCMAKE_BUILD_TYPE=Debug -DQUINDLE_SANITIZE=address,undefined,float-cast-overflow
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

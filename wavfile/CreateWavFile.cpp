@@ -4,7 +4,11 @@
 #include <cstring>
 
 #include "wavfile/WavFileBase.h"
+#include "wavfile/WavFileTypeDAF.h"
+#include "wavfile/WavFileTypeGenerator.h"
+#include "wavfile/WavFileTypeMP23.h"
 #include "wavfile/WavFileTypeNullRecord.h"
+#include "wavfile/WavFileTypeWav.h"
 
 namespace {
 
@@ -12,14 +16,6 @@ bool EndsWithIgnoringCase(const char* name, const char* suffix) {
     const size_t length = std::strlen(name);
     const size_t suffixLength = std::strlen(suffix);
     return length >= suffixLength && strcasecmp(name + length - suffixLength, suffix) == 0;
-}
-
-// A type whose reader is not part of this build: it is constructed so that the caller has
-// an object to delete, and reports that the name cannot be opened.
-std::unique_ptr<TWavFileBase> Unsupported(const char* name, const char* mode, int32_t* error) {
-    auto file = std::make_unique<TWavFileBase>(name, mode, error);
-    *error = WAVFILE_OPEN_FAILED;
-    return file;
 }
 
 }  // namespace
@@ -38,13 +34,13 @@ std::unique_ptr<TWavFileBase> CreateWavFile(const char* name, const char* mode, 
     if (strcasecmp(name, "null") == 0) {
         file = std::make_unique<TWavFileTypeNullRecord>(name, mode, error);
     } else if (name[0] == '~') {
-        file = Unsupported(name, mode, error);
+        file = std::make_unique<TWavFileTypeGenerator>(name, mode, error);
     } else if (EndsWithIgnoringCase(name, ".wav")) {
-        file = Unsupported(name, mode, error);
+        file = std::make_unique<TWavFileTypeWav>(name, mode, error);
     } else if (EndsWithIgnoringCase(name, ".daf")) {
-        file = Unsupported(name, mode, error);
+        file = std::make_unique<TWavFileTypeDAF>(name, mode, error);
     } else {
-        file = Unsupported(name, mode, error);
+        file = std::make_unique<TWavFileTypeMP23>(name, mode, error);
     }
 
     if (*error == WAVFILE_OK) {

@@ -76,9 +76,10 @@ TEST(WavFileFactory, NullSinkOpensOnlyForWriting) {
             EXPECT_EQ(error, expected) << name << " mode " << mode;
         }
     }
-    // "null.wav" is not the sink.
+    // "null.wav" is not the sink (it is a RIFF WAVE file, created here in a scratch folder).
+    TempDir dir;
     int32_t error = -1;
-    auto file = CreateWavFile("null.wav", "w", &error);
+    auto file = CreateWavFile(dir.File("null.wav").c_str(), "w", &error);
     EXPECT_EQ(dynamic_cast<TWavFileTypeNullRecord*>(file.get()), nullptr);
 }
 
