@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds twice (warnings as errors; AddressSanitizer +
-# UndefinedBehaviorSanitizer) and runs the whole suite under ctest for both builds.
+# UndefinedBehaviorSanitizer) and runs the whole suite under ctest for both builds, inside the
+# private test bed (its own sound server and display, see scripts/testbed.sh).
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$(pwd)
 
 scripts/deps.sh test
 
-jobs=$(nproc)
+jobs=$(( $(nproc) < 2 ? $(nproc) : 2 ))
 build() {  # build <dir> <cmake args...>
     local dir=$1; shift
     cmake -S "$root" -B "$dir" -DQUINDLE_WERROR=ON "$@" >/dev/null
@@ -20,9 +21,14 @@ build build/asan -DCMAKE_BUILD_TYPE=Debug -DQUINDLE_SANITIZE=address,undefined,f
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-status=0
-for dir in build/werror build/asan; do
-    echo "== ctest in $dir"
-    ctest --test-dir "$dir" --output-on-failure -j"$jobs" || status=1
-done
-exit $status
+run_suites() {
+    local status=0 dir
+    for dir in build/werror build/asan; do
+        echo "== ctest in $dir"
+        ctest --test-dir "$dir" --output-on-failure -j"$jobs" || status=1
+    done
+    return $status
+}
+export -f run_suites
+export jobs
+exec scripts/testbed.sh bash -c run_suites

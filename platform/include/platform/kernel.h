@@ -1,7 +1,11 @@
 // Handles, the thread's last error, the global heap, debugger output.
 #pragma once
 
+#include <atomic>
+
 #include <platform/types.h>
+
+struct SECURITY_ATTRIBUTES;
 
 // Closes a file or thread handle. Returns FALSE for a null or unknown handle.
 BOOL CloseHandle(HANDLE handle);
@@ -17,6 +21,41 @@ HGLOBAL GlobalFree(HGLOBAL memory);  // null on success, as the real call
 
 // Debugger output; on Linux the text goes to standard error unchanged.
 void OutputDebugStringA(LPCSTR text);
+
+// Threads. A thread handle is signalled when the thread has ended; CloseHandle releases the
+// handle only, the thread runs on.
+using LPTHREAD_START_ROUTINE = DWORD (*)(LPVOID parameter);
+#define CREATE_SUSPENDED 0x00000004
+#define STILL_ACTIVE 259
+HANDLE CreateThread(SECURITY_ATTRIBUTES* security, size_t stackSize, LPTHREAD_START_ROUTINE start,
+                    LPVOID parameter, DWORD flags, DWORD* threadId);
+BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode);
+DWORD GetCurrentThreadId();
+
+#define INFINITE 0xFFFFFFFF
+#define WAIT_OBJECT_0 0x00000000
+#define WAIT_TIMEOUT 0x00000102
+#define WAIT_FAILED 0xFFFFFFFF
+// Waits until the object (a thread) is signalled or the timeout in milliseconds has passed.
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
+
+void Sleep(DWORD milliseconds);
+DWORD SleepEx(DWORD milliseconds, BOOL alertable);  // nothing queues APCs here: always 0
+
+// Atomic increment and decrement, returning the new value. Both a plain LONG and a
+// std::atomic<LONG> may be counted.
+inline LONG InterlockedIncrement(LONG volatile* value) {
+    return __atomic_add_fetch(value, 1, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedDecrement(LONG volatile* value) {
+    return __atomic_sub_fetch(value, 1, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedIncrement(std::atomic<LONG>* value) {
+    return ++*value;
+}
+inline LONG InterlockedDecrement(std::atomic<LONG>* value) {
+    return --*value;
+}
 
 // Win32 error numbers that the platform reports through GetLastError.
 #define ERROR_SUCCESS 0
@@ -35,3 +74,6 @@ void OutputDebugStringA(LPCSTR text);
 #define ERROR_NEGATIVE_SEEK 131
 #define ERROR_ALREADY_EXISTS 183
 #define ERROR_FILENAME_EXCED_RANGE 206
+#define ERROR_INVALID_WINDOW_HANDLE 1400
+#define ERROR_CLASS_ALREADY_EXISTS 1410
+#define ERROR_CLASS_DOES_NOT_EXIST 1411

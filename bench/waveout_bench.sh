@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# CPU time per second of audio, and time from start to the first sample at the sink, for the
+# wave-output service versus paplay (WAV) and mpg123 -o pulse (MP3), on the test bed's
+# private sound server. Prints ratios (ours / peer; <= 1.0 is the goal).
+#   bench/waveout_bench.sh [build-dir]     (default build/werror)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build/werror}
+[ -x "$build/bench/bench_playfile" ] || cmake --build "$build" --target bench_playfile -j2 >/dev/null
+
+run() {
+    local work; work=$(mktemp -d)
+    trap 'rm -rf "$work"' RETURN
+    local seconds=20
+    sox -n -r 48000 -c 2 -b 16 "$work/a.wav" synth $seconds sine 440 sine 660 gain -6 2>/dev/null
+    sox "$work/a.wav" -t raw "$work/a.raw"
+    lame --quiet -b 128 "$work/a.wav" "$work/a.mp3"
+
+    cpu() {  # cpu <command...>: user+sys seconds of the command
+        /usr/bin/env time -f '%U %S' -o "$work/time" "$@" >/dev/null 2>&1
+        awk '{print $1 + $2}' "$work/time"
+    }
+    # Seconds from launch until the sink's monitor carries sound.
+    start() {
+        python3 - "$@" <<'PY'
+import subprocess, sys, time
+rec = subprocess.Popen(["pacat", "-r", "-d", "testsink.monitor", "--raw", "--latency-msec=5"],
+                       stdout=subprocess.PIPE)
+time.sleep(0.5)
+rec.stdout.read1(1 << 20)
+t0 = time.monotonic()
+player = subprocess.Popen(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+found = None
+while found is None and time.monotonic() - t0 < 5:
+    data = rec.stdout.read1(4096)
+    if any(b not in (0, 255) for b in data):
+        found = time.monotonic() - t0
+player.kill(); rec.kill()
+print(f"{found:.4f}" if found is not None else "nan")
+PY
+    }
+    ours_pcm=$(cpu "$build/bench/bench_playfile" "$work/a.raw")
+    peer_pcm=$(cpu paplay "$work/a.wav")
+    ours_mp3=$(cpu "$build/bench/bench_playfile" "$work/a.mp3")
+    peer_mp3=$(cpu mpg123 -q -o pulse "$work/a.mp3")
+    ours_start=$(start "$build/bench/bench_playfile" "$work/a.raw")
+    peer_start=$(start paplay "$work/a.wav")
+    awk -v s=$seconds -v a="$ours_pcm" -v b="$peer_pcm" -v c="$ours_mp3" -v d="$peer_mp3" \
+        -v e="$ours_start" -v f="$peer_start" 'BEGIN {
+        printf "PCM16 CPU per s of audio: ours %.2f ms, paplay %.2f ms, ratio %.2f\n", a*1000/s, b*1000/s, (b > 0 ? a/b : 0)
+        printf "MP3   CPU per s of audio: ours %.2f ms, mpg123 %.2f ms, ratio %.2f\n", c*1000/s, d*1000/s, (d > 0 ? c/d : 0)
+        printf "start to first sample:    ours %.1f ms, paplay %.1f ms, ratio %.2f\n", e*1000, f*1000, (f > 0 ? e/f : 0)
+    }'
+}
+export -f run
+exec scripts/testbed.sh bash -c "build=$build; $(declare -f run); run"

@@ -1,0 +1,70 @@
+// The one narrow interface behind which every output backend sits (sound server, Null
+// Output, and ALSA when it comes): open (AudioBackend::Open), write, pause, resume, drain,
+// reset, position, close (the destructor). The wave-output service's device thread is the
+// only caller of a sink's feeding calls; Position() may also be called from the
+// application's threads, so sinks make it thread-safe.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <platform/waveout.h>
+
+namespace platform {
+
+enum class SampleType { U8, S16, S24, S32, F32 };
+
+size_t BytesPerSample(SampleType type);
+
+// What a sink is opened for: interleaved little-endian samples.
+struct SinkFormat {
+    SampleType type = SampleType::S16;
+    uint32_t rate = 0;
+    uint16_t channels = 0;
+    // Per channel, the speaker bit of the extensible channel mask (0x1 front left, 0x2 front
+    // right, ...), or 0 when the channel has no position.
+    std::vector<uint32_t> speakers;
+
+    size_t FrameBytes() const { return BytesPerSample(type) * channels; }
+};
+
+class AudioSink {
+  public:
+    virtual ~AudioSink() = default;  // close: stops at once, whatever is buffered
+
+    // Bytes (whole frames) that Write takes now without waiting.
+    virtual size_t Writable() = 0;
+    // Appends whole frames; false when the device has gone away.
+    virtual bool Write(const uint8_t* data, size_t bytes) = 0;
+    virtual void Pause() = 0;
+    virtual void Resume() = 0;
+    // Plays what is buffered even if it is less than the device waits for before starting;
+    // more data may still follow.
+    virtual void Drain() = 0;
+    // Drops everything not yet played; the position starts again from 0.
+    virtual void Reset() = 0;
+    // Frames that have been played (heard) since open or the last reset.
+    virtual uint64_t Position() = 0;
+    // True once the device has gone away; every call then returns at once.
+    virtual bool Failed() = 0;
+    // True when the sink calls its wake function as soon as there is room to write, so the
+    // device thread need not poll.
+    virtual bool WakesWhenWritable() const = 0;
+};
+
+// A kind of device: decides which formats it takes and opens sinks. `target` names the
+// device within the backend (empty for its default).
+class AudioBackend {
+  public:
+    virtual ~AudioBackend() = default;
+    virtual bool Accepts(const SinkFormat& format) const = 0;
+    // `wake` may be called from any thread when the sink has room or has failed.
+    virtual std::unique_ptr<AudioSink> Open(const std::string& target, const SinkFormat& format,
+                                            std::function<void()> wake, MMRESULT* error) = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,477 @@
+#include "platform/waveout/WaveOutStream.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include <platform/window.h>
+#include "platform/waveout/SampleCodec.h"
+
+namespace platform {
+namespace {
+
+constexpr size_t kChunkBytes = 16384;  // source bytes converted per step
+constexpr auto kPollWhenFull = std::chrono::milliseconds(10);
+constexpr auto kSafetyPoll = std::chrono::milliseconds(100);
+
+}  // namespace
+
+WaveOutStream::WaveOutStream(HWAVEOUT handle, const StreamFormat& format, HWND notifyWindow)
+    : handle_(handle),
+      format_(format),
+      sinkFormat_(format.ForSink()),
+      sinkFrameBytes_(sinkFormat_.FrameBytes()),
+      notifyWindow_(notifyWindow) {}
+
+WaveOutStream::~WaveOutStream() {
+    if (thread_.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            closing_ = true;
+        }
+        Wake();
+        thread_.join();
+    }
+}
+
+MMRESULT WaveOutStream::Open(const DeviceEntry& device) {
+    MMRESULT error = MMSYSERR_NOERROR;
+    sink_ = device.backend->Open(
+        device.target, sinkFormat_, [this] { Wake(); }, &error);
+    if (sink_ == nullptr) {
+        return error != MMSYSERR_NOERROR ? error : MMSYSERR_NODRIVER;
+    }
+    if (format_.coding == StreamFormat::Coding::Mpeg) {
+        decoder_ = std::make_unique<MpegDecoder>(format_.channels);
+        if (!decoder_->Ready()) {
+            sink_.reset();
+            return MMSYSERR_NOMEM;
+        }
+    }
+    gains_ = ChannelGains(sinkFormat_, appliedVolume_);
+    thread_ = std::thread([this] { Run(); });
+    Notify(MM_WOM_OPEN, 0);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WaveOutStream::Close() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (closing_) {
+            return MMSYSERR_INVALHANDLE;
+        }
+        if (!queue_.empty()) {
+            return WAVERR_STILLPLAYING;
+        }
+        closing_ = true;
+    }
+    Wake();
+    thread_.join();
+    sink_.reset();
+    Notify(MM_WOM_CLOSE, 0);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WaveOutStream::Write(WAVEHDR* header) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (closing_) {
+            return MMSYSERR_INVALHANDLE;
+        }
+        header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+        header->lpNext = nullptr;
+        queue_.push_back(Entry{header});
+    }
+    Wake();
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WaveOutStream::Request(bool paused, bool reset) {
+    uint64_t serial = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (closing_) {
+            return MMSYSERR_INVALHANDLE;
+        }
+        paused_ = paused;
+        resetWanted_ = resetWanted_ || reset;
+        serial = ++requestSerial_;
+    }
+    Wake();
+    std::unique_lock<std::mutex> lock(mutex_);
+    applied_.wait(lock, [&] { return appliedSerial_ >= serial || threadEnded_; });
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WaveOutStream::Pause() {
+    return Request(true, false);
+}
+MMRESULT WaveOutStream::Restart() {
+    return Request(false, false);
+}
+// A reset also ends a pause: headers written afterwards play at once.
+MMRESULT WaveOutStream::Reset() {
+    return Request(false, true);
+}
+
+void WaveOutStream::SetVolume(DWORD volume) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        volume_ = volume;
+    }
+    Wake();
+}
+
+DWORD WaveOutStream::Volume() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return volume_;
+}
+
+MMRESULT WaveOutStream::SetStretch(DWORD lengthTimes10000) {
+    if (lengthTimes10000 < 1000 || lengthTimes10000 > 15000) {
+        return MMSYSERR_INVALPARAM;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stretch_ = lengthTimes10000;
+    }
+    Wake();
+    return MMSYSERR_NOERROR;
+}
+
+uint64_t WaveOutStream::PlayedBytes(uint64_t played) {
+    uint64_t bytes = retiredBytes_;
+    for (const Entry& entry : queue_) {
+        if (!entry.reached || played <= entry.outStart) {
+            break;
+        }
+        if (played >= entry.outEnd) {
+            bytes += entry.consumed;
+            continue;
+        }
+        const uint64_t span = entry.outEnd - entry.outStart;
+        bytes += static_cast<uint64_t>(static_cast<unsigned __int128>(entry.consumed) *
+                                       (played - entry.outStart) / span);
+        break;
+    }
+    return bytes;
+}
+
+MMRESULT WaveOutStream::GetPosition(MMTIME* time) {
+    const uint64_t played = sink_->Position();
+    uint64_t bytes = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (closing_) {
+            return MMSYSERR_INVALHANDLE;
+        }
+        bytes = std::max(PlayedBytes(played), lastPosition_);
+        lastPosition_ = bytes;
+    }
+    const bool pcm = format_.coding != StreamFormat::Coding::Mpeg;
+    const uint64_t samples = pcm ? bytes / format_.blockAlign : 0;
+    switch (time->wType) {
+        case TIME_SAMPLES:
+            if (pcm) {
+                time->u.sample = static_cast<DWORD>(samples);
+                return MMSYSERR_NOERROR;
+            }
+            break;
+        case TIME_MS:
+            if (pcm) {
+                time->u.ms = static_cast<DWORD>(samples * 1000 / format_.rate);
+                return MMSYSERR_NOERROR;
+            }
+            break;
+        default:
+            break;
+    }
+    // Bytes for TIME_BYTES and for every type this stream cannot answer; the answer says so.
+    time->wType = TIME_BYTES;
+    time->u.cb = static_cast<DWORD>(bytes);
+    return MMSYSERR_NOERROR;
+}
+
+void WaveOutStream::Notify(UINT message, LPARAM lParam) {
+    if (notifyWindow_ != nullptr) {
+        PostMessageA(notifyWindow_, message, reinterpret_cast<WPARAM>(handle_), lParam);
+    }
+}
+
+void WaveOutStream::Wake() {
+    {
+        std::lock_guard<std::mutex> lock(wakeMutex_);
+        wakePending_ = true;
+    }
+    wakeSignal_.notify_one();
+}
+
+void WaveOutStream::WaitForWork(Clock::time_point deadline) {
+    std::unique_lock<std::mutex> lock(wakeMutex_);
+    if (deadline == Clock::time_point::max()) {
+        wakeSignal_.wait(lock, [&] { return wakePending_; });
+    } else {
+        wakeSignal_.wait_until(lock, deadline, [&] { return wakePending_; });
+    }
+    wakePending_ = false;
+}
+
+void WaveOutStream::ReturnAll(std::vector<WAVEHDR*>* done) {
+    for (Entry& entry : queue_) {
+        entry.header->dwFlags = (entry.header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+        done->push_back(entry.header);
+    }
+    queue_.clear();
+}
+
+void WaveOutStream::DoReset(std::vector<WAVEHDR*>* done) {
+    sink_->Reset();
+    if (decoder_ != nullptr) {
+        decoder_->Restart();
+    }
+    if (stretcher_ != nullptr) {
+        stretcher_->Clear();
+    }
+    carry_.clear();
+    pending_.clear();
+    pendingOffset_ = 0;
+    drained_ = false;
+    drainSink_ = false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    ReturnAll(done);
+    produced_ = 0;
+    retiredBytes_ = 0;
+    lastPosition_ = 0;
+    chainFlushed_ = true;
+}
+
+void WaveOutStream::ApplySettings(const Requests& requests) {
+    if (requests.paused != sinkPaused_) {
+        if (requests.paused) {
+            sink_->Pause();
+        } else {
+            sink_->Resume();
+        }
+        sinkPaused_ = requests.paused;
+    }
+    if (requests.volume != appliedVolume_) {
+        appliedVolume_ = requests.volume;
+        gains_ = ChannelGains(sinkFormat_, appliedVolume_);
+    }
+    if (requests.stretch != appliedStretch_) {
+        appliedStretch_ = requests.stretch;
+        if (appliedStretch_ == 10000) {
+            if (stretcher_ != nullptr) {
+                // What the stretcher holds still belongs to the header being played.
+                const size_t before = pending_.size();
+                stretcher_->Flush(&pending_);
+                std::lock_guard<std::mutex> lock(mutex_);
+                AddOutput(before, queue_.empty() ? nullptr : &queue_.back());
+            }
+            stretcher_.reset();
+        } else {
+            if (stretcher_ == nullptr) {
+                stretcher_ = std::make_unique<TimeStretcher>(sinkFormat_.type, sinkFormat_.channels,
+                                                             sinkFormat_.rate);
+            }
+            if (!stretcher_->SetLengthFactor(appliedStretch_ / 10000.0)) {
+                stretcher_.reset();  // a layout the stretcher cannot take plays unstretched
+            }
+        }
+    }
+}
+
+// Counts the output appended to pending_ since `fromByte` as produced by `entry`. With the
+// lock held.
+void WaveOutStream::AddOutput(size_t fromByte, Entry* entry) {
+    const size_t bytes = pending_.size() - fromByte;
+    ApplyGain(sinkFormat_.type, gains_, pending_.data() + fromByte, bytes);
+    produced_ += bytes / sinkFrameBytes_;
+    if (entry != nullptr) {
+        entry->outEnd = produced_;
+    }
+}
+
+void WaveOutStream::Convert(const uint8_t* data, size_t bytes) {
+    const uint8_t* samples = data;
+    size_t count = bytes;
+    if (decoder_ != nullptr) {
+        decoded_.clear();
+        decoder_->Feed(data, bytes, &decoded_);
+        samples = decoded_.data();
+        count = decoded_.size() / sinkFrameBytes_ * sinkFrameBytes_;
+    } else if (!carry_.empty() || bytes % sinkFrameBytes_ != 0) {
+        // Headers need not hold whole sample frames: keep the part frame for the next bytes.
+        carry_.insert(carry_.end(), data, data + bytes);
+        count = carry_.size() / sinkFrameBytes_ * sinkFrameBytes_;
+        decoded_.assign(carry_.begin(), carry_.begin() + static_cast<ptrdiff_t>(count));
+        carry_.erase(carry_.begin(), carry_.begin() + static_cast<ptrdiff_t>(count));
+        samples = decoded_.data();
+    }
+    if (stretcher_ != nullptr) {
+        stretcher_->Process(samples, count, &pending_);
+    } else {
+        pending_.insert(pending_.end(), samples, samples + count);
+    }
+}
+
+void WaveOutStream::Feed() {
+    for (;;) {
+        if (pendingOffset_ < pending_.size()) {
+            const size_t room = sink_->Writable();
+            const size_t bytes = std::min(room, pending_.size() - pendingOffset_);
+            if (bytes == 0) {
+                return;  // the sink is full
+            }
+            if (!sink_->Write(pending_.data() + pendingOffset_, bytes)) {
+                return;  // the device is gone: Run() sees Failed()
+            }
+            pendingOffset_ += bytes;
+            continue;
+        }
+        pending_.clear();
+        pendingOffset_ = 0;
+
+        // The next bytes to convert, from the first header not yet taken completely.
+        const uint8_t* data = nullptr;
+        size_t bytes = 0;
+        size_t index = 0;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            for (; index < queue_.size(); ++index) {
+                Entry& entry = queue_[index];
+                if (!entry.reached) {
+                    entry.reached = true;
+                    entry.outStart = entry.outEnd = produced_;
+                }
+                if (entry.consumed < entry.header->dwBufferLength) {
+                    data = reinterpret_cast<const uint8_t*>(entry.header->lpData) + entry.consumed;
+                    bytes = std::min<size_t>(kChunkBytes,
+                                             entry.header->dwBufferLength - entry.consumed);
+                    break;
+                }
+            }
+        }
+        if (data == nullptr) {
+            if (!drained_) {
+                // Everything written has been taken: push out what the converters hold,
+                // then let the sink play a remainder shorter than its start threshold.
+                if (stretcher_ != nullptr) {
+                    stretcher_->Flush(&pending_);
+                }
+                {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    AddOutput(0, queue_.empty() ? nullptr : &queue_.back());
+                    chainFlushed_ = true;
+                }
+                drained_ = true;
+                drainSink_ = true;
+                if (pendingOffset_ < pending_.size()) {
+                    continue;
+                }
+            }
+            if (drainSink_) {
+                sink_->Drain();
+                drainSink_ = false;
+            }
+            return;
+        }
+
+        // The header's memory stays valid while it is queued, and only this thread removes
+        // queued headers, so it is read without the lock.
+        Convert(data, bytes);
+        drained_ = false;
+        std::lock_guard<std::mutex> lock(mutex_);
+        Entry& entry = queue_[index];
+        entry.consumed += bytes;
+        AddOutput(0, &entry);
+        chainFlushed_ = false;
+    }
+}
+
+void WaveOutStream::Retire(std::vector<WAVEHDR*>* done) {
+    const uint64_t played = sink_->Position();
+    std::lock_guard<std::mutex> lock(mutex_);
+    while (!queue_.empty()) {
+        Entry& entry = queue_.front();
+        if (!entry.reached || entry.consumed < entry.header->dwBufferLength ||
+            entry.outEnd > played) {
+            return;
+        }
+        if (queue_.size() == 1 && !chainFlushed_) {
+            return;  // the converters may still hold the end of the last header
+        }
+        retiredBytes_ += entry.consumed;
+        entry.header->dwFlags = (entry.header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+        done->push_back(entry.header);
+        queue_.pop_front();
+    }
+}
+
+WaveOutStream::Clock::time_point WaveOutStream::NextDeadline() {
+    const Clock::time_point now = Clock::now();
+    Clock::time_point deadline = Clock::time_point::max();
+    if (pendingOffset_ < pending_.size()) {
+        deadline = now + (sink_->WakesWhenWritable() ? kSafetyPoll : kPollWhenFull);
+    }
+    uint64_t waitFor = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (queue_.empty() || !queue_.front().reached) {
+            return deadline;
+        }
+        const uint64_t end = queue_.front().outEnd;
+        const uint64_t played = sink_->Position();
+        waitFor = end > played ? end - played : 0;
+    }
+    // Wake when the sink's clock should have passed the end of the oldest header.
+    const auto until = std::chrono::microseconds(waitFor * 1000000 / sinkFormat_.rate + 1000);
+    return std::min(deadline, now + std::min<Clock::duration>(until, kSafetyPoll));
+}
+
+void WaveOutStream::Run() {
+    std::vector<WAVEHDR*> done;
+    for (;;) {
+        Requests requests{};
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            requests = Requests{requestSerial_, paused_, resetWanted_, closing_, volume_, stretch_};
+            resetWanted_ = false;
+        }
+        if (requests.closing) {
+            break;
+        }
+        if (requests.reset) {
+            DoReset(&done);
+        }
+        ApplySettings(requests);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            appliedSerial_ = requests.serial;
+        }
+        applied_.notify_all();
+
+        Clock::time_point deadline = Clock::time_point::max();
+        if (sink_->Failed()) {
+            // The device has gone: every header comes back at once, nothing waits for it.
+            std::lock_guard<std::mutex> lock(mutex_);
+            failed_ = true;
+            ReturnAll(&done);
+        } else if (!sinkPaused_) {
+            Feed();
+            Retire(&done);
+            deadline = NextDeadline();
+        }
+        for (WAVEHDR* header : done) {
+            Notify(MM_WOM_DONE, reinterpret_cast<LPARAM>(header));
+        }
+        done.clear();
+        WaitForWork(deadline);
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        threadEnded_ = true;
+    }
+    applied_.notify_all();
+}
+
+}  // namespace platform

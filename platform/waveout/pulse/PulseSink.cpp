@@ -1,0 +1,380 @@
+// A playback stream on the sound server. Each sink has its own connection and threaded main
+// loop, so a server that goes away fails only the streams it had, and every call here
+// returns at once from then on. The play position is the server's timing of the stream
+// (what has reached the speakers), interpolated between its updates.
+#include <errno.h>
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+
+#include "platform/waveout/pulse/PulseBackend.h"
+
+namespace platform {
+namespace {
+
+constexpr uint32_t kTargetLatencyMs = 200;
+
+pa_sample_format_t PulseFormatOf(SampleType type) {
+    switch (type) {
+        case SampleType::U8:
+            return PA_SAMPLE_U8;
+        case SampleType::S16:
+            return PA_SAMPLE_S16LE;
+        case SampleType::S24:
+            return PA_SAMPLE_S24LE;
+        case SampleType::S32:
+            return PA_SAMPLE_S32LE;
+        case SampleType::F32:
+            return PA_SAMPLE_FLOAT32LE;
+    }
+    return PA_SAMPLE_INVALID;
+}
+
+pa_channel_position_t PositionOf(uint32_t speaker) {
+    static constexpr pa_channel_position_t positions[] = {PA_CHANNEL_POSITION_FRONT_LEFT,
+                                                          PA_CHANNEL_POSITION_FRONT_RIGHT,
+                                                          PA_CHANNEL_POSITION_FRONT_CENTER,
+                                                          PA_CHANNEL_POSITION_LFE,
+                                                          PA_CHANNEL_POSITION_REAR_LEFT,
+                                                          PA_CHANNEL_POSITION_REAR_RIGHT,
+                                                          PA_CHANNEL_POSITION_FRONT_LEFT_OF_CENTER,
+                                                          PA_CHANNEL_POSITION_FRONT_RIGHT_OF_CENTER,
+                                                          PA_CHANNEL_POSITION_REAR_CENTER,
+                                                          PA_CHANNEL_POSITION_SIDE_LEFT,
+                                                          PA_CHANNEL_POSITION_SIDE_RIGHT,
+                                                          PA_CHANNEL_POSITION_TOP_CENTER,
+                                                          PA_CHANNEL_POSITION_TOP_FRONT_LEFT,
+                                                          PA_CHANNEL_POSITION_TOP_FRONT_CENTER,
+                                                          PA_CHANNEL_POSITION_TOP_FRONT_RIGHT,
+                                                          PA_CHANNEL_POSITION_TOP_REAR_LEFT,
+                                                          PA_CHANNEL_POSITION_TOP_REAR_CENTER,
+                                                          PA_CHANNEL_POSITION_TOP_REAR_RIGHT};
+    for (size_t bit = 0; bit < std::size(positions); ++bit) {
+        if (speaker == (1u << bit)) {
+            return positions[bit];
+        }
+    }
+    return PA_CHANNEL_POSITION_INVALID;
+}
+
+bool ToPulse(const SinkFormat& format, pa_sample_spec* spec, pa_channel_map* map) {
+    spec->format = PulseFormatOf(format.type);
+    spec->rate = format.rate;
+    spec->channels = static_cast<uint8_t>(std::min<uint16_t>(format.channels, 255));
+    if (format.channels > PA_CHANNELS_MAX || !pa_sample_spec_valid(spec)) {
+        return false;
+    }
+    pa_channel_map_init(map);
+    map->channels = spec->channels;
+    if (format.channels == 1) {
+        map->map[0] = PA_CHANNEL_POSITION_MONO;
+        return true;
+    }
+    unsigned aux = 0;
+    for (unsigned i = 0; i < format.channels; ++i) {
+        const uint32_t speaker = i < format.speakers.size() ? format.speakers[i] : 0;
+        pa_channel_position_t position = PositionOf(speaker);
+        if (position == PA_CHANNEL_POSITION_INVALID) {
+            position = static_cast<pa_channel_position_t>(PA_CHANNEL_POSITION_AUX0 + aux++);
+        }
+        map->map[i] = position;
+    }
+    if (!pa_channel_map_valid(map)) {
+        pa_channel_map_init_extend(map, spec->channels, PA_CHANNEL_MAP_WAVEEX);
+    }
+    return true;
+}
+
+class PulseSink final : public AudioSink {
+  public:
+    PulseSink(const SinkFormat& format, std::string target, std::function<void()> wake)
+        : target_(std::move(target)), wake_(std::move(wake)), frameBytes_(format.FrameBytes()) {
+        ToPulse(format, &spec_, &map_);
+    }
+
+    ~PulseSink() override {
+        if (loop_ == nullptr) {
+            return;
+        }
+        pa_threaded_mainloop_lock(loop_);
+        DropStream();
+        if (context_ != nullptr) {
+            pa_context_set_state_callback(context_, nullptr, nullptr);
+            pa_context_disconnect(context_);
+            pa_context_unref(context_);
+        }
+        pa_threaded_mainloop_unlock(loop_);
+        pa_threaded_mainloop_stop(loop_);
+        pa_threaded_mainloop_free(loop_);
+    }
+
+    MMRESULT Connect(const char* clientName) {
+        loop_ = pa_threaded_mainloop_new();
+        if (loop_ == nullptr) {
+            return MMSYSERR_NOMEM;
+        }
+        context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), clientName);
+        if (context_ == nullptr) {
+            return MMSYSERR_NOMEM;
+        }
+        pa_context_set_state_callback(context_, OnContextState, this);
+        if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
+            pa_threaded_mainloop_start(loop_) < 0) {
+            return MMSYSERR_NODRIVER;
+        }
+        pa_threaded_mainloop_lock(loop_);
+        while (pa_context_get_state(context_) != PA_CONTEXT_READY && !failed_) {
+            pa_threaded_mainloop_wait(loop_);
+        }
+        const MMRESULT result = failed_ ? MMSYSERR_NODRIVER : OpenStream(false);
+        pa_threaded_mainloop_unlock(loop_);
+        return result;
+    }
+
+    size_t Writable() override {
+        pa_threaded_mainloop_lock(loop_);
+        size_t bytes = 0;
+        if (!failed_ && stream_ != nullptr) {
+            bytes = pa_stream_writable_size(stream_);
+            if (bytes == static_cast<size_t>(-1)) {
+                bytes = 0;
+            }
+        }
+        pa_threaded_mainloop_unlock(loop_);
+        return bytes / frameBytes_ * frameBytes_;
+    }
+
+    bool Write(const uint8_t* data, size_t bytes) override {
+        pa_threaded_mainloop_lock(loop_);
+        bool written = false;
+        if (!failed_ && stream_ != nullptr) {
+            written = pa_stream_write(stream_, data, bytes, nullptr, 0, PA_SEEK_RELATIVE) == 0;
+            writtenFrames_ += written ? bytes / frameBytes_ : 0;
+            drainWanted_ = false;
+        }
+        pa_threaded_mainloop_unlock(loop_);
+        return written;
+    }
+
+    void Pause() override { Cork(true); }
+
+    void Resume() override {
+        Cork(false);
+        if (drainWanted_) {
+            Drain();  // a short remainder that was waiting for the start threshold
+        }
+    }
+
+    void Drain() override {
+        pa_threaded_mainloop_lock(loop_);
+        drainWanted_ = true;
+        if (!failed_ && stream_ != nullptr) {
+            pa_operation* operation = pa_stream_trigger(stream_, nullptr, nullptr);
+            if (operation != nullptr) {
+                pa_operation_unref(operation);
+            }
+        }
+        pa_threaded_mainloop_unlock(loop_);
+    }
+
+    // A fresh stream is the simplest way back to position 0 with nothing buffered.
+    void Reset() override {
+        pa_threaded_mainloop_lock(loop_);
+        if (!failed_) {
+            DropStream();
+            OpenStream(corked_);
+        }
+        lastPosition_ = 0;
+        writtenFrames_ = 0;
+        underflowed_ = false;
+        drainWanted_ = false;
+        pa_threaded_mainloop_unlock(loop_);
+    }
+
+    uint64_t Position() override {
+        pa_threaded_mainloop_lock(loop_);
+        if (!failed_ && stream_ != nullptr) {
+            lastPosition_ = std::max(lastPosition_, ServerPosition());
+            if (underflowed_ && !corked_) {
+                // The server's clock stops at the last byte it read, a sink latency before
+                // the end; the sink plays that latency out in real time.
+                const auto since = std::chrono::steady_clock::now() - underflowAt_;
+                const auto elapsed =
+                    std::chrono::duration_cast<std::chrono::microseconds>(since).count();
+                const uint64_t frames =
+                    underflowPosition_ + static_cast<uint64_t>(elapsed) * spec_.rate / 1000000u;
+                lastPosition_ = std::max(lastPosition_, std::min(frames, underflowWritten_));
+            }
+        }
+        const uint64_t position = lastPosition_;
+        pa_threaded_mainloop_unlock(loop_);
+        return position;
+    }
+
+    bool Failed() override { return failed_; }
+    bool WakesWhenWritable() const override { return true; }
+
+  private:
+    static void OnContextState(pa_context* context, void* data) {
+        auto* self = static_cast<PulseSink*>(data);
+        const pa_context_state_t state = pa_context_get_state(context);
+        if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) {
+            self->Fail();
+        }
+        pa_threaded_mainloop_signal(self->loop_, 0);
+    }
+
+    static void OnStreamState(pa_stream* stream, void* data) {
+        auto* self = static_cast<PulseSink*>(data);
+        const pa_stream_state_t state = pa_stream_get_state(stream);
+        if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
+            self->Fail();
+        }
+        pa_threaded_mainloop_signal(self->loop_, 0);
+    }
+
+    static void OnWritable(pa_stream* /*stream*/, size_t /*bytes*/, void* data) {
+        static_cast<PulseSink*>(data)->wake_();
+    }
+
+    static void OnUnderflow(pa_stream* /*stream*/, void* data) {
+        auto* self = static_cast<PulseSink*>(data);
+        self->underflowed_ = true;
+        self->underflowAt_ = std::chrono::steady_clock::now();
+        self->underflowPosition_ = std::max(self->lastPosition_, self->ServerPosition());
+        self->underflowWritten_ = self->writtenFrames_;
+        self->wake_();
+    }
+
+    // With the loop locked: frames played by the server's account, 0 before it knows.
+    uint64_t ServerPosition() {
+        pa_usec_t played = 0;
+        if (stream_ == nullptr || pa_stream_get_time(stream_, &played) != 0) {
+            return 0;
+        }
+        return played * spec_.rate / 1000000u;
+    }
+
+    static void OnOperationDone(pa_stream* /*stream*/, int /*success*/, void* data) {
+        pa_threaded_mainloop_signal(static_cast<PulseSink*>(data)->loop_, 0);
+    }
+
+    void Fail() {
+        if (!failed_.exchange(true)) {
+            wake_();
+        }
+    }
+
+    // With the loop locked.
+    MMRESULT OpenStream(bool corked) {
+        stream_ = pa_stream_new(context_, "Playback", &spec_, &map_);
+        if (stream_ == nullptr) {
+            return WAVERR_BADFORMAT;
+        }
+        pa_stream_set_state_callback(stream_, OnStreamState, this);
+        pa_stream_set_write_callback(stream_, OnWritable, this);
+        pa_stream_set_underflow_callback(stream_, OnUnderflow, this);
+        pa_buffer_attr attr;
+        attr.maxlength = static_cast<uint32_t>(-1);
+        attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kTargetLatencyMs * 1000, &spec_));
+        attr.prebuf = static_cast<uint32_t>(-1);
+        attr.minreq = static_cast<uint32_t>(-1);
+        attr.fragsize = static_cast<uint32_t>(-1);
+        auto flags = static_cast<pa_stream_flags_t>(
+            PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY |
+            (corked ? PA_STREAM_START_CORKED : 0));
+        if (pa_stream_connect_playback(stream_, target_.empty() ? nullptr : target_.c_str(), &attr,
+                                       flags, nullptr, nullptr) < 0) {
+            DropStream();
+            return MMSYSERR_NODRIVER;
+        }
+        while (pa_stream_get_state(stream_) != PA_STREAM_READY && !failed_) {
+            pa_threaded_mainloop_wait(loop_);
+        }
+        corked_ = corked;
+        return failed_ ? MMSYSERR_NODRIVER : MMSYSERR_NOERROR;
+    }
+
+    // With the loop locked.
+    void DropStream() {
+        if (stream_ == nullptr) {
+            return;
+        }
+        pa_stream_set_state_callback(stream_, nullptr, nullptr);
+        pa_stream_set_write_callback(stream_, nullptr, nullptr);
+        pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
+        pa_stream_disconnect(stream_);
+        pa_stream_unref(stream_);
+        stream_ = nullptr;
+    }
+
+    void Cork(bool cork) {
+        pa_threaded_mainloop_lock(loop_);
+        corked_ = cork;
+        if (!failed_ && stream_ != nullptr) {
+            pa_operation* operation = pa_stream_cork(stream_, cork ? 1 : 0, OnOperationDone, this);
+            while (operation != nullptr &&
+                   pa_operation_get_state(operation) == PA_OPERATION_RUNNING && !failed_) {
+                pa_threaded_mainloop_wait(loop_);
+            }
+            if (operation != nullptr) {
+                pa_operation_unref(operation);
+            }
+        }
+        pa_threaded_mainloop_unlock(loop_);
+    }
+
+    const std::string target_;
+    const std::function<void()> wake_;
+    const size_t frameBytes_;
+    pa_sample_spec spec_{};
+    pa_channel_map map_{};
+    pa_threaded_mainloop* loop_ = nullptr;
+    pa_context* context_ = nullptr;
+    pa_stream* stream_ = nullptr;
+    std::atomic<bool> failed_{false};
+    bool corked_ = false;
+    std::atomic<bool> drainWanted_{false};
+    uint64_t lastPosition_ = 0;
+    uint64_t writtenFrames_ = 0;
+    // The last underrun: when, where the server's clock stood and how much had been written.
+    bool underflowed_ = false;
+    std::chrono::steady_clock::time_point underflowAt_;
+    uint64_t underflowPosition_ = 0;
+    uint64_t underflowWritten_ = 0;
+};
+
+class PulseBackendImpl final : public AudioBackend {
+  public:
+    bool Accepts(const SinkFormat& format) const override {
+        pa_sample_spec spec;
+        pa_channel_map map;
+        return ToPulse(format, &spec, &map);
+    }
+
+    std::unique_ptr<AudioSink> Open(const std::string& target, const SinkFormat& format,
+                                    std::function<void()> wake, MMRESULT* error) override {
+        if (!Accepts(format)) {
+            *error = WAVERR_BADFORMAT;
+            return nullptr;
+        }
+        auto sink = std::make_unique<PulseSink>(format, target, std::move(wake));
+        *error = sink->Connect(program_invocation_short_name);
+        if (*error != MMSYSERR_NOERROR) {
+            return nullptr;
+        }
+        return sink;
+    }
+};
+
+}  // namespace
+
+AudioBackend& PulseBackend() {
+    static PulseBackendImpl backend;
+    return backend;
+}
+
+}  // namespace platform

@@ -1,0 +1,53 @@
+// The seam between the window core and an on-screen toolkit.
+//
+// The core (classes, window objects, message queues, timers) works without any display. An
+// on-screen backend (FLTK on X11, or a headless one that writes to the terminal) installs
+// itself once, before the first window is created, with SetDisplayBackend(). The core then
+// tells it about window life and changes through the hooks below, always on the thread that
+// owns the window. The backend binds to one GUI thread (IsGuiThread); when that thread's
+// queue is empty, GetMessageA does not sleep on its condition variable but calls
+// PumpEvents(), so toolkit events (expose, input, close buttons) are served while the thread
+// waits; a message posted to that thread from elsewhere calls Wake() so PumpEvents returns.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include <platform/window.h>
+
+namespace platform {
+
+struct WindowInfo {
+    HWND window;
+    HWND parent;
+    const char* className;
+    DWORD style;
+    DWORD exStyle;
+    RECT rect;
+};
+
+class DisplayBackend {
+  public:
+    virtual ~DisplayBackend() = default;
+
+    virtual void WindowCreated(const WindowInfo& /*info*/) {}
+    virtual void WindowDestroyed(HWND /*window*/) {}
+    virtual void WindowShown(HWND /*window*/, bool /*visible*/) {}
+    virtual void WindowMoved(HWND /*window*/, const RECT& /*rect*/) {}
+    virtual void TextChanged(HWND /*window*/, const std::string& /*text*/) {}
+
+    // True on the thread whose waits must also serve the toolkit's events.
+    virtual bool IsGuiThread() const { return false; }
+    // Serves toolkit events until the deadline or until Wake() is called. Only called on
+    // the GUI thread, with no lock of the core held.
+    virtual void PumpEvents(std::chrono::steady_clock::time_point /*deadline*/) {}
+    // Makes a running PumpEvents() return soon; callable from any thread.
+    virtual void Wake() {}
+};
+
+// The installed backend; a no-display one (every hook does nothing) until one is installed.
+DisplayBackend& Display();
+// Installs the backend for the rest of the process (not owned; it must outlive every window).
+void SetDisplayBackend(DisplayBackend* backend);
+
+}  // namespace platform

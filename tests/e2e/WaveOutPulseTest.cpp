@@ -1,0 +1,271 @@
+// The wave-output contract on a real sound server: the test bed's private PulseAudio with
+// its null sink "Test Sink", whose monitor is recorded with pacat while we play.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "platform/WaveOutHarness.h"
+#include "support/TempDir.h"
+
+extern char** environ;
+
+using namespace waveouttest;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr uint32_t kSinkRate = 48000;
+
+// Records the sink's monitor (16-bit stereo at the sink's rate) into a file until stopped.
+class Recorder {
+  public:
+    explicit Recorder(const std::string& path) : path_(path) {
+        const std::string command =
+            "exec pacat -r -d testsink.monitor --raw --format=s16le "
+            "--rate=48000 --channels=2 --latency-msec=20 > " +
+            path;
+        const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
+        if (posix_spawn(&pid_, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ) !=
+            0) {
+            pid_ = -1;
+        }
+        std::this_thread::sleep_for(400ms);  // connected and recording before playback
+    }
+    ~Recorder() { Stop(); }
+    std::vector<uint8_t> Stop() {
+        if (pid_ > 0) {
+            kill(pid_, SIGINT);
+            int status = 0;
+            waitpid(pid_, &status, 0);
+            pid_ = -1;
+        }
+        return testsupport::ReadBytes(path_);
+    }
+
+  private:
+    std::string path_;
+    pid_t pid_ = -1;
+};
+
+class WaveOutPulse : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        sink_ = FindDevice("Test Sink");
+        if (sink_ >= waveOutGetNumDevs()) {
+            if (std::getenv("QUINDLE_TESTBED") != nullptr) {
+                FAIL() << "the test bed's sink is not in the device list";
+            }
+            GTEST_SKIP() << "no test bed sound server (run under scripts/testbed.sh)";
+        }
+    }
+
+    // Plays the audio in headers of `piece` bytes and returns the time from restart to the
+    // last MM_WOM_DONE; closes the device right after it.
+    double Play(UINT device, const FormatImage& format, const std::vector<uint8_t>& audio,
+                size_t piece, DWORD stretch = 10000) {
+        CallbackThread callback;
+        HWAVEOUT out = nullptr;
+        EXPECT_EQ(waveOutOpen(&out, device, format.Get(),
+                              reinterpret_cast<DWORD_PTR>(callback.Window()), 0, CALLBACK_WINDOW),
+                  MMSYSERR_NOERROR);
+        EXPECT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
+        if (stretch != 10000) {
+            EXPECT_EQ(waveOutMessage(out, WODM_TIMESTRETCH, stretch, 0), MMSYSERR_NOERROR);
+        }
+        HeaderSet headers(audio, HeaderSet::Even(audio.size(), piece));
+        EXPECT_EQ(headers.WriteAll(out), MMSYSERR_NOERROR);
+        const Clock::time_point started = Clock::now();
+        EXPECT_EQ(waveOutRestart(out), MMSYSERR_NOERROR);
+        EXPECT_TRUE(callback.WaitFor(MM_WOM_DONE, headers.Size(), 20s));
+        const double took = std::chrono::duration<double>(Clock::now() - started).count();
+        EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);  // cuts nothing audible
+        return took;
+    }
+
+    UINT sink_ = 0;
+    testsupport::TempDir dir_;
+};
+
+// Where the played bytes begin in the recording, or npos.
+size_t Find(const std::vector<uint8_t>& recording, const std::vector<uint8_t>& audio) {
+    auto at = std::search(recording.begin(), recording.end(), audio.begin(), audio.begin() + 64);
+    return at == recording.end() ? std::string::npos : static_cast<size_t>(at - recording.begin());
+}
+
+// Trims leading and trailing silence (16-bit stereo) and returns the frames between.
+std::vector<uint8_t> Audible(const std::vector<uint8_t>& recording) {
+    size_t first = recording.size(), last = 0;
+    for (size_t i = 0; i + 1 < recording.size(); i += 2) {
+        int16_t v;
+        std::memcpy(&v, &recording[i], 2);
+        if (std::abs(v) > 300) {
+            first = std::min(first, i);
+            last = i;
+        }
+    }
+    if (first >= last) {
+        return {};
+    }
+    first -= first % 4;
+    return std::vector<uint8_t>(recording.begin() + static_cast<ptrdiff_t>(first),
+                                recording.begin() + static_cast<ptrdiff_t>(last - last % 4 + 4));
+}
+
+TEST_F(WaveOutPulse, SinksAreListedByDescriptionBeforeNullOutput) {
+    EXPECT_LT(sink_, NullOutput());
+    EXPECT_EQ(NullOutput(), waveOutGetNumDevs() - 1);
+    WAVEOUTCAPSA caps{};
+    ASSERT_EQ(waveOutGetDevCapsA(WAVE_MAPPER, &caps, sizeof caps), MMSYSERR_NOERROR);
+    EXPECT_STREQ(caps.szPname, "Test Sink") << "the mapper is the server's default sink";
+}
+
+// PCM16 at the sink's own format arrives bit for bit, and the last MM_WOM_DONE comes only
+// after the audible end: closing right after it loses nothing.
+TEST_F(WaveOutPulse, RecordingHoldsTheExactBytes) {
+    for (UINT device : {sink_, WAVE_MAPPER}) {
+        Recorder recorder(dir_.File("exact.raw"));
+        const std::vector<uint8_t> audio = NoiseBytes(kSinkRate * 4 * 8 / 10);
+        Play(device, FormatImage::Pcm(2, kSinkRate, 16), audio, 65536);
+        std::this_thread::sleep_for(300ms);
+        const std::vector<uint8_t> recording = recorder.Stop();
+        const size_t at = Find(recording, audio);
+        ASSERT_NE(at, std::string::npos) << "the start of the audio is not in the recording";
+        ASSERT_GE(recording.size(), at + audio.size()) << "the end was cut";
+        EXPECT_TRUE(
+            std::equal(audio.begin(), audio.end(), recording.begin() + static_cast<ptrdiff_t>(at)))
+            << "the recording differs from what was played";
+    }
+}
+
+// A 1 kHz tone opened at 1.1 times its rate sounds at 1.1 kHz and ends sooner.
+TEST_F(WaveOutPulse, ScaledRatePlaysTheToneHigher) {
+    Recorder recorder(dir_.File("rate.raw"));
+    const std::vector<uint8_t> audio = StereoTone(1000, 1000, kSinkRate, kSinkRate);
+    const double took = Play(sink_, FormatImage::Pcm(2, 52800, 16), audio, 65536);
+    std::this_thread::sleep_for(200ms);
+    const std::vector<uint8_t> heard = Audible(recorder.Stop());
+    EXPECT_NEAR(MeasureFrequency(heard, 2, 0, kSinkRate), 1100, 5);
+    EXPECT_NEAR(heard.size() / 4.0 / kSinkRate, 1 / 1.1, 0.02);
+    EXPECT_NEAR(took, 1 / 1.1, 0.25);
+}
+
+// Stretch 11000 makes it 10 % longer at the same pitch.
+TEST_F(WaveOutPulse, StretchPlaysLongerAtTheSamePitch) {
+    Recorder recorder(dir_.File("stretch.raw"));
+    const std::vector<uint8_t> audio = StereoTone(800, 800, kSinkRate, kSinkRate * 2);
+    const double took = Play(sink_, FormatImage::Pcm(2, kSinkRate, 16), audio, 65536, 11000);
+    std::this_thread::sleep_for(200ms);
+    const std::vector<uint8_t> heard = Audible(recorder.Stop());
+    EXPECT_NEAR(heard.size() / 4.0 / kSinkRate, 2.2, 0.04);
+    EXPECT_NEAR(MeasureFrequency(heard, 2, 0, kSinkRate), 800, 4);
+    EXPECT_GE(took, 2.2 - 0.05);
+}
+
+// MPEG layer III through the server: the recording holds what mpg123 -s decodes.
+TEST_F(WaveOutPulse, MpegPlaysAsTheReferenceDecodes) {
+    for (const char* tool : {"sox", "lame", "mpg123"}) {
+        if (!HaveTool(tool)) {
+            GTEST_SKIP() << tool << " is missing";
+        }
+    }
+    const std::string wav = dir_.File("t.wav"), mp3 = dir_.File("t.mp3");
+    ASSERT_EQ(Shell("sox -n -r 48000 -c 2 -b 16 " + wav + " synth 1 sine 300 sine 500 gain -3"), 0);
+    ASSERT_EQ(Shell("lame --quiet -b 160 " + wav + " " + mp3), 0);
+    ASSERT_EQ(Shell("mpg123 -q -s " + mp3 + " > " + mp3 + ".raw"), 0);
+    const std::vector<uint8_t> expected = testsupport::ReadBytes(mp3 + ".raw");
+    Recorder recorder(dir_.File("mpeg.raw"));
+    Play(sink_, FormatImage::Mpeg(2, 48000, ACM_MPEG_LAYER3), testsupport::ReadBytes(mp3), 4000);
+    std::this_thread::sleep_for(300ms);
+    const std::vector<uint8_t> recording = recorder.Stop();
+    // The decoder's first samples are near silence: match from the middle.
+    const std::vector<uint8_t> middle(expected.begin() + 96000, expected.begin() + 96000 + 4096);
+    const size_t at = Find(recording, middle);
+    ASSERT_NE(at, std::string::npos);
+    ASSERT_GE(at, 96000u);
+    const size_t start = at - 96000;
+    ASSERT_GE(recording.size(), start + expected.size());
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(),
+                           recording.begin() + static_cast<ptrdiff_t>(start)));
+}
+
+// Pause holds the queue on the server too; reset returns everything at once.
+TEST_F(WaveOutPulse, PauseHoldsAndResetReturnsAll) {
+    CallbackThread callback;
+    HWAVEOUT out = nullptr;
+    ASSERT_EQ(waveOutOpen(&out, sink_, FormatImage::Pcm(2, kSinkRate, 16).Get(),
+                          reinterpret_cast<DWORD_PTR>(callback.Window()), 0, CALLBACK_WINDOW),
+              MMSYSERR_NOERROR);
+    const std::vector<uint8_t> audio(kSinkRate * 4 * 3, 0);
+    HeaderSet headers(audio, HeaderSet::Even(audio.size(), kSinkRate * 4 / 2));
+    ASSERT_EQ(headers.WriteAll(out), MMSYSERR_NOERROR);
+    ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, 1, 2s));
+    ASSERT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
+    const size_t done = callback.Count(MM_WOM_DONE);
+    MMTIME before{TIME_BYTES, {}}, after{TIME_BYTES, {}};
+    ASSERT_EQ(waveOutGetPosition(out, &before, sizeof before), MMSYSERR_NOERROR);
+    std::this_thread::sleep_for(700ms);
+    ASSERT_EQ(waveOutGetPosition(out, &after, sizeof after), MMSYSERR_NOERROR);
+    EXPECT_EQ(callback.Count(MM_WOM_DONE), done);
+    EXPECT_NEAR(after.u.cb, before.u.cb, 4 * 480.0);
+    EXPECT_EQ(waveOutClose(out), WAVERR_STILLPLAYING);
+    ASSERT_EQ(waveOutReset(out), MMSYSERR_NOERROR);
+    ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, headers.Size(), 1s));
+    ASSERT_EQ(waveOutGetPosition(out, &after, sizeof after), MMSYSERR_NOERROR);
+    EXPECT_EQ(after.u.cb, 0u);
+    EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
+    EXPECT_TRUE(callback.WaitFor(MM_WOM_CLOSE, 1, 1s));
+}
+
+// A sound server that goes away mid-playback: every queued header comes back, later ones
+// too, and pausing, resetting and closing still work. The server is a second private one
+// that this test starts and kills.
+TEST_F(WaveOutPulse, ServerThatGoesAwayReturnsEverything) {
+    const std::string root = dir_.File("server");
+    const std::string env = "env -u PULSE_RUNTIME_PATH -u PULSE_SERVER XDG_RUNTIME_DIR=" + root +
+                            "/run HOME=" + root + "/home ";
+    ASSERT_EQ(Shell("mkdir -p " + root + "/run " + root + "/home && chmod 700 " + root +
+                    "/run && " + env +
+                    "pulseaudio --daemonize=yes --exit-idle-time=-1 -n --use-pid-file=yes "
+                    "--load='module-native-protocol-unix auth-anonymous=1' "
+                    "--load='module-null-sink sink_name=testsink norewinds=1' 2>/dev/null"),
+              0);
+    const std::string server = "unix:" + root + "/run/pulse/native";
+    ASSERT_EQ(Shell("for i in $(seq 100); do PULSE_SERVER=" + server +
+                    " pactl info >/dev/null 2>&1 && exit 0; sleep 0.05; done; exit 1"),
+              0);
+    const std::string testBed =
+        std::getenv("PULSE_SERVER") != nullptr ? std::getenv("PULSE_SERVER") : "";
+    CallbackThread callback;
+    HWAVEOUT out = nullptr;
+    setenv("PULSE_SERVER", server.c_str(), 1);  // the sink's connection goes to that server
+    const MMRESULT opened =
+        waveOutOpen(&out, sink_, FormatImage::Pcm(2, kSinkRate, 16).Get(),
+                    reinterpret_cast<DWORD_PTR>(callback.Window()), 0, CALLBACK_WINDOW);
+    setenv("PULSE_SERVER", testBed.c_str(), 1);
+    ASSERT_EQ(opened, MMSYSERR_NOERROR);
+    const std::vector<uint8_t> audio(kSinkRate * 4 * 4, 0);
+    HeaderSet headers(audio, HeaderSet::Even(audio.size(), kSinkRate * 4 / 2));
+    ASSERT_EQ(headers.WriteAll(out), MMSYSERR_NOERROR);
+    std::this_thread::sleep_for(300ms);
+    Shell(env + "pulseaudio --kill");
+    ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, headers.Size(), 3s));
+    WAVEHDR late{};
+    std::vector<uint8_t> more(4800, 0);
+    late.lpData = reinterpret_cast<LPSTR>(more.data());
+    late.dwBufferLength = static_cast<DWORD>(more.size());
+    ASSERT_EQ(waveOutPrepareHeader(out, &late, sizeof late), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutWrite(out, &late, sizeof late), MMSYSERR_NOERROR);
+    ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, headers.Size() + 1, 2s));
+    EXPECT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutRestart(out), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutReset(out), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
+}
+
+}  // namespace

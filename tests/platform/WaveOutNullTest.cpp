@@ -1,0 +1,501 @@
+// The wave-output contract on "Null Output": no server, no hardware, what the device got is
+// seen through the Null Output tap.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <thread>
+
+#include "platform/WaveOutHarness.h"
+#include "platform/waveout/null/NullOutput.h"
+#include "support/TempDir.h"
+
+using namespace waveouttest;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Collects what Null Output played for the duration of a test.
+class Tap {
+  public:
+    Tap() {
+        platform::SetNullOutputTap([this](const uint8_t* data, size_t bytes) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            bytes_.insert(bytes_.end(), data, data + bytes);
+        });
+    }
+    ~Tap() { platform::SetNullOutputTap({}); }
+    std::vector<uint8_t> Bytes() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return bytes_;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::vector<uint8_t> bytes_;
+};
+
+HWAVEOUT OpenNull(const FormatImage& format, HWND window) {
+    HWAVEOUT device = nullptr;
+    EXPECT_EQ(waveOutOpen(&device, NullOutput(), format.Get(), reinterpret_cast<DWORD_PTR>(window),
+                          0, CALLBACK_WINDOW),
+              MMSYSERR_NOERROR);
+    return device;
+}
+
+DWORD PositionBytes(HWAVEOUT device) {
+    MMTIME time{};
+    time.wType = TIME_BYTES;
+    EXPECT_EQ(waveOutGetPosition(device, &time, sizeof time), MMSYSERR_NOERROR);
+    EXPECT_EQ(time.wType, static_cast<UINT>(TIME_BYTES));
+    return time.u.cb;
+}
+
+TEST(WaveOutNull, DeviceListEndsWithNullOutputAndNamesFit) {
+    const UINT count = waveOutGetNumDevs();
+    ASSERT_GE(count, 1u);
+    for (UINT id = 0; id < count; ++id) {
+        WAVEOUTCAPSA caps;
+        std::memset(&caps, 0x7F, sizeof caps);
+        ASSERT_EQ(waveOutGetDevCapsA(id, &caps, sizeof caps), MMSYSERR_NOERROR);
+        EXPECT_LT(std::strlen(caps.szPname), 32u);
+    }
+    EXPECT_EQ(NullOutput(), count - 1);
+    WAVEOUTCAPSA caps{};
+    EXPECT_EQ(waveOutGetDevCapsA(WAVE_MAPPER, &caps, sizeof caps), MMSYSERR_NOERROR);
+    EXPECT_GT(std::strlen(caps.szPname), 0u);
+    EXPECT_EQ(waveOutGetDevCapsA(count, &caps, sizeof caps), MMSYSERR_BADDEVICEID);
+    EXPECT_EQ(waveOutGetDevCapsA(0, &caps, 51), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(waveOutGetDevCapsA(0, nullptr, sizeof caps), MMSYSERR_INVALPARAM);
+}
+
+TEST(WaveOutNull, FormatQueryAcceptsWhatItCanPlayAndOpensNothing) {
+    struct Case {
+        const char* what;
+        FormatImage image;
+        MMRESULT expected;
+    };
+    FormatImage extensible(WAVE_FORMAT_EXTENSIBLE, 6, 48000, 24, 18, 22);
+    extensible.Put16(18, 24);
+    extensible.Put32(20, 0x3F);
+    extensible.PutSubFormat(WAVE_FORMAT_PCM);
+    FormatImage extensibleFloat(WAVE_FORMAT_EXTENSIBLE, 4, 44100, 32, 16, 22);
+    extensibleFloat.Put16(18, 32);
+    extensibleFloat.Put32(20, 0x33);
+    extensibleFloat.PutSubFormat(WAVE_FORMAT_IEEE_FLOAT);
+    FormatImage extensibleBadGuid = extensible;
+    extensibleBadGuid.Put16(24, 0x55);
+    FormatImage extensibleShort(WAVE_FORMAT_EXTENSIBLE, 6, 48000, 24, 18, 0);
+    FormatImage mp3ByTag85(WAVE_FORMAT_MPEGLAYER3, 2, 44100, 0, 1, 12);
+    const Case cases[] = {
+        {"PCM8 mono", FormatImage::Pcm(1, 8000, 8), MMSYSERR_NOERROR},
+        {"PCM16 stereo", FormatImage::Pcm(2, 44100, 16), MMSYSERR_NOERROR},
+        {"PCM24 stereo", FormatImage::Pcm(2, 96000, 24), MMSYSERR_NOERROR},
+        {"PCM32 stereo", FormatImage::Pcm(2, 48000, 32), MMSYSERR_NOERROR},
+        {"odd rate", FormatImage::Pcm(2, 52800, 16), MMSYSERR_NOERROR},
+        {"float", FormatImage(WAVE_FORMAT_IEEE_FLOAT, 2, 48000, 32), MMSYSERR_NOERROR},
+        {"extensible 6ch", extensible, MMSYSERR_NOERROR},
+        {"extensible float", extensibleFloat, MMSYSERR_NOERROR},
+        {"MPEG layer 2", FormatImage::Mpeg(2, 48000, ACM_MPEG_LAYER2), MMSYSERR_NOERROR},
+        {"MPEG layer 3", FormatImage::Mpeg(1, 44100, ACM_MPEG_LAYER3), MMSYSERR_NOERROR},
+        {"MP3 tag 85", mp3ByTag85, MMSYSERR_NOERROR},
+        {"AC2", FormatImage(48, 2, 44100, 16), WAVERR_BADFORMAT},
+        {"unknown tag", FormatImage(0x1234, 2, 44100, 16), WAVERR_BADFORMAT},
+        {"tag 0", FormatImage(0, 2, 44100, 16), WAVERR_BADFORMAT},
+        {"PCM12", FormatImage::Pcm(2, 44100, 12), WAVERR_BADFORMAT},
+        {"float 64", FormatImage(WAVE_FORMAT_IEEE_FLOAT, 2, 48000, 64), WAVERR_BADFORMAT},
+        {"no channels", FormatImage::Pcm(0, 44100, 16), WAVERR_BADFORMAT},
+        {"33 channels", FormatImage::Pcm(33, 44100, 16), WAVERR_BADFORMAT},
+        {"rate 0", FormatImage::Pcm(2, 0, 16), WAVERR_BADFORMAT},
+        {"block align wrong", FormatImage(WAVE_FORMAT_PCM, 2, 44100, 16, 3), WAVERR_BADFORMAT},
+        {"MPEG layer field 3", FormatImage::Mpeg(2, 44100, 3), WAVERR_BADFORMAT},
+        {"MPEG without extension", FormatImage(WAVE_FORMAT_MPEG, 2, 44100, 16, 1, 0),
+         WAVERR_BADFORMAT},
+        {"MPEG 3 channels", FormatImage::Mpeg(3, 44100, ACM_MPEG_LAYER3), WAVERR_BADFORMAT},
+        {"extensible bad GUID", extensibleBadGuid, WAVERR_BADFORMAT},
+        {"extensible short", extensibleShort, WAVERR_BADFORMAT},
+    };
+    for (const Case& c : cases) {
+        HWAVEOUT untouched = reinterpret_cast<HWAVEOUT>(0x1234);
+        EXPECT_EQ(waveOutOpen(&untouched, NullOutput(), c.image.Get(), 0, 0, WAVE_FORMAT_QUERY),
+                  c.expected)
+            << c.what;
+        EXPECT_EQ(untouched, reinterpret_cast<HWAVEOUT>(0x1234)) << c.what;
+        EXPECT_EQ(waveOutOpen(nullptr, WAVE_MAPPER, c.image.Get(), 0, 0, WAVE_FORMAT_QUERY),
+                  c.expected)
+            << c.what << " on the mapper";
+    }
+}
+
+TEST(WaveOutNull, BadHandlesAndParametersGiveClearNumbers) {
+    const auto bogus = reinterpret_cast<HWAVEOUT>(0x5550);
+    WAVEHDR header{};
+    MMTIME time{};
+    time.wType = TIME_BYTES;
+    DWORD volume = 0;
+    EXPECT_EQ(waveOutClose(bogus), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(waveOutClose(nullptr), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(waveOutPrepareHeader(bogus, &header, sizeof header), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(waveOutUnprepareHeader(bogus, &header, sizeof header), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(waveOutWrite(bogus, &header, sizeof header), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(waveOutPause(bogus), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(waveOutRestart(bogus), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(waveOutReset(bogus), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(waveOutGetPosition(bogus, &time, sizeof time), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(waveOutSetVolume(bogus, 0xFFFFFFFF), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(waveOutGetVolume(bogus, &volume), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(waveOutMessage(bogus, WODM_TIMESTRETCH, 11000, 0), MMSYSERR_INVALHANDLE);
+
+    const FormatImage pcm = FormatImage::Pcm(2, 48000, 16);
+    HWAVEOUT device = nullptr;
+    EXPECT_EQ(waveOutOpen(&device, 999, pcm.Get(), 0, 0, CALLBACK_NULL), MMSYSERR_BADDEVICEID);
+    EXPECT_EQ(waveOutOpen(&device, NullOutput(), nullptr, 0, 0, CALLBACK_NULL),
+              MMSYSERR_INVALPARAM);
+    EXPECT_EQ(waveOutOpen(nullptr, NullOutput(), pcm.Get(), 0, 0, CALLBACK_NULL),
+              MMSYSERR_INVALPARAM);
+    EXPECT_EQ(waveOutOpen(&device, NullOutput(), pcm.Get(), 0x7770, 0, CALLBACK_WINDOW),
+              MMSYSERR_INVALPARAM);
+    EXPECT_EQ(waveOutOpen(&device, NullOutput(), pcm.Get(), 0, 0, CALLBACK_FUNCTION),
+              MMSYSERR_NOTSUPPORTED);
+    ASSERT_EQ(waveOutOpen(&device, NullOutput(), pcm.Get(), 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+
+    std::vector<uint8_t> audio(4800);
+    header.lpData = reinterpret_cast<LPSTR>(audio.data());
+    header.dwBufferLength = static_cast<DWORD>(audio.size());
+    EXPECT_EQ(waveOutWrite(device, &header, sizeof header), WAVERR_UNPREPARED);
+    EXPECT_EQ(waveOutPrepareHeader(device, nullptr, sizeof header), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(waveOutPrepareHeader(device, &header, 47), MMSYSERR_INVALPARAM);
+    ASSERT_EQ(waveOutPrepareHeader(device, &header, sizeof header), MMSYSERR_NOERROR);
+    const WAVEHDR prepared = header;
+    EXPECT_EQ(waveOutPrepareHeader(device, &header, sizeof header), MMSYSERR_NOERROR);
+    EXPECT_EQ(std::memcmp(&prepared, &header, sizeof header), 0) << "preparing twice changed it";
+    EXPECT_EQ(waveOutWrite(device, &header, 47), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(waveOutGetPosition(device, nullptr, sizeof time), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(waveOutGetPosition(device, &time, 11), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(waveOutMessage(device, WODM_TIMESTRETCH, 0, 0), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(waveOutMessage(device, 0x4006, 0, 0), MMSYSERR_NOTSUPPORTED);
+    EXPECT_EQ(waveOutGetVolume(device, nullptr), MMSYSERR_INVALPARAM);
+
+    ASSERT_EQ(waveOutPause(device), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutWrite(device, &header, sizeof header), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutWrite(device, &header, sizeof header), WAVERR_STILLPLAYING);
+    EXPECT_EQ(waveOutUnprepareHeader(device, &header, sizeof header), WAVERR_STILLPLAYING);
+    EXPECT_EQ(waveOutClose(device), WAVERR_STILLPLAYING);
+    EXPECT_EQ(waveOutReset(device), MMSYSERR_NOERROR);
+    EXPECT_EQ(header.dwFlags & (WHDR_DONE | WHDR_INQUEUE), static_cast<DWORD>(WHDR_DONE));
+    EXPECT_EQ(waveOutUnprepareHeader(device, &header, sizeof header), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutClose(device), MMSYSERR_INVALHANDLE) << "a closed handle is gone";
+}
+
+TEST(WaveOutNull, EveryNumberHasItsOwnText) {
+    const MMRESULT numbers[] = {MMSYSERR_NOERROR,    MMSYSERR_ERROR,     MMSYSERR_BADDEVICEID,
+                                MMSYSERR_NOTENABLED, MMSYSERR_ALLOCATED, MMSYSERR_INVALHANDLE,
+                                MMSYSERR_NODRIVER,   MMSYSERR_NOMEM,     MMSYSERR_NOTSUPPORTED,
+                                MMSYSERR_BADERRNUM,  MMSYSERR_INVALFLAG, MMSYSERR_INVALPARAM,
+                                MMSYSERR_HANDLEBUSY, WAVERR_BADFORMAT,   WAVERR_STILLPLAYING,
+                                WAVERR_UNPREPARED,   WAVERR_SYNC};
+    std::vector<std::string> seen;
+    for (MMRESULT number : numbers) {
+        char text[64];
+        std::memset(text, 'x', sizeof text);
+        EXPECT_EQ(waveOutGetErrorTextA(number, text, sizeof text), MMSYSERR_NOERROR) << number;
+        EXPECT_LT(std::strlen(text), sizeof text);
+        EXPECT_GT(std::strlen(text), 10u);
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), text), 0) << text;
+        seen.push_back(text);
+    }
+    char text[64];
+    EXPECT_EQ(waveOutGetErrorTextA(777, text, sizeof text), MMSYSERR_BADERRNUM);
+    EXPECT_GT(std::strlen(text), 0u);
+    char tiny[5];
+    EXPECT_EQ(waveOutGetErrorTextA(WAVERR_BADFORMAT, tiny, sizeof tiny), MMSYSERR_NOERROR);
+    EXPECT_EQ(std::strlen(tiny), 4u);
+    EXPECT_EQ(waveOutGetErrorTextA(WAVERR_BADFORMAT, nullptr, 64), MMSYSERR_INVALPARAM);
+}
+
+// Open, pause, write, restart: the device gets exactly the written bytes (headers need not
+// hold whole frames), each header comes back in order once its audio has been played, the
+// position ends at the byte count, and open and close are notified around it all.
+TEST(WaveOutNull, PlaysExactBytesAndReturnsHeadersInOrderWhenPlayed) {
+    Tap tap;
+    CallbackThread callback;
+    const uint32_t rate = 48000;
+    const std::vector<uint8_t> audio = NoiseBytes(rate * 4 * 6 / 10 + 2);  // 0.6 s and a bit
+    HeaderSet headers(audio, {48001, 3, 20000, 19200 * 2, 65536});
+    HWAVEOUT device = OpenNull(FormatImage::Pcm(2, rate, 16), callback.Window());
+    ASSERT_EQ(waveOutPause(device), MMSYSERR_NOERROR);
+    ASSERT_EQ(headers.WriteAll(device), MMSYSERR_NOERROR);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(callback.Count(MM_WOM_DONE), 0u) << "a paused device returned a header";
+    EXPECT_EQ(PositionBytes(device), 0u);
+    const Clock::time_point started = Clock::now();
+    ASSERT_EQ(waveOutRestart(device), MMSYSERR_NOERROR);
+    ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, headers.Size(), 5s));
+    EXPECT_EQ(PositionBytes(device), audio.size()) << "every byte taken counts";
+
+    const std::vector<Notification> events = callback.Events();
+    ASSERT_EQ(events.front().message, static_cast<UINT>(MM_WOM_OPEN));
+    size_t done = 0;
+    size_t bytesBefore = 0;
+    for (const Notification& e : events) {
+        if (e.message != MM_WOM_DONE) {
+            continue;
+        }
+        ASSERT_EQ(e.header, headers[done]) << "headers came back out of order";
+        EXPECT_EQ(e.header->dwFlags & (WHDR_DONE | WHDR_INQUEUE | WHDR_PREPARED),
+                  static_cast<DWORD>(WHDR_DONE | WHDR_PREPARED));
+        bytesBefore += e.header->dwBufferLength;
+        const auto playedFor = std::chrono::duration<double>(e.when - started).count();
+        EXPECT_GE(playedFor, static_cast<double>(bytesBefore / 4) / rate - 0.005)
+            << "header " << done << " came back before it was played";
+        ++done;
+    }
+    ASSERT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
+    ASSERT_TRUE(callback.WaitFor(MM_WOM_CLOSE, 1, 2s));
+    EXPECT_EQ(tap.Bytes(),
+              std::vector<uint8_t>(audio.begin(), audio.begin() + audio.size() / 4 * 4));
+}
+
+TEST(WaveOutNull, PauseHoldsTheQueueAndThePosition) {
+    CallbackThread callback;
+    const std::vector<uint8_t> audio(48000 * 4, 0);  // 1 s
+    HeaderSet headers(audio, HeaderSet::Even(audio.size(), 48000));
+    HWAVEOUT device = OpenNull(FormatImage::Pcm(2, 48000, 16), callback.Window());
+    ASSERT_EQ(headers.WriteAll(device), MMSYSERR_NOERROR);
+    std::this_thread::sleep_for(300ms);
+    ASSERT_EQ(waveOutPause(device), MMSYSERR_NOERROR);
+    const size_t doneAtPause = callback.Count(MM_WOM_DONE);
+    const DWORD positionAtPause = PositionBytes(device);
+    EXPECT_GT(positionAtPause, 48000u * 4 / 5);
+    std::this_thread::sleep_for(400ms);
+    EXPECT_EQ(callback.Count(MM_WOM_DONE), doneAtPause);
+    EXPECT_EQ(PositionBytes(device), positionAtPause);
+    ASSERT_EQ(waveOutRestart(device), MMSYSERR_NOERROR);
+    ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, headers.Size(), 3s));
+    EXPECT_EQ(PositionBytes(device), audio.size());
+    EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
+}
+
+TEST(WaveOutNull, ResetReturnsEveryHeaderAndStartsThePositionAgain) {
+    CallbackThread callback;
+    const std::vector<uint8_t> audio(48000 * 4 * 4, 0);  // 4 s in four headers
+    HeaderSet headers(audio, HeaderSet::Even(audio.size(), 48000 * 4));
+    HWAVEOUT device = OpenNull(FormatImage::Pcm(2, 48000, 16), callback.Window());
+    ASSERT_EQ(headers.WriteAll(device), MMSYSERR_NOERROR);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_GT(PositionBytes(device), 0u);
+    const Clock::time_point reset = Clock::now();
+    ASSERT_EQ(waveOutReset(device), MMSYSERR_NOERROR);
+    for (size_t i = 0; i < headers.Size(); ++i) {
+        EXPECT_EQ(headers[i]->dwFlags & (WHDR_DONE | WHDR_INQUEUE), static_cast<DWORD>(WHDR_DONE));
+    }
+    ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, 4, 1s));
+    EXPECT_LT(Clock::now() - reset, 500ms);
+    EXPECT_EQ(PositionBytes(device), 0u);
+    EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
+}
+
+// The callback thread refills every returned header at once, as the player does: each
+// notification is handled with the service's locks released, so calling back in works.
+TEST(WaveOutNull, NotificationReceiverMayCallBackIn) {
+    std::atomic<HWAVEOUT> device{nullptr};
+    std::atomic<int> refills{0};
+    std::vector<DWORD> positions;
+    CallbackThread callback([&](WAVEHDR* header) {
+        MMTIME time{};
+        time.wType = TIME_BYTES;
+        EXPECT_EQ(waveOutGetPosition(device, &time, sizeof time), MMSYSERR_NOERROR);
+        positions.push_back(time.u.cb);
+        if (refills.fetch_add(1) < 12) {
+            EXPECT_EQ(waveOutPrepareHeader(device, header, sizeof *header), MMSYSERR_NOERROR);
+            EXPECT_EQ(waveOutWrite(device, header, sizeof *header), MMSYSERR_NOERROR);
+        }
+    });
+    const std::vector<uint8_t> audio(4 * 4800 * 4, 0);  // four headers of 0.1 s
+    HeaderSet headers(audio, HeaderSet::Even(audio.size(), 4800 * 4));
+    HWAVEOUT opened = OpenNull(FormatImage::Pcm(2, 48000, 16), callback.Window());
+    device = opened;
+    ASSERT_EQ(headers.WriteAll(opened), MMSYSERR_NOERROR);
+    ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, 16, 5s));
+    EXPECT_EQ(waveOutClose(opened), MMSYSERR_NOERROR);
+    ASSERT_EQ(positions.size(), 16u);
+    for (size_t i = 0; i < positions.size(); ++i) {
+        EXPECT_GE(positions[i], (i + 1) * 4800u * 4) << "notified before played";
+        if (i > 0) {
+            EXPECT_GE(positions[i], positions[i - 1]);
+        }
+    }
+}
+
+// The position comes from the device clock: it never goes backwards and keeps up with the
+// time since the restart, in bytes, samples and milliseconds alike.
+TEST(WaveOutNull, PositionFollowsTheClock) {
+    const uint32_t rate = 22050;
+    const std::vector<uint8_t> audio(rate * 2 * 2, 0);  // 2 s of 16-bit mono... at 2 bytes
+    HeaderSet headers(audio, HeaderSet::Even(audio.size(), 8820));
+    HWAVEOUT device = OpenNull(FormatImage::Pcm(1, rate, 16), nullptr);
+    ASSERT_EQ(waveOutPause(device), MMSYSERR_NOERROR);
+    ASSERT_EQ(headers.WriteAll(device), MMSYSERR_NOERROR);
+    const Clock::time_point started = Clock::now();
+    ASSERT_EQ(waveOutRestart(device), MMSYSERR_NOERROR);
+    DWORD last = 0;
+    for (int i = 0; i < 30; ++i) {
+        std::this_thread::sleep_for(30ms);
+        const double elapsed = std::chrono::duration<double>(Clock::now() - started).count();
+        MMTIME bytes{}, samples{}, ms{};
+        bytes.wType = TIME_BYTES;
+        samples.wType = TIME_SAMPLES;
+        ms.wType = TIME_MS;
+        ASSERT_EQ(waveOutGetPosition(device, &bytes, sizeof bytes), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveOutGetPosition(device, &samples, sizeof samples), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveOutGetPosition(device, &ms, sizeof ms), MMSYSERR_NOERROR);
+        ASSERT_EQ(samples.wType, static_cast<UINT>(TIME_SAMPLES));
+        ASSERT_EQ(ms.wType, static_cast<UINT>(TIME_MS));
+        EXPECT_GE(bytes.u.cb, last);
+        last = bytes.u.cb;
+        EXPECT_NEAR(bytes.u.cb / 2.0 / rate, elapsed, 0.03);
+        EXPECT_NEAR(samples.u.sample, bytes.u.cb / 2.0, rate * 0.01);
+        EXPECT_NEAR(ms.u.ms / 1000.0, elapsed, 0.03);
+    }
+    ASSERT_EQ(waveOutReset(device), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
+}
+
+// The volume word scales the samples: low word left, high word right.
+TEST(WaveOutNull, VolumeScalesEachChannel) {
+    Tap tap;
+    CallbackThread callback;
+    std::vector<uint8_t> audio;
+    for (int i = 0; i < 4800; ++i) {
+        const int16_t frame[2] = {20000, -16000};
+        audio.insert(audio.end(), reinterpret_cast<const uint8_t*>(frame),
+                     reinterpret_cast<const uint8_t*>(frame) + 4);
+    }
+    HeaderSet headers(audio, {audio.size()});
+    HWAVEOUT device = OpenNull(FormatImage::Pcm(2, 48000, 16), callback.Window());
+    ASSERT_EQ(waveOutSetVolume(device, 0x4000'8000), MMSYSERR_NOERROR);
+    DWORD volume = 0;
+    ASSERT_EQ(waveOutGetVolume(device, &volume), MMSYSERR_NOERROR);
+    EXPECT_EQ(volume, 0x4000'8000u);
+    ASSERT_EQ(headers.WriteAll(device), MMSYSERR_NOERROR);
+    ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, 1, 2s));
+    EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
+    const std::vector<uint8_t> played = tap.Bytes();
+    ASSERT_EQ(played.size(), audio.size());
+    for (size_t i = 0; i < played.size(); i += 4) {
+        int16_t left, right;
+        std::memcpy(&left, &played[i], 2);
+        std::memcpy(&right, &played[i + 2], 2);
+        ASSERT_NEAR(left, 20000 * 0x8000 / 65535.0, 1.0);
+        ASSERT_NEAR(right, -16000 * 0x4000 / 65535.0, 1.0);
+    }
+}
+
+// Stretch 11000 plays the same tone 10 % longer at the same pitch; 10000 leaves the bytes
+// untouched.
+TEST(WaveOutNull, TimeStretchMakesItLongerAtTheSamePitch) {
+    struct Case {
+        DWORD stretch;
+        double lengthFactor;
+    };
+    for (const Case c : {Case{11000, 1.1}, Case{8000, 0.8}, Case{10000, 1.0}}) {
+        Tap tap;
+        CallbackThread callback;
+        const std::vector<uint8_t> audio = StereoTone(1000, 1500, 48000, 48000);
+        HeaderSet headers(audio, HeaderSet::Even(audio.size(), 65536));
+        HWAVEOUT device = OpenNull(FormatImage::Pcm(2, 48000, 16), callback.Window());
+        ASSERT_EQ(waveOutPause(device), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveOutMessage(device, WODM_TIMESTRETCH, c.stretch, 0), MMSYSERR_NOERROR);
+        ASSERT_EQ(headers.WriteAll(device), MMSYSERR_NOERROR);
+        const Clock::time_point started = Clock::now();
+        ASSERT_EQ(waveOutRestart(device), MMSYSERR_NOERROR);
+        ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, headers.Size(), 5s));
+        const double took = std::chrono::duration<double>(Clock::now() - started).count();
+        EXPECT_EQ(PositionBytes(device), audio.size()) << c.stretch;
+        EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
+        const std::vector<uint8_t> played = tap.Bytes();
+        if (c.stretch == 10000) {
+            EXPECT_EQ(played, audio);
+            continue;
+        }
+        EXPECT_NEAR(static_cast<double>(played.size()) / audio.size(), c.lengthFactor, 0.01)
+            << c.stretch;
+        EXPECT_NEAR(took, c.lengthFactor, 0.05) << c.stretch;
+        EXPECT_NEAR(MeasureFrequency(played, 2, 0, 48000), 1000, 10) << c.stretch;
+        EXPECT_NEAR(MeasureFrequency(played, 2, 1, 48000), 1500, 15) << c.stretch;
+    }
+}
+
+// MPEG layer II (twolame) and III (lame) decoded in the service give exactly what the
+// mpg123 command-line decoder writes for the same file, fed in odd-sized pieces.
+TEST(WaveOutNull, MpegAudioEqualsTheReferenceDecoder) {
+    for (const char* tool : {"sox", "lame", "twolame", "mpg123"}) {
+        if (!HaveTool(tool)) {
+            GTEST_SKIP() << tool << " is missing";
+        }
+    }
+    testsupport::TempDir dir;
+    const std::string wav = dir.File("tone.wav");
+    ASSERT_EQ(Shell("sox -n -r 48000 -c 2 -b 16 " + wav + " synth 1.3 sine 440 sine 660 gain -6"),
+              0);
+    struct Case {
+        const char* name;
+        std::string encode;
+        uint16_t tag;
+        uint16_t layerField;
+    };
+    const std::string mp2 = dir.File("tone.mp2"), mp3 = dir.File("tone.mp3");
+    const Case cases[] = {
+        {"layer II", "twolame --quiet -b 192 " + wav + " " + mp2, WAVE_FORMAT_MPEG,
+         ACM_MPEG_LAYER2},
+        {"layer III", "lame --quiet -b 128 " + wav + " " + mp3, WAVE_FORMAT_MPEG, ACM_MPEG_LAYER3},
+        {"layer III tag 85", "true", WAVE_FORMAT_MPEGLAYER3, 0},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(Shell(c.encode), 0) << c.name;
+        const std::string file = c.layerField == ACM_MPEG_LAYER2 ? mp2 : mp3;
+        const std::string reference = file + ".raw";
+        ASSERT_EQ(Shell("mpg123 -q -s " + file + " > " + reference), 0) << c.name;
+        const std::vector<uint8_t> expected = testsupport::ReadBytes(reference);
+        ASSERT_GT(expected.size(), 48000u * 4);
+        const std::vector<uint8_t> coded = testsupport::ReadBytes(file);
+
+        Tap tap;
+        CallbackThread callback;
+        FormatImage format = c.tag == WAVE_FORMAT_MPEG ? FormatImage::Mpeg(2, 48000, c.layerField)
+                                                       : FormatImage(c.tag, 2, 48000, 0, 1, 12);
+        HWAVEOUT device = OpenNull(format, callback.Window());
+        HeaderSet headers(coded, {1, 417, 5000, 999, 65536, 65536, 65536});
+        ASSERT_EQ(headers.WriteAll(device), MMSYSERR_NOERROR);
+        ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, headers.Size(), 5s)) << c.name;
+        EXPECT_EQ(PositionBytes(device), coded.size()) << c.name;
+        EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
+        const std::vector<uint8_t> played = tap.Bytes();
+        EXPECT_EQ(played.size(), expected.size()) << c.name;
+        EXPECT_TRUE(played == expected) << c.name << ": decoded audio differs";
+    }
+}
+
+// A caller that does not write in time is no error: output goes on when data comes.
+TEST(WaveOutNull, UnderrunResumesWhenDataComes) {
+    Tap tap;
+    CallbackThread callback;
+    const std::vector<uint8_t> audio = NoiseBytes(9600 * 4);
+    HeaderSet headers(audio, {4800 * 4, 4800 * 4});
+    HWAVEOUT device = OpenNull(FormatImage::Pcm(2, 48000, 16), callback.Window());
+    ASSERT_EQ(waveOutPrepareHeader(device, headers[0], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutWrite(device, headers[0], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, 1, 2s));
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(PositionBytes(device), 4800u * 4) << "the clock ran on without data";
+    const Clock::time_point second = Clock::now();
+    ASSERT_EQ(waveOutPrepareHeader(device, headers[1], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutWrite(device, headers[1], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, 2, 2s));
+    EXPECT_GE(Clock::now() - second, 95ms);
+    EXPECT_EQ(PositionBytes(device), 9600u * 4);
+    EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
+    EXPECT_EQ(tap.Bytes(), audio);
+}
+
+}  // namespace

@@ -1,0 +1,218 @@
+// Threads, waiting, message queues, windows and timers without a display.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include <platform/kernel.h>
+#include <platform/window.h>
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+TEST(PlatformThreads, WaitTimesOutThenSeesTheEndAndTheExitCode) {
+    std::atomic<bool> release{false};
+    HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](LPVOID p) -> DWORD {
+            while (!static_cast<std::atomic<bool>*>(p)->load()) {
+                Sleep(1);
+            }
+            return 7;
+        },
+        &release, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    EXPECT_EQ(WaitForSingleObject(thread, 30), static_cast<DWORD>(WAIT_TIMEOUT));
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(code, static_cast<DWORD>(STILL_ACTIVE));
+    release = true;
+    EXPECT_EQ(WaitForSingleObject(thread, 2000), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(code, 7u);
+    EXPECT_TRUE(CloseHandle(thread));
+    EXPECT_EQ(WaitForSingleObject(thread, 0), static_cast<DWORD>(WAIT_FAILED));
+    EXPECT_EQ(CreateThread(nullptr, 0, nullptr, nullptr, 0, nullptr), nullptr);
+}
+
+TEST(PlatformThreads, InterlockedCountsFromManyThreads) {
+    LONG plain = 0;
+    std::atomic<LONG> atomic{0};
+    std::vector<HANDLE> threads;
+    struct Counters {
+        LONG* plain;
+        std::atomic<LONG>* atomic;
+    } counters{&plain, &atomic};
+    for (int i = 0; i < 4; ++i) {
+        threads.push_back(CreateThread(
+            nullptr, 0,
+            [](LPVOID p) -> DWORD {
+                auto* c = static_cast<Counters*>(p);
+                for (int n = 0; n < 10000; ++n) {
+                    InterlockedIncrement(c->plain);
+                    InterlockedIncrement(c->atomic);
+                    InterlockedDecrement(c->atomic);
+                }
+                return 0;
+            },
+            &counters, 0, nullptr));
+    }
+    for (HANDLE t : threads) {
+        EXPECT_EQ(WaitForSingleObject(t, INFINITE), static_cast<DWORD>(WAIT_OBJECT_0));
+        CloseHandle(t);
+    }
+    EXPECT_EQ(plain, 40000);
+    EXPECT_EQ(atomic.load(), 0);
+}
+
+std::vector<std::string>* journal = nullptr;
+
+LRESULT Logging(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    char text[64];
+    GetWindowTextA(window, text, sizeof text);
+    if (message == WM_CREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+        journal->push_back(std::string("create ") + create->lpszName);
+    } else if (message == WM_DESTROY) {
+        journal->push_back(std::string("destroy ") + text);
+    } else if (message == WM_USER) {
+        journal->push_back(std::string("user ") + text + " " + std::to_string(wParam));
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+TEST(PlatformWindows, CreateSendsCreateAndDestroyTakesChildrenAlong) {
+    std::vector<std::string> log;
+    journal = &log;
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = Logging;
+    wc.hInstance = reinterpret_cast<HINSTANCE>(0x400000);
+    wc.lpszClassName = "TESTCLASS";
+    ASSERT_NE(RegisterClassExA(&wc), 0);
+    EXPECT_EQ(RegisterClassExA(&wc), 0) << "registered twice";
+    HWND parent = CreateWindowExA(0, "testclass", "parent", WS_POPUP, 10, 20, 240, 80, nullptr,
+                                  nullptr, wc.hInstance, nullptr);
+    ASSERT_NE(parent, nullptr);
+    HWND child = CreateWindowExA(0, "TESTCLASS", "child", WS_CHILD, 0, 0, 5, 5, parent,
+                                 reinterpret_cast<HMENU>(5), wc.hInstance, nullptr);
+    HWND button = CreateWindowExA(0, "BUTTON", "hidden", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                  nullptr, nullptr);
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(GetWindowLongPtrA(parent, GWLP_HINSTANCE), 0x400000);
+    EXPECT_EQ(GetWindowLongPtrA(child, GWLP_ID), 5);
+    EXPECT_EQ(
+        CreateWindowExA(0, "NOSUCHCLASS", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr),
+        nullptr);
+    EXPECT_TRUE(SetWindowTextA(child, "renamed"));
+    char text[4];
+    EXPECT_EQ(GetWindowTextA(child, text, sizeof text), 3);
+    EXPECT_STREQ(text, "ren");
+    EXPECT_EQ(SendMessageA(child, WM_USER, 3, 0), 0);
+    EXPECT_TRUE(PostMessageA(parent, WM_CLOSE, 0, 0));
+    MSG msg;
+    ASSERT_TRUE(GetMessageA(&msg, parent, 0, 0));
+    DispatchMessageA(&msg);  // DefWindowProcA: WM_CLOSE destroys the window
+    EXPECT_FALSE(IsWindow(parent));
+    EXPECT_FALSE(IsWindow(child));
+    EXPECT_TRUE(IsWindow(button));
+    EXPECT_TRUE(DestroyWindow(button));
+    EXPECT_FALSE(PostMessageA(button, WM_USER, 0, 0)) << "a destroyed window takes no posts";
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+    EXPECT_EQ(log, (std::vector<std::string>{"create parent", "create child", "user renamed 3",
+                                             "destroy parent", "destroy renamed"}));
+    EXPECT_TRUE(UnregisterClassA("TESTCLASS", wc.hInstance));
+    journal = nullptr;
+}
+
+// Posts from other threads arrive in order at a thread that blocks in GetMessageA with a
+// window filter; messages for other windows wait; a quit ends the loop even with the filter.
+TEST(PlatformMessages, FilteredLoopGetsPostsFromOtherThreadsInOrder) {
+    HWND mine =
+        CreateWindowExA(0, "STATIC", "mine", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    HWND other =
+        CreateWindowExA(0, "EDIT", "other", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    struct Target {
+        HWND mine, other;
+    } target{mine, other};
+    HANDLE poster = CreateThread(
+        nullptr, 0,
+        [](LPVOID p) -> DWORD {
+            auto* t = static_cast<Target*>(p);
+            Sleep(20);
+            PostMessageA(t->other, WM_USER, 99, 0);
+            for (WPARAM i = 0; i < 100; ++i) {
+                PostMessageA(t->mine, WM_USER + 1, i, 0);
+            }
+            return 0;
+        },
+        &target, 0, nullptr);
+    MSG msg;
+    for (WPARAM i = 0; i < 100; ++i) {
+        ASSERT_EQ(GetMessageA(&msg, mine, 0, 0), TRUE);
+        ASSERT_EQ(msg.hwnd, mine);
+        ASSERT_EQ(msg.wParam, i);
+    }
+    EXPECT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(msg.hwnd, other);
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    PostQuitMessage(3);
+    EXPECT_EQ(GetMessageA(&msg, mine, 0, 0), FALSE);
+    EXPECT_EQ(msg.wParam, 3u);
+    WaitForSingleObject(poster, INFINITE);
+    CloseHandle(poster);
+    DestroyWindow(mine);
+    DestroyWindow(other);
+}
+
+TEST(PlatformMessages, TimerTicksEveryPeriodUntilKilled) {
+    HWND window =
+        CreateWindowExA(0, "STATIC", "t", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_EQ(SetTimer(window, 7, 50, nullptr), 7u);
+    const Clock::time_point start = Clock::now();
+    MSG msg;
+    for (int tick = 1; tick <= 4; ++tick) {
+        ASSERT_EQ(GetMessageA(&msg, window, 0, 0), TRUE);
+        EXPECT_EQ(msg.message, static_cast<UINT>(WM_TIMER));
+        EXPECT_EQ(msg.wParam, 7u);
+    }
+    const auto took = Clock::now() - start;
+    EXPECT_GE(took, 195ms);
+    EXPECT_LT(took, 400ms);
+    EXPECT_TRUE(KillTimer(window, 7));
+    EXPECT_FALSE(KillTimer(window, 7));
+    Sleep(80);
+    EXPECT_FALSE(PeekMessageA(&msg, window, 0, 0, PM_REMOVE)) << "a killed timer ticked";
+    DestroyWindow(window);
+}
+
+TEST(PlatformMessages, SendFromAnotherThreadRunsOnTheOwner) {
+    HWND window =
+        CreateWindowExA(0, "STATIC", "owner", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    struct Shared {
+        HWND window;
+        LRESULT length = 0;
+    } shared{window};
+    HANDLE sender = CreateThread(
+        nullptr, 0,
+        [](LPVOID p) -> DWORD {
+            auto* s = static_cast<Shared*>(p);
+            s->length = SendMessageA(s->window, WM_GETTEXTLENGTH, 0, 0);
+            PostMessageA(s->window, WM_USER, 0, 0);
+            return 0;
+        },
+        &shared, 0, nullptr);
+    MSG msg;
+    ASSERT_EQ(GetMessageA(&msg, window, 0, 0), TRUE);  // serves the send, then the post
+    EXPECT_EQ(msg.message, static_cast<UINT>(WM_USER));
+    WaitForSingleObject(sender, INFINITE);
+    CloseHandle(sender);
+    EXPECT_EQ(shared.length, 5);
+    DestroyWindow(window);
+}
+
+}  // namespace
