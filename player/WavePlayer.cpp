@@ -1,6 +1,7 @@
 #include "player/WavePlayer.h"
 
-#include <cmath>
+#include "player/PlayerArithmetic.h"
+
 #include <cstring>
 #include <new>
 
@@ -12,20 +13,6 @@ constexpr DWORD kThreadEndWaitMs = 2000;
 // Beyond the normal wait, how long destruction keeps waiting for a stuck callback thread
 // before it gives up and leaves the buffers allocated rather than free them under it.
 constexpr DWORD kThreadEndGraceMs = 10000;
-
-// The low 32 bits of a float truncated toward zero; 0 where the value has no integer.
-uint32_t TruncateToLow32(float value) {
-    if (!std::isfinite(value) || std::fabs(value) >= 9.2e18f) {
-        return 0;
-    }
-    return static_cast<uint32_t>(static_cast<int64_t>(value));
-}
-
-// Stretch value sent to the driver: factor x 10000 in float, 1000..15000, else 10000.
-uint32_t StretchValue(float factor) {
-    const uint32_t value = TruncateToLow32(factor * 10000.0f);
-    return value - 1000u > 14000u ? 10000u : value;
-}
 
 }  // namespace
 
@@ -87,13 +74,16 @@ DWORD WavePlayer::CallbackThreadMain(LPVOID cell) {
 }
 
 void WavePlayer::RunCallbackLoop() {
-    callbackWindow.store(CreateWindowExA(0, "BUTTON", "QDL_Player", WS_POPUP, 0, 0, 10, 10,
-                                         nullptr, nullptr, instance, nullptr));
+    callbackWindow.store(CreateWindowExA(0, "BUTTON", "QDL_Player", WS_POPUP, 0, 0, 10, 10, nullptr,
+                                         nullptr, instance, nullptr));
     MSG message;
     while (GetMessageA(&message, callbackWindow.load(), 0, 0) > 0) {
         switch (message.message) {
-            case WM_DESTROY: PostQuitMessage(0); break;
-            case MM_WOM_OPEN: break;
+            case WM_DESTROY:
+                PostQuitMessage(0);
+                break;
+            case MM_WOM_OPEN:
+                break;
             case MM_WOM_CLOSE:
                 if (inFlight.load() == 0 && state.load() != PLAYER_STOPPING) {
                     state.store(PLAYER_STOPPED);
@@ -169,8 +159,8 @@ int32_t WavePlayer::Start(int32_t device, const char* fileName) {
     return Start(device, fileName, 0, 1.0f, 1.0f);
 }
 
-int32_t WavePlayer::Start(int32_t device, const char* fileName, int32_t punchIn,
-                          float rateFactor, float stretch) {
+int32_t WavePlayer::Start(int32_t device, const char* fileName, int32_t punchIn, float rateFactor,
+                          float stretch) {
     int32_t code = WAVFILE_OPEN_FAILED;
     if (fileName != nullptr) {
         file = CreateWavFile(fileName, "r", &code);
@@ -183,12 +173,11 @@ int32_t WavePlayer::Start(int32_t device, const char* fileName, int32_t punchIn,
     }
 
     // The device runs at the file's rate times the factor, computed in single precision.
-    const float scaled = static_cast<float>(file->SamplesPerSec()) * rateFactor;
-    file->Set32(WavFmtOffset::SamplesPerSec, TruncateToLow32(scaled));
+    file->Set32(WavFmtOffset::SamplesPerSec, ScaleRate(file->SamplesPerSec(), rateFactor));
     const auto* format = reinterpret_cast<const WAVEFORMATEX*>(file->WaveFormat);
 
-    MMRESULT result = waveOutOpen(nullptr, static_cast<UINT>(device), format, 0, 0,
-                                  WAVE_FORMAT_QUERY);
+    MMRESULT result =
+        waveOutOpen(nullptr, static_cast<UINT>(device), format, 0, 0, WAVE_FORMAT_QUERY);
     if (result != MMSYSERR_NOERROR) {
         return RecordServiceError(result);
     }
@@ -238,9 +227,8 @@ void WavePlayer::SkipPunchIn(int32_t bytes) {
     }
     char chunk[4096];
     while (bytes > 0) {
-        const int32_t want = bytes < static_cast<int32_t>(sizeof chunk)
-                                 ? bytes
-                                 : static_cast<int32_t>(sizeof chunk);
+        const int32_t want =
+            bytes < static_cast<int32_t>(sizeof chunk) ? bytes : static_cast<int32_t>(sizeof chunk);
         const int32_t got = file->Read(chunk, want);
         if (got <= 0) {
             break;

@@ -23,7 +23,7 @@ constexpr UINT WM_PLAYER_REFILL = 0x4400;
 constexpr UINT PLAYER_TIMESTRETCH_MESSAGE = 0x4005;
 
 class WavePlayer {
-public:
+  public:
     static constexpr int kBufferSlots = 16;
     static constexpr int kBuffersUsed = 4;
     static constexpr int32_t kBufferBytes = 0x10000;
@@ -57,7 +57,7 @@ public:
     int32_t QueueBuffer(WAVEHDR* header);
     int32_t SetFileError(int32_t code);
 
-private:
+  private:
     static DWORD CallbackThreadMain(LPVOID cell);
     void RunCallbackLoop();
     void HandleRefill(WAVEHDR* header);
