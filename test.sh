@@ -17,6 +17,11 @@ build() {  # build <dir> <cmake args...>
 
 build build/werror -DCMAKE_BUILD_TYPE=RelWithDebInfo
 build build/asan -DCMAKE_BUILD_TYPE=Debug -DQUINDLE_SANITIZE=address,undefined,float-cast-overflow
+# The engine's two threads also run under ThreadSanitizer.
+tsan_tests=(player_arithmetic_test player_engine_test e2e_player_pulse_test)
+cmake -S "$root" -B build/tsan -DQUINDLE_WERROR=ON -DCMAKE_BUILD_TYPE=Debug \
+    -DQUINDLE_SANITIZE=thread >/dev/null
+cmake --build build/tsan -j"$jobs" --target "${tsan_tests[@]}"
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
@@ -27,6 +32,8 @@ run_suites() {
         echo "== ctest in $dir"
         ctest --test-dir "$dir" --output-on-failure -j"$jobs" || status=1
     done
+    echo "== ctest in build/tsan (engine tests)"
+    TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan --output-on-failure -R '^(player_|e2e_player_)' || status=1
     return $status
 }
 export -f run_suites
