@@ -6,9 +6,11 @@
 #include <platform/resources.h>
 #include "apps/play/CommandLine.h"
 #include "apps/play/Startup.h"
+#include "apps/play/StopSignals.h"
 #include "resources/Resources.h"
 
 int main(int argc, char** argv) {
+    InstallStopSignals();
     platform::OpenDisplay();
     HINSTANCE instance = RegisterModuleResources(&QuindleResources());
     static std::string commandLineText;  // the parsed texts point into it for the whole run

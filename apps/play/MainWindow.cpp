@@ -1,10 +1,148 @@
 #include "apps/play/MainWindow.h"
 
-// Closing the window ends the run; everything else is the default behaviour.
-LRESULT MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_DESTROY) {
-        PostQuitMessage(0);
+#include <cstdio>
+#include <string>
+
+#include <platform/dialog.h>
+#include "apps/play/DeviceDirectory.h"
+#include "apps/play/ShellState.h"
+#include "apps/play/StopSignals.h"
+
+namespace {
+
+struct RowPlace {
+    HWND ShellState::*row;
+    const char* text;
+    int y;
+    int height;
+};
+
+// The position row is taller than the space left: the client area's edge cuts it.
+constexpr RowPlace kRows[] = {
+    {&ShellState::rowDevice, "Device", 0, 20},
+    {&ShellState::rowFile, "File", 20, 20},
+    {&ShellState::rowFormat, "Format", 40, 20},
+    {&ShellState::rowPosition, "Position", 60, 80},
+};
+
+float PercentFactor(int32_t percent) {
+    return static_cast<float>(percent) / 100.0f;
+}
+
+// Stops the timer, releases the player (stopping the device first) and ends the message
+// loop. A second call, from a destruction after the run already ended, finds nothing to do.
+void EndRun(HWND window) {
+    KillTimer(window, shell.timerId);
+    shell.player.reset();
+    StopSignalsRunEnded();
+    PostQuitMessage(0);
+}
+
+void ShowPosition() {
+    if (shell.showBytes) {
+        uint32_t bytes = 0;
+        shell.player->GetPositionBytes(&bytes);
+        char text[16];
+        std::snprintf(text, sizeof text, "%lu", static_cast<unsigned long>(bytes));
+        SetWindowTextA(shell.rowPosition, text);
+    } else {
+        char* text = nullptr;
+        shell.player->GetTimeText(&text);
+        SetWindowTextA(shell.rowPosition, text);
+    }
+}
+
+LRESULT OnTimer(HWND window) {
+    if (!shell.player) {
         return 0;
+    }
+    ShowPosition();
+    if (shell.player->GetState() != PLAYER_STOPPED) {
+        return 0;
+    }
+    if (!shell.looping) {
+        EndRun(window);
+        return 0;
+    }
+    shell.player->Close();
+    if (shell.loopDelay.enabled) {
+        SleepEx(static_cast<DWORD>(NextLoopPause(&shell.loopDelay)), FALSE);
+    }
+    StartPlayback();
+    shell.player->Restart();
+    return 0;
+}
+
+}  // namespace
+
+int32_t StartPlayback() {
+    shell.fileName = shell.commandLine->ArgumentAt(0);
+    int32_t device = -1;  // the wave mapper
+    const char* deviceText = nullptr;
+    if (shell.commandLine->FindOption('D', &deviceText) && deviceText != nullptr) {
+        device = ChooseDevice(deviceText, nullptr);
+        if (device == -1) {
+            return 0;  // nothing matched: the device list has been shown
+        }
+    }
+    int32_t punchIn = 0;
+    shell.commandLine->FindOptionInt('P', &punchIn);
+    shell.looping = shell.commandLine->FindOption('L', nullptr) && !shell.hidden;
+    int32_t ratePercent = 100;
+    shell.commandLine->FindOptionInt('S', &ratePercent);
+    shell.stretchPercent = 100;
+    shell.commandLine->FindOptionInt('T', &shell.stretchPercent);
+    return shell.player->Start(device, shell.fileName, punchIn, PercentFactor(ratePercent),
+                               PercentFactor(shell.stretchPercent));
+}
+
+void OnCreate(HWND window) {
+    StopSignalsCreating();
+    shell.player = std::make_unique<WavePlayer>(window);
+    for (const RowPlace& place : kRows) {
+        shell.*place.row =
+            CreateWindowExA(0, "STATIC", place.text, WS_CHILD | WS_VISIBLE, 0, place.y, 240,
+                            place.height, window, nullptr, shell.appInstance, nullptr);
+    }
+    if (StartPlayback() != 0) {
+        char* text = nullptr;
+        shell.player->GetErrorText(&text);
+        MessageBoxA(window, text, "Starting Error", MB_OK);
+    }
+    SetWindowTextA(shell.rowFile, shell.fileName);
+    char* format = nullptr;
+    shell.player->GetFormatText(&format);
+    if (format != nullptr) {
+        std::string row = format;
+        if (shell.stretchPercent != 100) {
+            char suffix[24];
+            std::snprintf(suffix, sizeof suffix, ", %d%%", shell.stretchPercent);
+            row += suffix;
+        }
+        SetWindowTextA(shell.rowFormat, row.c_str());
+    }
+    WAVEOUTCAPSA* caps = nullptr;
+    shell.player->GetDeviceCaps(&caps);
+    if (caps != nullptr) {
+        SetWindowTextA(shell.rowDevice, caps->szPname);
+    }
+    shell.timerId = SetTimer(window, kRefreshTimerId, kRefreshPeriodMs, nullptr);
+    shell.player->Restart();
+    StopSignalsRunning(window);
+}
+
+LRESULT MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CREATE:
+            OnCreate(window);
+            break;
+        case WM_TIMER:
+            return OnTimer(window);
+        case WM_DESTROY:
+            EndRun(window);
+            return 0;
+        default:
+            break;
     }
     return DefWindowProcA(window, message, wParam, lParam);
 }

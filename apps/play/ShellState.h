@@ -8,6 +8,7 @@
 #include <platform/window.h>
 #include "apps/play/CommandLine.h"
 #include "apps/play/Usage.h"
+#include "player/WavePlayer.h"
 
 struct ShellState {
     HINSTANCE appInstance = nullptr;
@@ -20,6 +21,7 @@ struct ShellState {
     bool looping = false;
     int32_t stretchPercent = 100;
     const char* fileName = nullptr;
+    std::unique_ptr<WavePlayer> player;
     HWND rowDevice = nullptr;
     HWND rowFile = nullptr;
     HWND rowFormat = nullptr;
