@@ -1,0 +1,137 @@
+// Runs the built quindle64 as a user would: its own process with chosen arguments and
+// display, standard output and error kept in files under <build>/artifacts/, killed if a
+// test ends before it does.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace testsupport {
+
+using namespace std::chrono_literals;
+
+inline std::string BinaryDir() {
+    const char* dir = std::getenv("QUINDLE_BINARY_DIR");
+    return dir != nullptr ? dir : ".";
+}
+
+inline std::string Program() {
+    return BinaryDir() + "/apps/play/quindle64";
+}
+
+inline std::string ArtifactPath(const std::string& name) {
+    const std::string dir = BinaryDir() + "/artifacts";
+    mkdir(dir.c_str(), 0755);
+    return dir + "/" + name;
+}
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// One run of the applet with its output in files; killed at the end if still running.
+class Applet {
+  public:
+    Applet(const std::vector<std::string>& arguments, const std::string& display,
+           const std::string& tag) {
+        outPath_ = ArtifactPath(tag + ".stdout.txt");
+        errPath_ = ArtifactPath(tag + ".stderr.txt");
+        std::vector<std::string> env;
+        for (char** e = environ; *e != nullptr; ++e) {
+            const std::string entry = *e;
+            if (entry.rfind("DISPLAY=", 0) != 0 && entry.rfind("LSAN_OPTIONS=", 0) != 0) {
+                env.push_back(entry);
+            }
+        }
+        if (!display.empty()) {  // empty: no display at all
+            env.push_back("DISPLAY=" + display);
+        }
+        // Leak checks (sanitizer builds) leave out the system font library's own caches.
+        const char* source = std::getenv("QUINDLE_SOURCE_DIR");
+        if (source != nullptr) {
+            env.push_back(std::string("LSAN_OPTIONS=suppressions=") + source +
+                          "/tests/e2e/lsan-suppressions.txt:print_suppressions=0");
+        }
+        std::vector<char*> envp;
+        for (std::string& e : env) {
+            envp.push_back(e.data());
+        }
+        envp.push_back(nullptr);
+        std::vector<std::string> args = {Program()};
+        args.insert(args.end(), arguments.begin(), arguments.end());
+        std::vector<char*> argv;
+        for (std::string& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, outPath_.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
+            pid_ = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Applet() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    Applet(const Applet&) = delete;
+    Applet& operator=(const Applet&) = delete;
+
+    // The exit code, or -1 when the program is still running after the timeout.
+    int WaitExit(std::chrono::milliseconds timeout = 5000ms) {
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        while (pid_ > 0) {
+            int status = 0;
+            const pid_t done = waitpid(pid_, &status, WNOHANG);
+            if (done == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            if (std::chrono::steady_clock::now() > end) {
+                return -1;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        return -1;
+    }
+    void Signal(int number) {
+        if (pid_ > 0) {
+            kill(pid_, number);
+        }
+    }
+    bool Running() { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
+    std::string Out() const { return ReadFile(outPath_); }
+    std::string Err() const { return ReadFile(errPath_); }
+
+  private:
+    pid_t pid_ = -1;
+    std::string outPath_;
+    std::string errPath_;
+};
+
+}  // namespace testsupport

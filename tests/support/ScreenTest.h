@@ -1,0 +1,150 @@
+// A test on the test bed's X display (Xvfb, no window manager): finding top-level windows by
+// class and title, their geometry, what a window manager sends for the close box, keys,
+// clicks and screenshots kept under <build>/artifacts/.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/AppletProcess.h"
+
+namespace testsupport {
+
+class ScreenTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const char* name = std::getenv("DISPLAY");
+        if (name == nullptr || name[0] == '\0' || (display_ = XOpenDisplay(name)) == nullptr) {
+            GTEST_SKIP() << "no X display (run inside scripts/testbed.sh)";
+        }
+        displayName_ = name;
+    }
+    void TearDown() override {
+        if (display_ != nullptr) {
+            XCloseDisplay(display_);
+        }
+    }
+
+    // Top-level windows whose WM_CLASS class or name matches, mapped ones only when asked.
+    std::vector<Window> Windows(const char* className, const char* title, bool mappedOnly) {
+        std::vector<Window> found;
+        Window root = 0;
+        Window parent = 0;
+        Window* children = nullptr;
+        unsigned count = 0;
+        XSync(display_, False);
+        if (XQueryTree(display_, DefaultRootWindow(display_), &root, &parent, &children, &count) ==
+            0) {
+            return found;
+        }
+        for (unsigned i = 0; i < count; ++i) {
+            XWindowAttributes attributes{};
+            if (XGetWindowAttributes(display_, children[i], &attributes) == 0 ||
+                (mappedOnly && attributes.map_state != IsViewable)) {
+                continue;
+            }
+            bool match = true;
+            if (className != nullptr) {
+                XClassHint hint{};
+                match = XGetClassHint(display_, children[i], &hint) != 0 &&
+                        std::string(hint.res_class) == className;
+                if (hint.res_name != nullptr) {
+                    XFree(hint.res_name);
+                }
+                if (hint.res_class != nullptr) {
+                    XFree(hint.res_class);
+                }
+            }
+            if (match && title != nullptr) {
+                char* name = nullptr;
+                match = XFetchName(display_, children[i], &name) != 0 && name != nullptr &&
+                        std::string(name) == title;
+                if (name != nullptr) {
+                    XFree(name);
+                }
+            }
+            if (match) {
+                found.push_back(children[i]);
+            }
+        }
+        if (children != nullptr) {
+            XFree(children);
+        }
+        return found;
+    }
+
+    // Waits for a mapped window that was not in `known`.
+    Window WaitForNewWindow(const char* className, const char* title, const std::set<Window>& known,
+                            bool mappedOnly = true) {
+        const auto end = std::chrono::steady_clock::now() + 5s;
+        while (std::chrono::steady_clock::now() < end) {
+            for (Window w : Windows(className, title, mappedOnly)) {
+                if (known.count(w) == 0) {
+                    std::this_thread::sleep_for(150ms);  // let it draw
+                    return w;
+                }
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        return 0;
+    }
+
+    struct Geometry {
+        int x, y, width, height;
+    };
+    Geometry GeometryOf(Window window) {
+        XWindowAttributes attributes{};
+        XGetWindowAttributes(display_, window, &attributes);
+        int x = 0;
+        int y = 0;
+        Window child = 0;
+        XTranslateCoordinates(display_, window, DefaultRootWindow(display_), 0, 0, &x, &y, &child);
+        return {x, y, attributes.width, attributes.height};
+    }
+
+    // What a window manager sends when the close box is clicked.
+    void ClickCloseBox(Window window) {
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = window;
+        event.xclient.message_type = XInternAtom(display_, "WM_PROTOCOLS", False);
+        event.xclient.format = 32;
+        event.xclient.data.l[0] =
+            static_cast<long>(XInternAtom(display_, "WM_DELETE_WINDOW", False));
+        event.xclient.data.l[1] = CurrentTime;
+        XSendEvent(display_, window, False, NoEventMask, &event);
+        XFlush(display_);
+    }
+
+    void Screenshot(const std::string& name) {
+        const std::string path = ArtifactPath(name);
+        const std::string command = "import -window root '" + path + "' 2>/dev/null";
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    }
+
+    void Key(const char* key) {
+        const std::string command = std::string("xdotool key ") + key;
+        EXPECT_EQ(std::system(command.c_str()), 0);
+    }
+
+    void Click(int x, int y) {
+        const std::string command =
+            "xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " click 1";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+    }
+
+    Display* display_ = nullptr;
+    std::string displayName_;
+};
+
+}  // namespace testsupport
