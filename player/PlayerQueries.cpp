@@ -51,9 +51,11 @@ int32_t WavePlayer::GetTimeText(char** text) {
     return 0;
 }
 
+// A file that failed to open or to read its header is still held, but it has no format to
+// describe (its record is the cleared one): no text then, rather than "0-Ch, 0, ".
 int32_t WavePlayer::GetFormatText(char** text) {
     char* formatText = nullptr;
-    if (file) {
+    if (file && file->FormatTag() != 0) {
         file->GetFormatText(&formatText);
     }
     if (text != nullptr) {

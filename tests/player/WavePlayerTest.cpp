@@ -212,6 +212,11 @@ TEST(WavePlayer, StartFailuresRecordTheirError) {
             EXPECT_FALSE(text.empty());
             EXPECT_EQ(text.rfind("TWavFile", 0), std::string::npos) << text;
         }
+        char* format = reinterpret_cast<char*>(&player);
+        EXPECT_EQ(player.GetFormatText(&format), 0);
+        if (c.result == 1) {  // the file object is held, but it describes no format
+            EXPECT_EQ(format, nullptr) << format;
+        }
         EXPECT_EQ(player.Restart(), 0);  // nothing open: nothing happens
         EXPECT_EQ(player.GetState(), PLAYER_STOPPED);
         EXPECT_EQ(player.Close(), 0);
