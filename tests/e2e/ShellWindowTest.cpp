@@ -8,7 +8,7 @@
 #include <X11/Xutil.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -84,16 +84,22 @@ class Applet {
             argv.push_back(a.data());
         }
         argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, outPath_.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
-            pid_ = -1;
+        const pid_t parent = getpid();
+        pid_ = fork();
+        if (pid_ == 0) {
+            // The applet must not outlive a test that dies.
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (getppid() != parent) {
+                _exit(127);
+            }
+            const int out = open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int err = open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
+                _exit(127);
+            }
+            execve(argv[0], argv.data(), envp.data());
+            _exit(127);
         }
-        posix_spawn_file_actions_destroy(&actions);
     }
     ~Applet() {
         if (pid_ > 0) {
@@ -139,6 +145,8 @@ class ShellOnScreen : public ::testing::Test {
             GTEST_SKIP() << "no X display (run inside scripts/testbed.sh)";
         }
         displayName_ = name;
+        // Other programs' windows may vanish between two requests.
+        XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
     }
     void TearDown() override {
         if (display_ != nullptr) {
@@ -262,6 +270,7 @@ constexpr const char* kClass = "QUINDLE";
 constexpr const char* kTitle = "Quindle64.exe Version 1.14";
 
 TEST_F(ShellOnScreen, StatusWindowsStandBesideARunningInstanceWithAClientOf240By80) {
+    ASSERT_TRUE(Windows(kClass, nullptr, false).empty()) << "another instance is running";
     Applet first({"first.wav"}, displayName_, "placement-first");
     const Window a = WaitForNewWindow(kClass, kTitle, {});
     ASSERT_NE(a, 0u) << first.Err();
@@ -322,6 +331,7 @@ TEST_F(ShellOnScreen, StatusWindowsStandBesideARunningInstanceWithAClientOf240By
 }
 
 TEST_F(ShellOnScreen, AHiddenInstanceIsFoundToo) {
+    ASSERT_TRUE(Windows(kClass, nullptr, false).empty()) << "another instance is running";
     Applet hidden({"/H", "hidden.wav"}, displayName_, "hidden-first");
     const Window standIn = WaitForNewWindow(kClass, nullptr, {}, false);
     ASSERT_NE(standIn, 0u) << hidden.Err();
@@ -344,8 +354,10 @@ TEST_F(ShellOnScreen, DeviceListIgnoresEscapeAndClosesWithEnterOkAndTheCloseBox)
     enum class Close { Enter, OkButton, CloseBox };
     for (Close how : {Close::Enter, Close::OkButton, Close::CloseBox}) {
         SCOPED_TRACE(static_cast<int>(how));
+        const std::vector<Window> before = Windows(nullptr, "Dialog", false);
         Applet list({"/E", "/X", "ignored"}, displayName_, "device-list");
-        const Window dialog = WaitForNewWindow(nullptr, "Dialog", {});
+        const Window dialog =
+            WaitForNewWindow(nullptr, "Dialog", std::set<Window>(before.begin(), before.end()));
         ASSERT_NE(dialog, 0u) << list.Err();
         const Geometry g = GeometryOf(dialog);
         // 309 x 253 dialog units with the 6 x 13 base units of the dialog font.
@@ -375,8 +387,10 @@ TEST_F(ShellOnScreen, DeviceListIgnoresEscapeAndClosesWithEnterOkAndTheCloseBox)
 }
 
 TEST_F(ShellOnScreen, UsageBoxShowsTheMessageUntilOk) {
+    const std::vector<Window> before = Windows(nullptr, kTitle, false);
     Applet usage({"/X:1", "/Y"}, displayName_, "usage");
-    const Window box = WaitForNewWindow(nullptr, kTitle, {});
+    const Window box =
+        WaitForNewWindow(nullptr, kTitle, std::set<Window>(before.begin(), before.end()));
     ASSERT_NE(box, 0u) << usage.Err();
     const Geometry g = GeometryOf(box);
     EXPECT_GT(g.width, 500);  // the longest usage line fits without wrapping
