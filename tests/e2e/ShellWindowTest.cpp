@@ -8,7 +8,7 @@
 #include <X11/Xutil.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -38,6 +38,7 @@ constexpr const char* kClass = "QUINDLE";
 constexpr const char* kTitle = "Quindle64.exe Version 1.14";
 
 TEST_F(ShellOnScreen, StatusWindowsStandBesideARunningInstanceWithAClientOf240By80) {
+    ASSERT_TRUE(Windows(kClass, nullptr, false).empty()) << "another instance is running";
     Applet first({"first.wav"}, displayName_, "placement-first");
     const Window a = WaitForNewWindow(kClass, kTitle, {});
     ASSERT_NE(a, 0u) << first.Err();
@@ -98,6 +99,7 @@ TEST_F(ShellOnScreen, StatusWindowsStandBesideARunningInstanceWithAClientOf240By
 }
 
 TEST_F(ShellOnScreen, AHiddenInstanceIsFoundToo) {
+    ASSERT_TRUE(Windows(kClass, nullptr, false).empty()) << "another instance is running";
     Applet hidden({"/H", "hidden.wav"}, displayName_, "hidden-first");
     const Window standIn = WaitForNewWindow(kClass, nullptr, {}, false);
     ASSERT_NE(standIn, 0u) << hidden.Err();
@@ -120,8 +122,10 @@ TEST_F(ShellOnScreen, DeviceListIgnoresEscapeAndClosesWithEnterOkAndTheCloseBox)
     enum class Close { Enter, OkButton, CloseBox };
     for (Close how : {Close::Enter, Close::OkButton, Close::CloseBox}) {
         SCOPED_TRACE(static_cast<int>(how));
+        const std::vector<Window> before = Windows(nullptr, "Dialog", false);
         Applet list({"/E", "/X", "ignored"}, displayName_, "device-list");
-        const Window dialog = WaitForNewWindow(nullptr, "Dialog", {});
+        const Window dialog =
+            WaitForNewWindow(nullptr, "Dialog", std::set<Window>(before.begin(), before.end()));
         ASSERT_NE(dialog, 0u) << list.Err();
         const Geometry g = GeometryOf(dialog);
         // 309 x 253 dialog units with the 6 x 13 base units of the dialog font.
@@ -151,8 +155,10 @@ TEST_F(ShellOnScreen, DeviceListIgnoresEscapeAndClosesWithEnterOkAndTheCloseBox)
 }
 
 TEST_F(ShellOnScreen, UsageBoxShowsTheMessageUntilOk) {
+    const std::vector<Window> before = Windows(nullptr, kTitle, false);
     Applet usage({"/X:1", "/Y"}, displayName_, "usage");
-    const Window box = WaitForNewWindow(nullptr, kTitle, {});
+    const Window box =
+        WaitForNewWindow(nullptr, kTitle, std::set<Window>(before.begin(), before.end()));
     ASSERT_NE(box, 0u) << usage.Err();
     const Geometry g = GeometryOf(box);
     EXPECT_GT(g.width, 500);  // the longest usage line fits without wrapping

@@ -5,7 +5,6 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -82,16 +81,22 @@ class Applet {
             argv.push_back(a.data());
         }
         argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, outPath_.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
-            pid_ = -1;
+        const pid_t parent = getpid();
+        pid_ = fork();
+        if (pid_ == 0) {
+            // The applet must not outlive a test that dies.
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (getppid() != parent) {
+                _exit(127);
+            }
+            const int out = open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int err = open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
+                _exit(127);
+            }
+            execve(argv[0], argv.data(), envp.data());
+            _exit(127);
         }
-        posix_spawn_file_actions_destroy(&actions);
     }
     ~Applet() {
         if (pid_ > 0) {

@@ -240,6 +240,7 @@ void FltkBackend::CreateControl(const WindowInfo& info) {
     if ((info.style & WS_VISIBLE) == 0) {
         native.widget->hide();
     }
+    native.widget->redraw();  // the parent may be on the screen already
     HWND window = info.window;
     natives_[window] = std::move(native);
     ApplyText(window, TextOf(window));

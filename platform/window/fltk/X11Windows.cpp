@@ -115,7 +115,7 @@ void SetClassAndTitle(::Display* display, ::Window window, const char* className
     std::string klass = className;
     XClassHint hint{name.data(), klass.data()};
     XSetClassHint(display, window, &hint);
-    XStoreName(display, window, title);
+    XStoreName(display, window, title != nullptr ? title : "");
 }
 
 bool WindowManagerRunning(::Display* display) {
