@@ -9,13 +9,19 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <vector>
 
 #include "platform/waveout/pulse/PulseBackend.h"
 
 namespace platform {
 namespace {
 
-constexpr uint32_t kTargetLatencyMs = 200;
+// The server's buffer for the stream, and how much room it waits for before asking for more:
+// larger requests mean fewer wake-ups of the device thread.
+constexpr uint32_t kTargetLatencyMs = 250;
+constexpr uint32_t kRequestMs = 60;
+// Audio kept on our side beyond the server's buffer, handed over on the server's requests.
+constexpr uint32_t kRingMs = 300;
 
 pa_sample_format_t PulseFormatOf(SampleType type) {
     switch (type) {
@@ -93,6 +99,7 @@ class PulseSink final : public AudioSink {
     PulseSink(const SinkFormat& format, std::string target, std::function<void()> wake)
         : target_(std::move(target)), wake_(std::move(wake)), frameBytes_(format.FrameBytes()) {
         ToPulse(format, &spec_, &map_);
+        ring_.resize(std::max<size_t>(1, format.rate * kRingMs / 1000) * frameBytes_);
     }
 
     ~PulseSink() override {
@@ -136,24 +143,24 @@ class PulseSink final : public AudioSink {
 
     size_t Writable() override {
         pa_threaded_mainloop_lock(loop_);
-        size_t bytes = 0;
-        if (!failed_ && stream_ != nullptr) {
-            bytes = pa_stream_writable_size(stream_);
-            if (bytes == static_cast<size_t>(-1)) {
-                bytes = 0;
-            }
-        }
+        const size_t bytes = failed_ ? 0 : ring_.size() - ringFill_;
         pa_threaded_mainloop_unlock(loop_);
-        return bytes / frameBytes_ * frameBytes_;
+        return bytes;
     }
 
     bool Write(const uint8_t* data, size_t bytes) override {
         pa_threaded_mainloop_lock(loop_);
-        bool written = false;
-        if (!failed_ && stream_ != nullptr) {
-            written = pa_stream_write(stream_, data, bytes, nullptr, 0, PA_SEEK_RELATIVE) == 0;
-            writtenFrames_ += written ? bytes / frameBytes_ : 0;
+        const bool written = !failed_ && stream_ != nullptr && bytes <= ring_.size() - ringFill_;
+        if (written) {
+            for (size_t done = 0; done < bytes;) {
+                const size_t end = (ringStart_ + ringFill_) % ring_.size();
+                const size_t chunk = std::min(bytes - done, ring_.size() - end);
+                std::memcpy(ring_.data() + end, data + done, chunk);
+                ringFill_ += chunk;
+                done += chunk;
+            }
             drainWanted_ = false;
+            PushToServer();
         }
         pa_threaded_mainloop_unlock(loop_);
         return written;
@@ -171,6 +178,7 @@ class PulseSink final : public AudioSink {
     void Drain() override {
         pa_threaded_mainloop_lock(loop_);
         drainWanted_ = true;
+        PushToServer();
         if (!failed_ && stream_ != nullptr) {
             pa_operation* operation = pa_stream_trigger(stream_, nullptr, nullptr);
             if (operation != nullptr) {
@@ -189,6 +197,7 @@ class PulseSink final : public AudioSink {
         }
         lastPosition_ = 0;
         writtenFrames_ = 0;
+        ringStart_ = ringFill_ = 0;
         underflowed_ = false;
         drainWanted_ = false;
         pa_threaded_mainloop_unlock(loop_);
@@ -236,8 +245,37 @@ class PulseSink final : public AudioSink {
         pa_threaded_mainloop_signal(self->loop_, 0);
     }
 
+    // The server asks for more: it gets what the ring holds, and the device thread is woken
+    // only once half the ring is free, not for every request.
     static void OnWritable(pa_stream* /*stream*/, size_t /*bytes*/, void* data) {
-        static_cast<PulseSink*>(data)->wake_();
+        auto* self = static_cast<PulseSink*>(data);
+        self->PushToServer();
+        if (self->ringFill_ <= self->ring_.size() / 2) {
+            self->wake_();
+        }
+    }
+
+    // With the loop locked: hands the server as much of the ring as it takes now.
+    void PushToServer() {
+        if (failed_ || stream_ == nullptr) {
+            return;
+        }
+        size_t wanted = pa_stream_writable_size(stream_);
+        if (wanted == static_cast<size_t>(-1)) {
+            return;
+        }
+        wanted -= wanted % frameBytes_;
+        while (wanted > 0 && ringFill_ > 0) {
+            const size_t chunk = std::min({wanted, ringFill_, ring_.size() - ringStart_});
+            if (pa_stream_write(stream_, ring_.data() + ringStart_, chunk, nullptr, 0,
+                                PA_SEEK_RELATIVE) != 0) {
+                return;
+            }
+            ringStart_ = (ringStart_ + chunk) % ring_.size();
+            ringFill_ -= chunk;
+            wanted -= chunk;
+            writtenFrames_ += chunk / frameBytes_;
+        }
     }
 
     static void OnUnderflow(pa_stream* /*stream*/, void* data) {
@@ -281,7 +319,7 @@ class PulseSink final : public AudioSink {
         attr.maxlength = static_cast<uint32_t>(-1);
         attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kTargetLatencyMs * 1000, &spec_));
         attr.prebuf = static_cast<uint32_t>(-1);
-        attr.minreq = static_cast<uint32_t>(-1);
+        attr.minreq = static_cast<uint32_t>(pa_usec_to_bytes(kRequestMs * 1000, &spec_));
         attr.fragsize = static_cast<uint32_t>(-1);
         auto flags = static_cast<pa_stream_flags_t>(
             PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY |
@@ -339,7 +377,11 @@ class PulseSink final : public AudioSink {
     bool corked_ = false;
     std::atomic<bool> drainWanted_{false};
     uint64_t lastPosition_ = 0;
-    uint64_t writtenFrames_ = 0;
+    uint64_t writtenFrames_ = 0;  // handed to the server
+    // Audio written by the device thread that the server has not asked for yet; whole frames.
+    std::vector<uint8_t> ring_;
+    size_t ringStart_ = 0;
+    size_t ringFill_ = 0;
     // The last underrun: when, where the server's clock stood and how much had been written.
     bool underflowed_ = false;
     std::chrono::steady_clock::time_point underflowAt_;
