@@ -47,13 +47,19 @@ PY
     peer_pcm=$(cpu paplay "$work/a.wav")
     ours_mp3=$(cpu "$build/bench/bench_playfile" "$work/a.mp3")
     peer_mp3=$(cpu mpg123 -q -o pulse "$work/a.mp3")
-    ours_start=$(for i in 1 2 3 4 5 6 7; do start "$build/bench/bench_playfile" "$work/a.raw"; done | median)
-    peer_start=$(for i in 1 2 3 4 5 6 7; do start paplay "$work/a.wav"; done | median)
+    # Interleaved, so both see the same load on the machine.
+    : >"$work/ours" >"$work/peer"
+    for i in 1 2 3 4 5 6 7 8 9; do
+        start "$build/bench/bench_playfile" "$work/a.raw" >>"$work/ours"
+        start paplay "$work/a.wav" >>"$work/peer"
+    done
+    ours_start=$(median <"$work/ours")
+    peer_start=$(median <"$work/peer")
     awk -v s=$seconds -v a="$ours_pcm" -v b="$peer_pcm" -v c="$ours_mp3" -v d="$peer_mp3" \
         -v e="$ours_start" -v f="$peer_start" 'BEGIN {
         printf "PCM16 CPU per s of audio: ours %.2f ms, paplay %.2f ms, ratio %.2f\n", a*1000/s, b*1000/s, (b > 0 ? a/b : 0)
         printf "MP3   CPU per s of audio: ours %.2f ms, mpg123 %.2f ms, ratio %.2f\n", c*1000/s, d*1000/s, (d > 0 ? c/d : 0)
-        printf "start to first sample (median of 7): ours %.1f ms, paplay %.1f ms, ratio %.2f\n", e*1000, f*1000, (f > 0 ? e/f : 0)
+        printf "start to first sample (median of 9): ours %.1f ms, paplay %.1f ms, ratio %.2f\n", e*1000, f*1000, (f > 0 ? e/f : 0)
     }'
 }
 export -f run

@@ -1,8 +1,7 @@
-// A playback stream on the sound server. Each sink has its own connection and threaded main
-// loop, so a server that goes away fails only the streams it had, and every call here
-// returns at once from then on. The play position is the server's timing of the stream
-// (what has reached the speakers), interpolated between its updates.
-#include <errno.h>
+// A playback stream on the sound server, over the process's shared connection. A server that
+// goes away fails the stream, and every call here returns at once from then on. The play
+// position is the server's timing of the stream (what has reached the speakers), interpolated
+// between its updates.
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "platform/waveout/pulse/PulseBackend.h"
+#include "platform/waveout/pulse/PulseConnection.h"
 
 namespace platform {
 namespace {
@@ -108,35 +108,18 @@ class PulseSink final : public AudioSink {
         }
         pa_threaded_mainloop_lock(loop_);
         DropStream();
-        if (context_ != nullptr) {
-            pa_context_set_state_callback(context_, nullptr, nullptr);
-            pa_context_disconnect(context_);
-            pa_context_unref(context_);
-        }
         pa_threaded_mainloop_unlock(loop_);
-        pa_threaded_mainloop_stop(loop_);
-        pa_threaded_mainloop_free(loop_);
     }
 
-    MMRESULT Connect(const char* clientName) {
-        loop_ = pa_threaded_mainloop_new();
-        if (loop_ == nullptr) {
-            return MMSYSERR_NOMEM;
-        }
-        context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), clientName);
-        if (context_ == nullptr) {
-            return MMSYSERR_NOMEM;
-        }
-        pa_context_set_state_callback(context_, OnContextState, this);
-        if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
-            pa_threaded_mainloop_start(loop_) < 0) {
+    MMRESULT Connect() {
+        connection_ = PulseConnection::Get();
+        if (connection_ == nullptr) {
             return MMSYSERR_NODRIVER;
         }
+        loop_ = connection_->Loop();
+        context_ = connection_->Context();
         pa_threaded_mainloop_lock(loop_);
-        while (pa_context_get_state(context_) != PA_CONTEXT_READY && !failed_) {
-            pa_threaded_mainloop_wait(loop_);
-        }
-        const MMRESULT result = failed_ ? MMSYSERR_NODRIVER : OpenStream(false);
+        const MMRESULT result = OpenStream(false);
         pa_threaded_mainloop_unlock(loop_);
         return result;
     }
@@ -227,15 +210,6 @@ class PulseSink final : public AudioSink {
     bool WakesWhenWritable() const override { return true; }
 
   private:
-    static void OnContextState(pa_context* context, void* data) {
-        auto* self = static_cast<PulseSink*>(data);
-        const pa_context_state_t state = pa_context_get_state(context);
-        if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) {
-            self->Fail();
-        }
-        pa_threaded_mainloop_signal(self->loop_, 0);
-    }
-
     static void OnStreamState(pa_stream* stream, void* data) {
         auto* self = static_cast<PulseSink*>(data);
         const pa_stream_state_t state = pa_stream_get_state(stream);
@@ -370,8 +344,9 @@ class PulseSink final : public AudioSink {
     const size_t frameBytes_;
     pa_sample_spec spec_{};
     pa_channel_map map_{};
-    pa_threaded_mainloop* loop_ = nullptr;
-    pa_context* context_ = nullptr;
+    std::shared_ptr<PulseConnection> connection_;
+    pa_threaded_mainloop* loop_ = nullptr;  // the connection's
+    pa_context* context_ = nullptr;         // the connection's
     pa_stream* stream_ = nullptr;
     std::atomic<bool> failed_{false};
     bool corked_ = false;
@@ -404,7 +379,7 @@ class PulseBackendImpl final : public AudioBackend {
             return nullptr;
         }
         auto sink = std::make_unique<PulseSink>(format, target, std::move(wake));
-        *error = sink->Connect(program_invocation_short_name);
+        *error = sink->Connect();
         if (*error != MMSYSERR_NOERROR) {
             return nullptr;
         }
