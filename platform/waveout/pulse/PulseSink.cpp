@@ -296,7 +296,7 @@ class PulseSink final : public AudioSink {
         attr.minreq = static_cast<uint32_t>(pa_usec_to_bytes(kRequestMs * 1000, &spec_));
         attr.fragsize = static_cast<uint32_t>(-1);
         auto flags = static_cast<pa_stream_flags_t>(
-            PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY |
+            PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
             (corked ? PA_STREAM_START_CORKED : 0));
         if (pa_stream_connect_playback(stream_, target_.empty() ? nullptr : target_.c_str(), &attr,
                                        flags, nullptr, nullptr) < 0) {
