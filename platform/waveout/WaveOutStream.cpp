@@ -11,7 +11,7 @@ namespace {
 
 constexpr size_t kChunkBytes = 16384;  // source bytes converted per step
 constexpr auto kPollWhenFull = std::chrono::milliseconds(10);
-constexpr auto kSafetyPoll = std::chrono::milliseconds(100);
+constexpr auto kSafetyPoll = std::chrono::milliseconds(500);
 
 }  // namespace
 
