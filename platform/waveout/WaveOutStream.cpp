@@ -66,7 +66,10 @@ MMRESULT WaveOutStream::Close() {
     }
     Wake();
     thread_.join();
-    sink_.reset();
+    {
+        std::unique_lock<std::shared_mutex> guard(sinkGuard_);
+        sink_.reset();
+    }
     Notify(MM_WOM_CLOSE, 0);
     return MMSYSERR_NOERROR;
 }
@@ -157,7 +160,15 @@ uint64_t WaveOutStream::PlayedBytes(uint64_t played) {
 }
 
 MMRESULT WaveOutStream::GetPosition(MMTIME* time) {
-    const uint64_t played = sink_->Position();
+    uint64_t played = 0;
+    {
+        // Close may be destroying the sink on another thread.
+        std::shared_lock<std::shared_mutex> guard(sinkGuard_);
+        if (sink_ == nullptr) {
+            return MMSYSERR_INVALHANDLE;
+        }
+        played = sink_->Position();
+    }
     uint64_t bytes = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);

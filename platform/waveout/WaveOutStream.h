@@ -15,6 +15,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <thread>
 #include <vector>
 
@@ -85,6 +86,7 @@ class WaveOutStream {
     const size_t sinkFrameBytes_;
     const HWND notifyWindow_;
     std::unique_ptr<AudioSink> sink_;
+    std::shared_mutex sinkGuard_;  // the application's threads use sink_ only under it
     std::thread thread_;
 
     // Shared state, under mutex_.
