@@ -6,6 +6,8 @@
 #include <thread>
 
 #include "platform/WaveOutHarness.h"
+#include "platform/waveout/DeviceList.h"
+#include "platform/waveout/StreamFormat.h"
 #include "platform/waveout/null/NullOutput.h"
 #include "support/TempDir.h"
 
@@ -66,6 +68,59 @@ TEST(WaveOutNull, DeviceListEndsWithNullOutputAndNamesFit) {
     EXPECT_EQ(waveOutGetDevCapsA(count, &caps, sizeof caps), MMSYSERR_BADDEVICEID);
     EXPECT_EQ(waveOutGetDevCapsA(0, &caps, 51), MMSYSERR_INVALPARAM);
     EXPECT_EQ(waveOutGetDevCapsA(0, nullptr, sizeof caps), MMSYSERR_INVALPARAM);
+}
+
+// Device names longer than szPname are cut to 31 bytes, never inside a UTF-8 character.
+TEST(WaveOutNull, DeviceNamesAreCutAtCharacterBoundaries) {
+    struct Case {
+        std::string name;
+        std::string expected;
+    };
+    const std::string thirty(30, 'a');
+    const Case cases[] = {
+        {"Test Sink", "Test Sink"},
+        {thirty + "b", thirty + "b"},
+        {thirty + "bc", thirty + "b"},
+        {thirty + "\xC3\xA9", thirty},  // a 2-byte character across the cut
+        {std::string(29, 'a') + "\xC3\xA9x", std::string(29, 'a') + "\xC3\xA9"},
+        {std::string(28, 'a') + "\xE2\x82\xAC\xE2\x82\xAC", std::string(28, 'a') + "\xE2\x82\xAC"},
+        {"", ""},
+    };
+    for (const Case& c : cases) {
+        char name[32];
+        std::memset(name, 'x', sizeof name);
+        platform::CopyDeviceName(c.name, name);
+        EXPECT_EQ(std::string(name), c.expected);
+    }
+}
+
+// The channel layout a device is opened with: the mask's speakers in order, the usual order
+// for plain formats, nothing for channels beyond the mask.
+TEST(WaveOutNull, ChannelMasksBecomeSpeakerLayouts) {
+    struct Case {
+        FormatImage image;
+        std::vector<uint32_t> speakers;
+    };
+    FormatImage sixOfMask(WAVE_FORMAT_EXTENSIBLE, 6, 48000, 16, 12, 22);
+    sixOfMask.Put16(18, 16);
+    sixOfMask.Put32(20, 0x60F);  // FL FR FC LFE SL SR
+    sixOfMask.PutSubFormat(WAVE_FORMAT_PCM);
+    FormatImage fourOfTwo(WAVE_FORMAT_EXTENSIBLE, 4, 48000, 16, 8, 22);
+    fourOfTwo.Put16(18, 16);
+    fourOfTwo.Put32(20, 0x3);
+    fourOfTwo.PutSubFormat(WAVE_FORMAT_PCM);
+    const Case cases[] = {
+        {FormatImage::Pcm(1, 8000, 8), {0x4}},
+        {FormatImage::Pcm(2, 44100, 16), {0x1, 0x2}},
+        {FormatImage::Pcm(4, 44100, 16), {0x1, 0x2, 0x10, 0x20}},
+        {sixOfMask, {0x1, 0x2, 0x4, 0x8, 0x200, 0x400}},
+        {fourOfTwo, {0x1, 0x2, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        platform::StreamFormat format;
+        ASSERT_EQ(platform::ReadStreamFormat(c.image.Get(), &format), MMSYSERR_NOERROR);
+        EXPECT_EQ(format.ForSink().speakers, c.speakers);
+    }
 }
 
 TEST(WaveOutNull, FormatQueryAcceptsWhatItCanPlayAndOpensNothing) {
