@@ -481,6 +481,79 @@ TEST(WaveOutNull, TimeStretchMakesItLongerAtTheSamePitch) {
     }
 }
 
+// Every sample format reaches the device unchanged at full volume, and scaled at half volume.
+TEST(WaveOutNull, SampleFormatsPassUnchangedAndScaleWithTheVolume) {
+    struct Case {
+        const char* what;
+        FormatImage image;
+        double (*sample)(const uint8_t*);  // decodes one sample to [-1, 1)
+        size_t width;
+    };
+    FormatImage extensible24(WAVE_FORMAT_EXTENSIBLE, 3, 48000, 24, 9, 22);
+    extensible24.Put16(18, 20);
+    extensible24.Put32(20, 0x7);
+    extensible24.PutSubFormat(WAVE_FORMAT_PCM);
+    const Case cases[] = {
+        {"PCM8", FormatImage::Pcm(1, 8000, 8),
+         [](const uint8_t* p) { return (p[0] - 128) / 128.0; }, 1},
+        {"PCM16", FormatImage::Pcm(2, 22050, 16),
+         [](const uint8_t* p) { return static_cast<int16_t>(p[0] | p[1] << 8) / 32768.0; }, 2},
+        {"PCM24 extensible", extensible24,
+         [](const uint8_t* p) {
+             return static_cast<int32_t>(
+                        static_cast<uint32_t>(p[0] << 8 | p[1] << 16 | p[2] << 24)) /
+                    2147483648.0;
+         },
+         3},
+        {"PCM32", FormatImage::Pcm(2, 48000, 32),
+         [](const uint8_t* p) {
+             int32_t v;
+             std::memcpy(&v, p, 4);
+             return v / 2147483648.0;
+         },
+         4},
+        {"float", FormatImage(WAVE_FORMAT_IEEE_FLOAT, 2, 44100, 32),
+         [](const uint8_t* p) {
+             float v;
+             std::memcpy(&v, p, 4);
+             return static_cast<double>(v);
+         },
+         4},
+    };
+    for (const Case& c : cases) {
+        // Samples of moderate size in every format: noise bytes, with the float case made of
+        // proper values.
+        std::vector<uint8_t> audio = NoiseBytes(c.width * 3 * 2000 + 0, 99);
+        if (std::string(c.what) == "float") {
+            for (size_t i = 0; i < audio.size(); i += 4) {
+                const float v = static_cast<float>(audio[i] - 128) / 256.0f;
+                std::memcpy(&audio[i], &v, 4);
+            }
+        }
+        for (DWORD volume : {0xFFFFFFFFu, 0x80008000u}) {
+            Tap tap;
+            CallbackThread callback;
+            HWAVEOUT device = OpenNull(c.image, callback.Window());
+            ASSERT_EQ(waveOutSetVolume(device, volume), MMSYSERR_NOERROR);
+            HeaderSet headers(audio, HeaderSet::Even(audio.size(), 4001));  // cuts samples apart
+            ASSERT_EQ(headers.WriteAll(device), MMSYSERR_NOERROR);
+            ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, headers.Size(), 3s)) << c.what;
+            EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
+            const std::vector<uint8_t> played = tap.Bytes();
+            ASSERT_EQ(played.size(), audio.size()) << c.what;
+            if (volume == 0xFFFFFFFFu) {
+                EXPECT_TRUE(played == audio) << c.what << ": bytes changed at full volume";
+                continue;
+            }
+            const double gain = 0x8000 / 65535.0;
+            for (size_t i = 0; i < audio.size(); i += c.width) {
+                ASSERT_NEAR(c.sample(&played[i]), c.sample(&audio[i]) * gain, 1.0 / 120)
+                    << c.what << " sample " << i / c.width;
+            }
+        }
+    }
+}
+
 // MPEG layer II (twolame) and III (lame) decoded in the service give exactly what the
 // mpg123 command-line decoder writes for the same file, fed in odd-sized pieces.
 TEST(WaveOutNull, MpegAudioEqualsTheReferenceDecoder) {
