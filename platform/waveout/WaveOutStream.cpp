@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <system_error>
 
 #include <platform/window.h>
 #include "platform/waveout/SampleCodec.h"
@@ -48,7 +49,12 @@ MMRESULT WaveOutStream::Open(const DeviceEntry& device) {
         }
     }
     gains_ = ChannelGains(sinkFormat_, appliedVolume_);
-    thread_ = std::thread([this] { Run(); });
+    try {
+        thread_ = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+        sink_.reset();
+        return MMSYSERR_NOMEM;  // no thread to be had
+    }
     Notify(MM_WOM_OPEN, 0);
     return MMSYSERR_NOERROR;
 }
