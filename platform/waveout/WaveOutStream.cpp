@@ -1,7 +1,6 @@
 #include "platform/waveout/WaveOutStream.h"
 
 #include <algorithm>
-#include <cstring>
 #include <system_error>
 
 #include <platform/window.h>

@@ -70,6 +70,30 @@ TEST(WaveOutNull, DeviceListEndsWithNullOutputAndNamesFit) {
     EXPECT_EQ(waveOutGetDevCapsA(0, nullptr, sizeof caps), MMSYSERR_INVALPARAM);
 }
 
+// On a machine without a sound server (run with PULSE_SERVER naming nothing), the list is
+// "Null Output" alone and the mapper plays there.
+TEST(WaveOutNull, WithoutServerTheMapperIsNullOutput) {
+    if (std::getenv("QUINDLE_EXPECT_NO_SERVER") == nullptr) {
+        GTEST_SKIP() << "only where no server answers";
+    }
+    EXPECT_EQ(waveOutGetNumDevs(), 1u);
+    WAVEOUTCAPSA caps{};
+    ASSERT_EQ(waveOutGetDevCapsA(WAVE_MAPPER, &caps, sizeof caps), MMSYSERR_NOERROR);
+    EXPECT_STREQ(caps.szPname, "Null Output");
+    Tap tap;
+    CallbackThread callback;
+    HWAVEOUT device = nullptr;
+    ASSERT_EQ(waveOutOpen(&device, WAVE_MAPPER, FormatImage::Pcm(2, 48000, 16).Get(),
+                          reinterpret_cast<DWORD_PTR>(callback.Window()), 0, CALLBACK_WINDOW),
+              MMSYSERR_NOERROR);
+    const std::vector<uint8_t> audio = NoiseBytes(4800 * 4);
+    HeaderSet headers(audio, {audio.size()});
+    ASSERT_EQ(headers.WriteAll(device), MMSYSERR_NOERROR);
+    ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, 1, 2s));
+    EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
+    EXPECT_EQ(tap.Bytes(), audio);
+}
+
 // Device names longer than szPname are cut to 31 bytes, never inside a UTF-8 character.
 TEST(WaveOutNull, DeviceNamesAreCutAtCharacterBoundaries) {
     struct Case {
