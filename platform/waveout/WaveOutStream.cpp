@@ -1,6 +1,7 @@
 #include "platform/waveout/WaveOutStream.h"
 
 #include <algorithm>
+#include <cmath>
 #include <system_error>
 
 #include <platform/window.h>
@@ -252,6 +253,8 @@ void WaveOutStream::DoReset(std::vector<WAVEHDR*>* done) {
     pendingOffset_ = 0;
     drained_ = false;
     drainSink_ = false;
+    stretchBase_ = 0;
+    stretchInput_ = 0;
     std::lock_guard<std::mutex> lock(mutex_);
     ReturnAll(done);
     produced_ = 0;
@@ -282,14 +285,22 @@ void WaveOutStream::ApplySettings(const Requests& requests) {
                 stretcher_->Flush(&pending_);
                 std::lock_guard<std::mutex> lock(mutex_);
                 AddOutput(before, queue_.empty() ? nullptr : &queue_.back());
+                EndStretchSegment();
             }
             stretcher_.reset();
         } else {
             if (stretcher_ == nullptr) {
                 stretcher_ = std::make_unique<TimeStretcher>(sinkFormat_.type, sinkFormat_.channels,
                                                              sinkFormat_.rate);
+                std::lock_guard<std::mutex> lock(mutex_);
+                EndStretchSegment();
+            } else {
+                // The input so far keeps the old factor; the new one counts from here.
+                stretchBase_ += static_cast<uint64_t>(std::llround(stretchInput_ * stretchFactor_));
+                stretchInput_ = 0;
             }
-            if (!stretcher_->SetLengthFactor(appliedStretch_ / 10000.0)) {
+            stretchFactor_ = appliedStretch_ / 10000.0;
+            if (!stretcher_->SetLengthFactor(stretchFactor_)) {
                 stretcher_.reset();  // a layout the stretcher cannot take plays unstretched
             }
         }
@@ -297,14 +308,32 @@ void WaveOutStream::ApplySettings(const Requests& requests) {
 }
 
 // Counts the output appended to pending_ since `fromByte` as produced by `entry`. With the
-// lock held.
+// lock held. While stretching, the stretcher holds back some of the input it was given; the
+// entry's audio ends where its input lands at the stretch factor, even if that part of the
+// output has not come out yet.
 void WaveOutStream::AddOutput(size_t fromByte, Entry* entry) {
     const size_t bytes = pending_.size() - fromByte;
     ApplyGain(sinkFormat_.type, gains_, pending_.data() + fromByte, bytes);
     produced_ += bytes / sinkFrameBytes_;
     if (entry != nullptr) {
-        entry->outEnd = produced_;
+        uint64_t end = produced_;
+        if (stretcher_ != nullptr) {
+            end = std::max<uint64_t>(
+                end,
+                stretchBase_ + static_cast<uint64_t>(std::llround(stretchInput_ * stretchFactor_)));
+        }
+        entry->outEnd = end;
     }
+}
+
+// The stretcher has given out everything (flushed or new): no entry ends beyond what was
+// produced, and the factor's count starts again here. With the lock held.
+void WaveOutStream::EndStretchSegment() {
+    for (Entry& entry : queue_) {
+        entry.outEnd = std::min(entry.outEnd, std::max(entry.outStart, produced_));
+    }
+    stretchBase_ = produced_;
+    stretchInput_ = 0;
 }
 
 void WaveOutStream::Convert(const uint8_t* data, size_t bytes) {
@@ -325,6 +354,7 @@ void WaveOutStream::Convert(const uint8_t* data, size_t bytes) {
     }
     if (stretcher_ != nullptr) {
         stretcher_->Process(samples, count, &pending_);
+        stretchInput_ += count / sinkFrameBytes_;
     } else {
         pending_.insert(pending_.end(), samples, samples + count);
     }
@@ -377,6 +407,7 @@ void WaveOutStream::Feed() {
                 {
                     std::lock_guard<std::mutex> lock(mutex_);
                     AddOutput(0, queue_.empty() ? nullptr : &queue_.back());
+                    EndStretchSegment();
                     chainFlushed_ = true;
                 }
                 drained_ = true;

@@ -491,6 +491,16 @@ TEST(WaveOutNull, TimeStretchMakesItLongerAtTheSamePitch) {
         ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, headers.Size(), 5s));
         const double took = std::chrono::duration<double>(Clock::now() - started).count();
         EXPECT_EQ(PositionBytes(device), audio.size()) << c.stretch;
+        // Each header comes back once its stretched audio has been played, not before.
+        double inputSeconds = 0;
+        for (const Notification& e : callback.Events()) {
+            if (e.message == MM_WOM_DONE) {
+                inputSeconds += e.header->dwBufferLength / 4.0 / 48000;
+                EXPECT_GE(std::chrono::duration<double>(e.when - started).count(),
+                          inputSeconds * c.lengthFactor - 0.01)
+                    << c.stretch;
+            }
+        }
         EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
         const std::vector<uint8_t> played = tap.Bytes();
         if (c.stretch == 10000) {
