@@ -18,8 +18,8 @@ namespace {
 
 // The server's buffer for the stream, and how much room it waits for before asking for more:
 // larger requests mean fewer wake-ups of the device thread.
-constexpr uint32_t kTargetLatencyMs = 250;
-constexpr uint32_t kRequestMs = 100;
+constexpr uint32_t kTargetLatencyMs = 500;
+constexpr uint32_t kRequestMs = 250;
 // Audio kept on our side beyond the server's buffer, handed over on the server's requests.
 constexpr uint32_t kRingMs = 300;
 
