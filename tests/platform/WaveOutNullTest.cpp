@@ -39,7 +39,7 @@ class Tap {
 HWAVEOUT OpenNull(const FormatImage& format, HWND window) {
     HWAVEOUT device = nullptr;
     EXPECT_EQ(waveOutOpen(&device, NullOutput(), format.Get(), reinterpret_cast<DWORD_PTR>(window),
-                          0, CALLBACK_WINDOW),
+                          0, window != nullptr ? CALLBACK_WINDOW : CALLBACK_NULL),
               MMSYSERR_NOERROR);
     return device;
 }
@@ -233,6 +233,9 @@ TEST(WaveOutNull, BadHandlesAndParametersGiveClearNumbers) {
               MMSYSERR_INVALPARAM);
     EXPECT_EQ(waveOutOpen(&device, NullOutput(), pcm.Get(), 0x7770, 0, CALLBACK_WINDOW),
               MMSYSERR_INVALPARAM);
+    EXPECT_EQ(waveOutOpen(&device, NullOutput(), pcm.Get(), 0, 0, CALLBACK_WINDOW),
+              MMSYSERR_INVALPARAM)
+        << "no window to notify";
     EXPECT_EQ(waveOutOpen(&device, NullOutput(), pcm.Get(), 0, 0, CALLBACK_FUNCTION),
               MMSYSERR_NOTSUPPORTED);
     ASSERT_EQ(waveOutOpen(&device, NullOutput(), pcm.Get(), 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
