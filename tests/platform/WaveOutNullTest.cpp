@@ -2,6 +2,10 @@
 // seen through the Null Output tap.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <thread>
 
@@ -76,7 +80,25 @@ TEST(WaveOutNull, WithoutServerTheMapperIsNullOutput) {
     if (std::getenv("QUINDLE_EXPECT_NO_SERVER") == nullptr) {
         GTEST_SKIP() << "only where no server answers";
     }
+    // A "server" that takes the connection and then never says a word.
+    const char* silent = std::getenv("QUINDLE_SILENT_SERVER");
+    int listener = -1;
+    if (silent != nullptr) {
+        listener = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::snprintf(address.sun_path, sizeof address.sun_path, "%s", silent);
+        unlink(silent);
+        ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ASSERT_EQ(listen(listener, 4), 0);
+    }
+    const Clock::time_point asked = Clock::now();
     EXPECT_EQ(waveOutGetNumDevs(), 1u);
+    EXPECT_LT(Clock::now() - asked, 5s) << "a silent server held up the device list";
+    if (listener >= 0) {
+        close(listener);
+        unlink(silent);
+    }
     WAVEOUTCAPSA caps{};
     ASSERT_EQ(waveOutGetDevCapsA(WAVE_MAPPER, &caps, sizeof caps), MMSYSERR_NOERROR);
     EXPECT_STREQ(caps.szPname, "Null Output");

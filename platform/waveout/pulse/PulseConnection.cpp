@@ -41,13 +41,18 @@ bool PulseConnection::Connect() {
         return false;
     }
     pa_threaded_mainloop_lock(loop_);
-    pa_context_state_t state;
-    while ((state = pa_context_get_state(context_)) != PA_CONTEXT_READY &&
-           PA_CONTEXT_IS_GOOD(state)) {
-        pa_threaded_mainloop_wait(loop_);
-    }
+    WaitFor([&] { return !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)) || Ready(); },
+            kAnswerSeconds);
+    const bool ready = Ready();
     pa_threaded_mainloop_unlock(loop_);
-    return state == PA_CONTEXT_READY;
+    return ready;
+}
+
+void PulseConnection::OnTimeout(pa_mainloop_api* /*api*/, pa_time_event* /*event*/,
+                                const timeval* /*when*/, void* data) {
+    auto* timeout = static_cast<Timeout*>(data);
+    timeout->expired = true;
+    pa_threaded_mainloop_signal(timeout->loop, 0);
 }
 
 std::shared_ptr<PulseConnection> PulseConnection::Get() {

@@ -10,6 +10,9 @@
 
 namespace platform {
 
+// How long the server may take to answer before it counts as gone.
+constexpr int kAnswerSeconds = 3;
+
 class PulseConnection {
   public:
     // A ready connection, or null when no server answers. Never starts a server.
@@ -25,7 +28,34 @@ class PulseConnection {
     // With the loop locked.
     bool Ready() const { return pa_context_get_state(context_) == PA_CONTEXT_READY; }
 
+    // With the loop locked: waits until done() holds or the time is up (false then), so a
+    // server that stops answering cannot hang the caller. Whatever done() looks at must
+    // signal the loop when it changes.
+    template <typename Done>
+    bool WaitFor(Done done, int seconds) {
+        if (done()) {
+            return true;
+        }
+        Timeout timeout{loop_, false};
+        pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
+        timeval when;
+        pa_timeval_add(pa_gettimeofday(&when), static_cast<pa_usec_t>(seconds) * PA_USEC_PER_SEC);
+        pa_time_event* event = api->time_new(api, &when, OnTimeout, &timeout);
+        while (!done() && !timeout.expired) {
+            pa_threaded_mainloop_wait(loop_);
+        }
+        api->time_free(event);
+        return done();
+    }
+
   private:
+    struct Timeout {
+        pa_threaded_mainloop* loop;
+        bool expired;
+    };
+    static void OnTimeout(pa_mainloop_api* api, pa_time_event* event, const timeval* when,
+                          void* data);
+
     bool Connect();
     static void OnState(pa_context* context, void* data);
 

@@ -53,12 +53,12 @@ bool ListPulseSinks(std::vector<PulseSinkInfo>* sinks) {
             pa_operation_unref(operation);
         }
     }
-    while (listing.pending > 0 && connection->Ready()) {
-        pa_threaded_mainloop_wait(loop);
-    }
+    connection->WaitFor([&] { return listing.pending == 0 || !connection->Ready(); },
+                        kAnswerSeconds);
     const bool answered = listing.pending == 0;
     if (!answered) {
-        // The server went away mid-answer: the callbacks must not run on `listing` any more.
+        // The server went away or stopped answering: the callbacks must not run on `listing`
+        // any more, and the connection is not to be used again.
         pa_context_disconnect(connection->Context());
     }
     pa_threaded_mainloop_unlock(loop);

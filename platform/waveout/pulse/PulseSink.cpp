@@ -295,19 +295,23 @@ class PulseSink final : public AudioSink {
         attr.prebuf = static_cast<uint32_t>(-1);
         attr.minreq = static_cast<uint32_t>(pa_usec_to_bytes(kRequestMs * 1000, &spec_));
         attr.fragsize = static_cast<uint32_t>(-1);
-        auto flags = static_cast<pa_stream_flags_t>(
-            PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
-            (corked ? PA_STREAM_START_CORKED : 0));
+        auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING |
+                                                    PA_STREAM_AUTO_TIMING_UPDATE |
+                                                    (corked ? PA_STREAM_START_CORKED : 0));
         if (pa_stream_connect_playback(stream_, target_.empty() ? nullptr : target_.c_str(), &attr,
                                        flags, nullptr, nullptr) < 0) {
             DropStream();
             return MMSYSERR_NODRIVER;
         }
-        while (pa_stream_get_state(stream_) != PA_STREAM_READY && !failed_) {
-            pa_threaded_mainloop_wait(loop_);
+        if (!connection_->WaitFor(
+                [&] { return pa_stream_get_state(stream_) == PA_STREAM_READY || failed_; },
+                kAnswerSeconds) ||
+            failed_) {
+            DropStream();
+            return MMSYSERR_NODRIVER;
         }
         corked_ = corked;
-        return failed_ ? MMSYSERR_NODRIVER : MMSYSERR_NOERROR;
+        return MMSYSERR_NOERROR;
     }
 
     // With the loop locked.
@@ -328,11 +332,13 @@ class PulseSink final : public AudioSink {
         corked_ = cork;
         if (!failed_ && stream_ != nullptr) {
             pa_operation* operation = pa_stream_cork(stream_, cork ? 1 : 0, OnOperationDone, this);
-            while (operation != nullptr &&
-                   pa_operation_get_state(operation) == PA_OPERATION_RUNNING && !failed_) {
-                pa_threaded_mainloop_wait(loop_);
-            }
             if (operation != nullptr) {
+                connection_->WaitFor(
+                    [&] {
+                        return pa_operation_get_state(operation) != PA_OPERATION_RUNNING || failed_;
+                    },
+                    kAnswerSeconds);
+                pa_operation_cancel(operation);  // no late callback on a sink that may be gone
                 pa_operation_unref(operation);
             }
         }
