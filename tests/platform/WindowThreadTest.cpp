@@ -182,7 +182,7 @@ TEST(PlatformMessages, TimerTicksEveryPeriodUntilKilled) {
     }
     const auto took = Clock::now() - start;
     EXPECT_GE(took, 195ms);
-    EXPECT_LT(took, 400ms);
+    EXPECT_LT(took, 600ms);  // slow (sanitizer) builds on a busy machine
     EXPECT_TRUE(KillTimer(window, 7));
     EXPECT_FALSE(KillTimer(window, 7));
     Sleep(80);
