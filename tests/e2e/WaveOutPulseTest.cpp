@@ -194,6 +194,44 @@ TEST_F(WaveOutPulse, MpegPlaysAsTheReferenceDecodes) {
                            recording.begin() + static_cast<ptrdiff_t>(start)));
 }
 
+// A caller that writes late (an underrun) is no error: the first part plays out whole, the
+// second part plays whole when it comes, each header comes back once heard, and the position
+// counts both.
+TEST_F(WaveOutPulse, UnderrunResumesWhenDataComes) {
+    CallbackThread callback;
+    HWAVEOUT out = nullptr;
+    ASSERT_EQ(waveOutOpen(&out, sink_, FormatImage::Pcm(2, kSinkRate, 16).Get(),
+                          reinterpret_cast<DWORD_PTR>(callback.Window()), 0, CALLBACK_WINDOW),
+              MMSYSERR_NOERROR);
+    const std::vector<uint8_t> audio = NoiseBytes(kSinkRate * 4 * 6 / 10, 777);
+    HeaderSet headers(audio, {audio.size() / 2, audio.size() / 2});
+    Recorder recorder(dir_.File("underrun.raw"));
+    ASSERT_EQ(waveOutPrepareHeader(out, headers[0], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutWrite(out, headers[0], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, 1, 3s));
+    std::this_thread::sleep_for(300ms);
+    const Clock::time_point second = Clock::now();
+    ASSERT_EQ(waveOutPrepareHeader(out, headers[1], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutWrite(out, headers[1], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, 2, 3s));
+    EXPECT_GE(Clock::now() - second, 290ms) << "the second part came back before it was heard";
+    MMTIME position{TIME_BYTES, {}};
+    ASSERT_EQ(waveOutGetPosition(out, &position, sizeof position), MMSYSERR_NOERROR);
+    EXPECT_EQ(position.u.cb, audio.size());
+    EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
+    std::this_thread::sleep_for(200ms);
+    const std::vector<uint8_t> recording = recorder.Stop();
+    const std::vector<uint8_t> first(audio.begin(), audio.begin() + audio.size() / 2);
+    const std::vector<uint8_t> last(audio.begin() + audio.size() / 2, audio.end());
+    for (const auto* part : {&first, &last}) {
+        const size_t at = Find(recording, *part);
+        ASSERT_NE(at, std::string::npos);
+        ASSERT_GE(recording.size(), at + part->size());
+        EXPECT_TRUE(
+            std::equal(part->begin(), part->end(), recording.begin() + static_cast<ptrdiff_t>(at)));
+    }
+}
+
 // A 5.1 extensible format is taken by the server with its channel map: the front-left tone
 // arrives on the left of the stereo sink, the front-right silence leaves the right quiet.
 TEST_F(WaveOutPulse, ExtensibleChannelsKeepTheirPlaces) {

@@ -158,12 +158,16 @@ class PulseSink final : public AudioSink {
         }
     }
 
+    // A drain request starts even a remainder shorter than the start threshold. Unlike a plain
+    // trigger, it leaves the server waiting at the end of the data when it runs dry: after a
+    // trigger the server's read position runs on through the gap, and audio written late
+    // would lose its beginning.
     void Drain() override {
         pa_threaded_mainloop_lock(loop_);
         drainWanted_ = true;
         PushToServer();
         if (!failed_ && stream_ != nullptr) {
-            pa_operation* operation = pa_stream_trigger(stream_, nullptr, nullptr);
+            pa_operation* operation = pa_stream_drain(stream_, nullptr, nullptr);
             if (operation != nullptr) {
                 pa_operation_unref(operation);
             }
