@@ -121,8 +121,9 @@ void ApplyGain(SampleType type, const std::vector<float>& gains, uint8_t* data, 
     const size_t width = BytesPerSample(type);
     const size_t channels = gains.size();
     const size_t count = bytes / width;
-    if (channels == 0) {
-        return;
+    if (channels == 0 ||
+        std::all_of(gains.begin(), gains.end(), [](float g) { return g == 1.0f; })) {
+        return;  // full volume: the samples pass unchanged
     }
     for (size_t i = 0; i < count; ++i) {
         const float gain = gains[i % channels];

@@ -105,8 +105,10 @@ MMRESULT waveOutOpen(LPHWAVEOUT handle, UINT deviceId, LPCWAVEFORMATEX format, D
         case CALLBACK_NULL:
             break;
         case CALLBACK_WINDOW:
+            // A caller that waits for notifications would wait for ever without a window:
+            // better a clear error now.
             window = reinterpret_cast<HWND>(callback);
-            if (window != nullptr && !IsWindow(window)) {
+            if (!IsWindow(window)) {
                 return MMSYSERR_INVALPARAM;
             }
             break;

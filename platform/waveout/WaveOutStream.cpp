@@ -1,7 +1,8 @@
 #include "platform/waveout/WaveOutStream.h"
 
 #include <algorithm>
-#include <cstring>
+#include <cmath>
+#include <system_error>
 
 #include <platform/window.h>
 #include "platform/waveout/SampleCodec.h"
@@ -11,7 +12,7 @@ namespace {
 
 constexpr size_t kChunkBytes = 16384;  // source bytes converted per step
 constexpr auto kPollWhenFull = std::chrono::milliseconds(10);
-constexpr auto kSafetyPoll = std::chrono::milliseconds(100);
+constexpr auto kSafetyPoll = std::chrono::milliseconds(500);
 
 }  // namespace
 
@@ -48,7 +49,12 @@ MMRESULT WaveOutStream::Open(const DeviceEntry& device) {
         }
     }
     gains_ = ChannelGains(sinkFormat_, appliedVolume_);
-    thread_ = std::thread([this] { Run(); });
+    try {
+        thread_ = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+        sink_.reset();
+        return MMSYSERR_NOMEM;  // no thread to be had
+    }
     Notify(MM_WOM_OPEN, 0);
     return MMSYSERR_NOERROR;
 }
@@ -66,7 +72,10 @@ MMRESULT WaveOutStream::Close() {
     }
     Wake();
     thread_.join();
-    sink_.reset();
+    {
+        std::unique_lock<std::shared_mutex> guard(sinkGuard_);
+        sink_.reset();
+    }
     Notify(MM_WOM_CLOSE, 0);
     return MMSYSERR_NOERROR;
 }
@@ -157,7 +166,15 @@ uint64_t WaveOutStream::PlayedBytes(uint64_t played) {
 }
 
 MMRESULT WaveOutStream::GetPosition(MMTIME* time) {
-    const uint64_t played = sink_->Position();
+    uint64_t played = 0;
+    {
+        // Close may be destroying the sink on another thread.
+        std::shared_lock<std::shared_mutex> guard(sinkGuard_);
+        if (sink_ == nullptr) {
+            return MMSYSERR_INVALHANDLE;
+        }
+        played = sink_->Position();
+    }
     uint64_t bytes = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -236,6 +253,8 @@ void WaveOutStream::DoReset(std::vector<WAVEHDR*>* done) {
     pendingOffset_ = 0;
     drained_ = false;
     drainSink_ = false;
+    stretchBase_ = 0;
+    stretchInput_ = 0;
     std::lock_guard<std::mutex> lock(mutex_);
     ReturnAll(done);
     produced_ = 0;
@@ -266,14 +285,22 @@ void WaveOutStream::ApplySettings(const Requests& requests) {
                 stretcher_->Flush(&pending_);
                 std::lock_guard<std::mutex> lock(mutex_);
                 AddOutput(before, queue_.empty() ? nullptr : &queue_.back());
+                EndStretchSegment();
             }
             stretcher_.reset();
         } else {
             if (stretcher_ == nullptr) {
                 stretcher_ = std::make_unique<TimeStretcher>(sinkFormat_.type, sinkFormat_.channels,
                                                              sinkFormat_.rate);
+                std::lock_guard<std::mutex> lock(mutex_);
+                EndStretchSegment();
+            } else {
+                // The input so far keeps the old factor; the new one counts from here.
+                stretchBase_ += static_cast<uint64_t>(std::llround(stretchInput_ * stretchFactor_));
+                stretchInput_ = 0;
             }
-            if (!stretcher_->SetLengthFactor(appliedStretch_ / 10000.0)) {
+            stretchFactor_ = appliedStretch_ / 10000.0;
+            if (!stretcher_->SetLengthFactor(stretchFactor_)) {
                 stretcher_.reset();  // a layout the stretcher cannot take plays unstretched
             }
         }
@@ -281,14 +308,32 @@ void WaveOutStream::ApplySettings(const Requests& requests) {
 }
 
 // Counts the output appended to pending_ since `fromByte` as produced by `entry`. With the
-// lock held.
+// lock held. While stretching, the stretcher holds back some of the input it was given; the
+// entry's audio ends where its input lands at the stretch factor, even if that part of the
+// output has not come out yet.
 void WaveOutStream::AddOutput(size_t fromByte, Entry* entry) {
     const size_t bytes = pending_.size() - fromByte;
     ApplyGain(sinkFormat_.type, gains_, pending_.data() + fromByte, bytes);
     produced_ += bytes / sinkFrameBytes_;
     if (entry != nullptr) {
-        entry->outEnd = produced_;
+        uint64_t end = produced_;
+        if (stretcher_ != nullptr) {
+            end = std::max<uint64_t>(
+                end,
+                stretchBase_ + static_cast<uint64_t>(std::llround(stretchInput_ * stretchFactor_)));
+        }
+        entry->outEnd = end;
     }
+}
+
+// The stretcher has given out everything (flushed or new): no entry ends beyond what was
+// produced, and the factor's count starts again here. With the lock held.
+void WaveOutStream::EndStretchSegment() {
+    for (Entry& entry : queue_) {
+        entry.outEnd = std::min(entry.outEnd, std::max(entry.outStart, produced_));
+    }
+    stretchBase_ = produced_;
+    stretchInput_ = 0;
 }
 
 void WaveOutStream::Convert(const uint8_t* data, size_t bytes) {
@@ -309,6 +354,7 @@ void WaveOutStream::Convert(const uint8_t* data, size_t bytes) {
     }
     if (stretcher_ != nullptr) {
         stretcher_->Process(samples, count, &pending_);
+        stretchInput_ += count / sinkFrameBytes_;
     } else {
         pending_.insert(pending_.end(), samples, samples + count);
     }
@@ -361,6 +407,7 @@ void WaveOutStream::Feed() {
                 {
                     std::lock_guard<std::mutex> lock(mutex_);
                     AddOutput(0, queue_.empty() ? nullptr : &queue_.back());
+                    EndStretchSegment();
                     chainFlushed_ = true;
                 }
                 drained_ = true;

@@ -15,6 +15,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <thread>
 #include <vector>
 
@@ -73,6 +74,7 @@ class WaveOutStream {
     void Feed();
     void Convert(const uint8_t* data, size_t bytes);
     void AddOutput(size_t fromByte, Entry* entry);
+    void EndStretchSegment();
     void Retire(std::vector<WAVEHDR*>* done);
     void ReturnAll(std::vector<WAVEHDR*>* done);
     Clock::time_point NextDeadline();
@@ -85,6 +87,7 @@ class WaveOutStream {
     const size_t sinkFrameBytes_;
     const HWND notifyWindow_;
     std::unique_ptr<AudioSink> sink_;
+    std::shared_mutex sinkGuard_;  // the application's threads use sink_ only under it
     std::thread thread_;
 
     // Shared state, under mutex_.
@@ -121,8 +124,11 @@ class WaveOutStream {
     std::vector<uint8_t> decoded_;  // decoder output before stretch and gain
     std::vector<uint8_t> pending_;  // output not yet taken by the sink
     size_t pendingOffset_ = 0;
-    bool drained_ = false;    // the converters were flushed since the last new bytes
-    bool drainSink_ = false;  // the sink is to start even a short remainder
+    double stretchFactor_ = 1.0;
+    uint64_t stretchBase_ = 0;   // frames produced before the stretcher took its current input
+    uint64_t stretchInput_ = 0;  // frames given to the stretcher since then
+    bool drained_ = false;       // the converters were flushed since the last new bytes
+    bool drainSink_ = false;     // the sink is to start even a short remainder
 };
 
 }  // namespace platform

@@ -47,7 +47,9 @@ class DisplayBackend {
     // Serves toolkit events until the deadline or until Wake() is called. Only called on
     // the GUI thread, with no lock of the core held.
     virtual void PumpEvents(std::chrono::steady_clock::time_point /*deadline*/) {}
-    // Makes a running PumpEvents() return soon; callable from any thread.
+    // Makes a running PumpEvents() return soon, or the next one return at once when none is
+    // running (a wake-up must not be lost between the queue's check and the pump); callable
+    // from any thread, for a post to any thread, so it must be cheap.
     virtual void Wake() {}
 
     // Presentation. Without a screen, modal windows end at once: the backend may still

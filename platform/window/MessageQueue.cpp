@@ -128,21 +128,34 @@ bool MessageQueue::Retrieve(MSG* message, HWND filter, UINT filterMin, UINT filt
 bool MessageQueue::SendFromOtherThread(const MSG& message, LRESULT* result) {
     auto sent = std::make_shared<SentMessage>();
     sent->message = message;
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (!alive_) {
-            return false;
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!alive_) {
+        return false;
+    }
+    sent_.push_back(sent);
+    arrived_.notify_all();
+    Display().Wake();
+    // While waiting, messages sent to the waiting thread are served, as the real call does,
+    // so two threads sending to each other do not wait for ever.
+    MessageQueue& own = CurrentQueue();
+    while (!sent->done && alive_) {
+        answered_.wait_for(lock, std::chrono::milliseconds(5));
+        if (!sent->done && &own != this) {
+            lock.unlock();
+            own.ServeIncomingSends();
+            lock.lock();
         }
-        sent_.push_back(sent);
-        arrived_.notify_all();
-        Display().Wake();
-        answered_.wait(lock, [&] { return sent->done || !alive_; });
-        if (!sent->done) {
-            return false;
-        }
+    }
+    if (!sent->done) {
+        return false;
     }
     *result = sent->result;
     return true;
+}
+
+void MessageQueue::ServeIncomingSends() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ServeSentMessages(lock);
 }
 
 UINT_PTR MessageQueue::SetTimer(HWND window, UINT_PTR id, UINT milliseconds, TIMERPROC procedure) {

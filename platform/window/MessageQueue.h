@@ -35,6 +35,9 @@ class MessageQueue {
     // the owning thread has ended.
     bool SendFromOtherThread(const MSG& message, LRESULT* result);
 
+    // Handles the messages other threads have sent to this (the calling) thread.
+    void ServeIncomingSends();
+
     UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT milliseconds, TIMERPROC procedure);
     bool KillTimer(HWND window, UINT_PTR id);
 

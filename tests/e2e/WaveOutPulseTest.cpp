@@ -194,6 +194,73 @@ TEST_F(WaveOutPulse, MpegPlaysAsTheReferenceDecodes) {
                            recording.begin() + static_cast<ptrdiff_t>(start)));
 }
 
+// A caller that writes late (an underrun) is no error: the first part plays out whole, the
+// second part plays whole when it comes, each header comes back once heard, and the position
+// counts both.
+TEST_F(WaveOutPulse, UnderrunResumesWhenDataComes) {
+    CallbackThread callback;
+    HWAVEOUT out = nullptr;
+    ASSERT_EQ(waveOutOpen(&out, sink_, FormatImage::Pcm(2, kSinkRate, 16).Get(),
+                          reinterpret_cast<DWORD_PTR>(callback.Window()), 0, CALLBACK_WINDOW),
+              MMSYSERR_NOERROR);
+    const std::vector<uint8_t> audio = NoiseBytes(kSinkRate * 4 * 6 / 10, 777);
+    HeaderSet headers(audio, {audio.size() / 2, audio.size() / 2});
+    Recorder recorder(dir_.File("underrun.raw"));
+    ASSERT_EQ(waveOutPrepareHeader(out, headers[0], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutWrite(out, headers[0], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, 1, 3s));
+    std::this_thread::sleep_for(300ms);
+    const Clock::time_point second = Clock::now();
+    ASSERT_EQ(waveOutPrepareHeader(out, headers[1], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutWrite(out, headers[1], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, 2, 3s));
+    EXPECT_GE(Clock::now() - second, 290ms) << "the second part came back before it was heard";
+    MMTIME position{TIME_BYTES, {}};
+    ASSERT_EQ(waveOutGetPosition(out, &position, sizeof position), MMSYSERR_NOERROR);
+    EXPECT_EQ(position.u.cb, audio.size());
+    EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
+    std::this_thread::sleep_for(200ms);
+    const std::vector<uint8_t> recording = recorder.Stop();
+    const std::vector<uint8_t> first(audio.begin(), audio.begin() + audio.size() / 2);
+    const std::vector<uint8_t> last(audio.begin() + audio.size() / 2, audio.end());
+    for (const auto* part : {&first, &last}) {
+        const size_t at = Find(recording, *part);
+        ASSERT_NE(at, std::string::npos);
+        ASSERT_GE(recording.size(), at + part->size());
+        EXPECT_TRUE(
+            std::equal(part->begin(), part->end(), recording.begin() + static_cast<ptrdiff_t>(at)));
+    }
+}
+
+// A 5.1 extensible format is taken by the server with its channel map: the front-left tone
+// arrives on the left of the stereo sink, the front-right silence leaves the right quiet.
+TEST_F(WaveOutPulse, ExtensibleChannelsKeepTheirPlaces) {
+    FormatImage surround(WAVE_FORMAT_EXTENSIBLE, 6, kSinkRate, 16, 12, 22);
+    surround.Put16(18, 16);
+    surround.Put32(20, 0x3F);
+    surround.PutSubFormat(WAVE_FORMAT_PCM);
+    ASSERT_EQ(waveOutOpen(nullptr, sink_, surround.Get(), 0, 0, WAVE_FORMAT_QUERY),
+              MMSYSERR_NOERROR);
+    std::vector<uint8_t> audio(kSinkRate / 2 * 12, 0);
+    const std::vector<uint8_t> tone = StereoTone(600, 600, kSinkRate, kSinkRate / 2);
+    for (size_t frame = 0; frame < kSinkRate / 2; ++frame) {
+        std::memcpy(&audio[frame * 12], &tone[frame * 4], 2);  // front left only
+    }
+    Recorder recorder(dir_.File("surround.raw"));
+    Play(sink_, surround, audio, 65536);
+    std::this_thread::sleep_for(200ms);
+    const std::vector<uint8_t> heard = Audible(recorder.Stop());
+    ASSERT_GT(heard.size(), kSinkRate / 4 * 4u);
+    EXPECT_NEAR(MeasureFrequency(heard, 2, 0, kSinkRate), 600, 6);
+    int16_t loudestRight = 0;
+    for (size_t i = 2; i + 1 < heard.size(); i += 4) {
+        int16_t v;
+        std::memcpy(&v, &heard[i], 2);
+        loudestRight = std::max<int16_t>(loudestRight, static_cast<int16_t>(std::abs(v)));
+    }
+    EXPECT_LT(loudestRight, 300);
+}
+
 // Pause holds the queue on the server too; reset returns everything at once.
 TEST_F(WaveOutPulse, PauseHoldsAndResetReturnsAll) {
     CallbackThread callback;

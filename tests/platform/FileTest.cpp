@@ -71,8 +71,9 @@ TEST(PlatformFile, SeekOrigins) {
         DWORD expected;
     };
     const Case cases[] = {
-        {3, FILE_BEGIN, 3}, {2, FILE_CURRENT, 5}, {0, FILE_CURRENT, 5}, {-1, FILE_END, 9},
-        {0, FILE_END, 10},  {4, FILE_END, 14},    {0, FILE_BEGIN, 0},
+        {3, FILE_BEGIN, 3},  {2, FILE_CURRENT, 5}, {0, FILE_CURRENT, 5},
+        {-1, FILE_END, 9},   {0, FILE_END, 10},    {4, FILE_END, 14},
+        {0, FILE_BEGIN, 0},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(SetFilePointer(file, c.distance, nullptr, c.method), c.expected)

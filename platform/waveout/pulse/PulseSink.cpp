@@ -1,21 +1,27 @@
-// A playback stream on the sound server. Each sink has its own connection and threaded main
-// loop, so a server that goes away fails only the streams it had, and every call here
-// returns at once from then on. The play position is the server's timing of the stream
-// (what has reached the speakers), interpolated between its updates.
-#include <errno.h>
+// A playback stream on the sound server, over the process's shared connection. A server that
+// goes away fails the stream, and every call here returns at once from then on. The play
+// position is the server's timing of the stream (what has reached the speakers), interpolated
+// between its updates.
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <vector>
 
 #include "platform/waveout/pulse/PulseBackend.h"
+#include "platform/waveout/pulse/PulseConnection.h"
 
 namespace platform {
 namespace {
 
-constexpr uint32_t kTargetLatencyMs = 200;
+// The server's buffer for the stream, and how much room it waits for before asking for more:
+// larger requests mean fewer wake-ups of the device thread.
+constexpr uint32_t kTargetLatencyMs = 500;
+constexpr uint32_t kRequestMs = 250;
+// Audio kept on our side beyond the server's buffer, handed over on the server's requests.
+constexpr uint32_t kRingMs = 300;
 
 pa_sample_format_t PulseFormatOf(SampleType type) {
     switch (type) {
@@ -93,6 +99,7 @@ class PulseSink final : public AudioSink {
     PulseSink(const SinkFormat& format, std::string target, std::function<void()> wake)
         : target_(std::move(target)), wake_(std::move(wake)), frameBytes_(format.FrameBytes()) {
         ToPulse(format, &spec_, &map_);
+        ring_.resize(std::max<size_t>(1, format.rate * kRingMs / 1000) * frameBytes_);
     }
 
     ~PulseSink() override {
@@ -101,59 +108,42 @@ class PulseSink final : public AudioSink {
         }
         pa_threaded_mainloop_lock(loop_);
         DropStream();
-        if (context_ != nullptr) {
-            pa_context_set_state_callback(context_, nullptr, nullptr);
-            pa_context_disconnect(context_);
-            pa_context_unref(context_);
-        }
         pa_threaded_mainloop_unlock(loop_);
-        pa_threaded_mainloop_stop(loop_);
-        pa_threaded_mainloop_free(loop_);
     }
 
-    MMRESULT Connect(const char* clientName) {
-        loop_ = pa_threaded_mainloop_new();
-        if (loop_ == nullptr) {
-            return MMSYSERR_NOMEM;
-        }
-        context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), clientName);
-        if (context_ == nullptr) {
-            return MMSYSERR_NOMEM;
-        }
-        pa_context_set_state_callback(context_, OnContextState, this);
-        if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
-            pa_threaded_mainloop_start(loop_) < 0) {
+    MMRESULT Connect() {
+        connection_ = PulseConnection::Get();
+        if (connection_ == nullptr) {
             return MMSYSERR_NODRIVER;
         }
+        loop_ = connection_->Loop();
+        context_ = connection_->Context();
         pa_threaded_mainloop_lock(loop_);
-        while (pa_context_get_state(context_) != PA_CONTEXT_READY && !failed_) {
-            pa_threaded_mainloop_wait(loop_);
-        }
-        const MMRESULT result = failed_ ? MMSYSERR_NODRIVER : OpenStream(false);
+        const MMRESULT result = OpenStream(false);
         pa_threaded_mainloop_unlock(loop_);
         return result;
     }
 
     size_t Writable() override {
         pa_threaded_mainloop_lock(loop_);
-        size_t bytes = 0;
-        if (!failed_ && stream_ != nullptr) {
-            bytes = pa_stream_writable_size(stream_);
-            if (bytes == static_cast<size_t>(-1)) {
-                bytes = 0;
-            }
-        }
+        const size_t bytes = failed_ ? 0 : ring_.size() - ringFill_;
         pa_threaded_mainloop_unlock(loop_);
-        return bytes / frameBytes_ * frameBytes_;
+        return bytes;
     }
 
     bool Write(const uint8_t* data, size_t bytes) override {
         pa_threaded_mainloop_lock(loop_);
-        bool written = false;
-        if (!failed_ && stream_ != nullptr) {
-            written = pa_stream_write(stream_, data, bytes, nullptr, 0, PA_SEEK_RELATIVE) == 0;
-            writtenFrames_ += written ? bytes / frameBytes_ : 0;
+        const bool written = !failed_ && stream_ != nullptr && bytes <= ring_.size() - ringFill_;
+        if (written) {
+            for (size_t done = 0; done < bytes;) {
+                const size_t end = (ringStart_ + ringFill_) % ring_.size();
+                const size_t chunk = std::min(bytes - done, ring_.size() - end);
+                std::memcpy(ring_.data() + end, data + done, chunk);
+                ringFill_ += chunk;
+                done += chunk;
+            }
             drainWanted_ = false;
+            PushToServer();
         }
         pa_threaded_mainloop_unlock(loop_);
         return written;
@@ -168,11 +158,16 @@ class PulseSink final : public AudioSink {
         }
     }
 
+    // A drain request starts even a remainder shorter than the start threshold. Unlike a plain
+    // trigger, it leaves the server waiting at the end of the data when it runs dry: after a
+    // trigger the server's read position runs on through the gap, and audio written late
+    // would lose its beginning.
     void Drain() override {
         pa_threaded_mainloop_lock(loop_);
         drainWanted_ = true;
+        PushToServer();
         if (!failed_ && stream_ != nullptr) {
-            pa_operation* operation = pa_stream_trigger(stream_, nullptr, nullptr);
+            pa_operation* operation = pa_stream_drain(stream_, nullptr, nullptr);
             if (operation != nullptr) {
                 pa_operation_unref(operation);
             }
@@ -189,6 +184,7 @@ class PulseSink final : public AudioSink {
         }
         lastPosition_ = 0;
         writtenFrames_ = 0;
+        ringStart_ = ringFill_ = 0;
         underflowed_ = false;
         drainWanted_ = false;
         pa_threaded_mainloop_unlock(loop_);
@@ -218,15 +214,6 @@ class PulseSink final : public AudioSink {
     bool WakesWhenWritable() const override { return true; }
 
   private:
-    static void OnContextState(pa_context* context, void* data) {
-        auto* self = static_cast<PulseSink*>(data);
-        const pa_context_state_t state = pa_context_get_state(context);
-        if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) {
-            self->Fail();
-        }
-        pa_threaded_mainloop_signal(self->loop_, 0);
-    }
-
     static void OnStreamState(pa_stream* stream, void* data) {
         auto* self = static_cast<PulseSink*>(data);
         const pa_stream_state_t state = pa_stream_get_state(stream);
@@ -236,8 +223,37 @@ class PulseSink final : public AudioSink {
         pa_threaded_mainloop_signal(self->loop_, 0);
     }
 
+    // The server asks for more: it gets what the ring holds, and the device thread is woken
+    // only once half the ring is free, not for every request.
     static void OnWritable(pa_stream* /*stream*/, size_t /*bytes*/, void* data) {
-        static_cast<PulseSink*>(data)->wake_();
+        auto* self = static_cast<PulseSink*>(data);
+        self->PushToServer();
+        if (self->ringFill_ <= self->ring_.size() / 2) {
+            self->wake_();
+        }
+    }
+
+    // With the loop locked: hands the server as much of the ring as it takes now.
+    void PushToServer() {
+        if (failed_ || stream_ == nullptr) {
+            return;
+        }
+        size_t wanted = pa_stream_writable_size(stream_);
+        if (wanted == static_cast<size_t>(-1)) {
+            return;
+        }
+        wanted -= wanted % frameBytes_;
+        while (wanted > 0 && ringFill_ > 0) {
+            const size_t chunk = std::min({wanted, ringFill_, ring_.size() - ringStart_});
+            if (pa_stream_write(stream_, ring_.data() + ringStart_, chunk, nullptr, 0,
+                                PA_SEEK_RELATIVE) != 0) {
+                return;
+            }
+            ringStart_ = (ringStart_ + chunk) % ring_.size();
+            ringFill_ -= chunk;
+            wanted -= chunk;
+            writtenFrames_ += chunk / frameBytes_;
+        }
     }
 
     static void OnUnderflow(pa_stream* /*stream*/, void* data) {
@@ -281,21 +297,25 @@ class PulseSink final : public AudioSink {
         attr.maxlength = static_cast<uint32_t>(-1);
         attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kTargetLatencyMs * 1000, &spec_));
         attr.prebuf = static_cast<uint32_t>(-1);
-        attr.minreq = static_cast<uint32_t>(-1);
+        attr.minreq = static_cast<uint32_t>(pa_usec_to_bytes(kRequestMs * 1000, &spec_));
         attr.fragsize = static_cast<uint32_t>(-1);
-        auto flags = static_cast<pa_stream_flags_t>(
-            PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY |
-            (corked ? PA_STREAM_START_CORKED : 0));
+        auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING |
+                                                    PA_STREAM_AUTO_TIMING_UPDATE |
+                                                    (corked ? PA_STREAM_START_CORKED : 0));
         if (pa_stream_connect_playback(stream_, target_.empty() ? nullptr : target_.c_str(), &attr,
                                        flags, nullptr, nullptr) < 0) {
             DropStream();
             return MMSYSERR_NODRIVER;
         }
-        while (pa_stream_get_state(stream_) != PA_STREAM_READY && !failed_) {
-            pa_threaded_mainloop_wait(loop_);
+        if (!connection_->WaitFor(
+                [&] { return pa_stream_get_state(stream_) == PA_STREAM_READY || failed_; },
+                kAnswerSeconds) ||
+            failed_) {
+            DropStream();
+            return MMSYSERR_NODRIVER;
         }
         corked_ = corked;
-        return failed_ ? MMSYSERR_NODRIVER : MMSYSERR_NOERROR;
+        return MMSYSERR_NOERROR;
     }
 
     // With the loop locked.
@@ -316,11 +336,13 @@ class PulseSink final : public AudioSink {
         corked_ = cork;
         if (!failed_ && stream_ != nullptr) {
             pa_operation* operation = pa_stream_cork(stream_, cork ? 1 : 0, OnOperationDone, this);
-            while (operation != nullptr &&
-                   pa_operation_get_state(operation) == PA_OPERATION_RUNNING && !failed_) {
-                pa_threaded_mainloop_wait(loop_);
-            }
             if (operation != nullptr) {
+                connection_->WaitFor(
+                    [&] {
+                        return pa_operation_get_state(operation) != PA_OPERATION_RUNNING || failed_;
+                    },
+                    kAnswerSeconds);
+                pa_operation_cancel(operation);  // no late callback on a sink that may be gone
                 pa_operation_unref(operation);
             }
         }
@@ -332,14 +354,19 @@ class PulseSink final : public AudioSink {
     const size_t frameBytes_;
     pa_sample_spec spec_{};
     pa_channel_map map_{};
-    pa_threaded_mainloop* loop_ = nullptr;
-    pa_context* context_ = nullptr;
+    std::shared_ptr<PulseConnection> connection_;
+    pa_threaded_mainloop* loop_ = nullptr;  // the connection's
+    pa_context* context_ = nullptr;         // the connection's
     pa_stream* stream_ = nullptr;
     std::atomic<bool> failed_{false};
     bool corked_ = false;
     std::atomic<bool> drainWanted_{false};
     uint64_t lastPosition_ = 0;
-    uint64_t writtenFrames_ = 0;
+    uint64_t writtenFrames_ = 0;  // handed to the server
+    // Audio written by the device thread that the server has not asked for yet; whole frames.
+    std::vector<uint8_t> ring_;
+    size_t ringStart_ = 0;
+    size_t ringFill_ = 0;
     // The last underrun: when, where the server's clock stood and how much had been written.
     bool underflowed_ = false;
     std::chrono::steady_clock::time_point underflowAt_;
@@ -362,7 +389,7 @@ class PulseBackendImpl final : public AudioBackend {
             return nullptr;
         }
         auto sink = std::make_unique<PulseSink>(format, target, std::move(wake));
-        *error = sink->Connect(program_invocation_short_name);
+        *error = sink->Connect();
         if (*error != MMSYSERR_NOERROR) {
             return nullptr;
         }
