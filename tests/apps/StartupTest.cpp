@@ -127,10 +127,13 @@ TEST_F(StartInstanceTest, ARejectedCommandLineShowsTheUsageBoxAndCreatesNoWindow
 
 TEST_F(StartInstanceTest, HiddenWindowBesideARunningInstanceWithAnExact240By80Client) {
     display_.frame = RECT{3, 22, 3, 3};
+    // The stand-in instance is a status window too: it plays an endless tone on Null Output.
+    std::string standIn = "/D:null ~F440";
+    shell.commandLine = std::make_unique<CommandLine>(standIn.data());
     HWND running = CreateWindowExA(0, "QUINDLE", "other", WS_CAPTION, 100, 50, 246, 105, nullptr,
                                    nullptr, instance_, nullptr);
     ASSERT_NE(running, nullptr);
-    ASSERT_TRUE(Start("a.wav /H /I:500,2000,250"));
+    ASSERT_TRUE(Start("/D:null ~F440 /H /I:500,2000,250"));
     HWND window = FindWindowA("QUINDLE", "Quindle64.exe Version 1.14");
     ASSERT_NE(window, nullptr);
     RECT outer{};
@@ -162,7 +165,7 @@ TEST_F(StartInstanceTest, AnotherProgramsWindowNearTheEdgeSendsTheWindowToTheCor
     };
     for (const Case c : {Case{{1020, 0, 1260, 80}, 0, 0}, Case{{300, 200, 540, 280}, 325, 225}}) {
         display_.foreignRect = c.neighbour;
-        ASSERT_TRUE(Start("a.wav"));
+        ASSERT_TRUE(Start("/D:null ~F440"));
         HWND window = FindWindowA("QUINDLE", "Quindle64.exe Version 1.14");
         ASSERT_NE(window, nullptr);
         RECT outer{};

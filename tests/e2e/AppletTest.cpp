@@ -25,6 +25,14 @@ namespace {
 constexpr uint32_t kRate = 48000;
 constexpr double kFrameBytes = 4.0;
 
+// How long ending may take. The plain build is held to the promise; under a sanitizer the
+// program's exit also runs the sanitizer's own checks (a leak scan), which take their time.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr auto kEndAllowance = 1500ms;
+#else
+constexpr auto kEndAllowance = 200ms;
+#endif
+
 class AppletOnTestBed : public testsupport::ScreenTest {
   protected:
     void SetUp() override {
@@ -82,7 +90,7 @@ TEST_F(AppletOnTestBed, PlaysTheWholeFileAndEndsRightAfterTheAudibleEnd) {
     recorder.Stop();
     const auto lastSound = recorder.LastSound();
     ASSERT_NE(lastSound, TimedRecorder::Clock::time_point{}) << "nothing was heard";
-    EXPECT_LT(exited - lastSound, 200ms) << "the program lingered after the audible end";
+    EXPECT_LT(exited - lastSound, kEndAllowance) << "the program lingered after the audible end";
     const std::vector<uint8_t> heard = recorder.Bytes();
     const size_t at = testsupport::FindAudio(heard, audio);
     ASSERT_NE(at, std::string::npos);
@@ -261,8 +269,8 @@ TEST_F(AppletOnTestBed, ClosingTheWindowMidPlaybackEndsAtOnce) {
     std::this_thread::sleep_for(500ms);
     const auto closed = TimedRecorder::Clock::now();
     ClickCloseBox(window);
-    EXPECT_EQ(applet.WaitExit(1s), 0);
-    EXPECT_LT(TimedRecorder::Clock::now() - closed, 700ms);
+    EXPECT_EQ(applet.WaitExit(3s), 0);
+    EXPECT_LT(TimedRecorder::Clock::now() - closed, 500ms + kEndAllowance);
     std::this_thread::sleep_for(300ms);
     recorder.Stop();
     EXPECT_LT(recorder.LastSound() - closed, 250ms) << "sound went on after the close";

@@ -36,10 +36,12 @@ using ShellOnScreen = testsupport::ScreenTest;
 
 constexpr const char* kClass = "QUINDLE";
 constexpr const char* kTitle = "Quindle64.exe Version 1.14";
+// A source that plays until the window goes, on the device without hardware.
+constexpr const char* kEndlessTone = "~F440";
 
 TEST_F(ShellOnScreen, StatusWindowsStandBesideARunningInstanceWithAClientOf240By80) {
     ASSERT_TRUE(Windows(kClass, nullptr, false).empty()) << "another instance is running";
-    Applet first({"first.wav"}, displayName_, "placement-first");
+    Applet first({"/D:null", kEndlessTone}, displayName_, "placement-first");
     const Window a = WaitForNewWindow(kClass, kTitle, {});
     ASSERT_NE(a, 0u) << first.Err();
     Geometry g = GeometryOf(a);
@@ -67,7 +69,7 @@ TEST_F(ShellOnScreen, StatusWindowsStandBesideARunningInstanceWithAClientOf240By
     XFree(data);
 
     {
-        Applet second({"second.wav"}, displayName_, "placement-second");
+        Applet second({"/D:null", kEndlessTone}, displayName_, "placement-second");
         const Window b = WaitForNewWindow(kClass, kTitle, {a});
         ASSERT_NE(b, 0u) << second.Err();
         g = GeometryOf(b);
@@ -85,7 +87,7 @@ TEST_F(ShellOnScreen, StatusWindowsStandBesideARunningInstanceWithAClientOf240By
     XMoveWindow(display_, a, screenWidth - 240 - 10, 300);
     XSync(display_, False);
     std::this_thread::sleep_for(100ms);
-    Applet third({"third.wav"}, displayName_, "placement-third");
+    Applet third({"/D:null", kEndlessTone}, displayName_, "placement-third");
     const Window c = WaitForNewWindow(kClass, kTitle, {a});
     ASSERT_NE(c, 0u) << third.Err();
     g = GeometryOf(c);
@@ -100,12 +102,12 @@ TEST_F(ShellOnScreen, StatusWindowsStandBesideARunningInstanceWithAClientOf240By
 
 TEST_F(ShellOnScreen, AHiddenInstanceIsFoundToo) {
     ASSERT_TRUE(Windows(kClass, nullptr, false).empty()) << "another instance is running";
-    Applet hidden({"/H", "hidden.wav"}, displayName_, "hidden-first");
+    Applet hidden({"/H", "/D:null", kEndlessTone}, displayName_, "hidden-first");
     const Window standIn = WaitForNewWindow(kClass, nullptr, {}, false);
     ASSERT_NE(standIn, 0u) << hidden.Err();
     EXPECT_TRUE(Windows(kClass, nullptr, true).empty()) << "the /H window must stay unmapped";
 
-    Applet shown({"shown.wav"}, displayName_, "hidden-second");
+    Applet shown({"/D:null", kEndlessTone}, displayName_, "hidden-second");
     const Window b = WaitForNewWindow(kClass, kTitle, {standIn});
     ASSERT_NE(b, 0u) << shown.Err();
     const Geometry g = GeometryOf(b);
