@@ -1,0 +1,428 @@
+// A playback stream on an ALSA PCM. The PCM is opened non-blocking, so a device held by
+// another program fails the open at once, and no call here ever waits for the device: the
+// service's device thread asks Writable() and writes only that much. The play position is
+// what was written less the PCM's delay (frames the device has yet to play out).
+//
+// Pause uses the hardware pause where the PCM has one. Elsewhere the PCM is dropped and
+// re-primed on resume with the frames it had not played yet, which are kept for that in a
+// copy of the last buffer's worth of written audio.
+#include <alsa/asoundlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <map>
+#include <mutex>
+
+#include "platform/waveout/alsa/AlsaBackend.h"
+
+namespace platform {
+namespace {
+
+constexpr unsigned kBufferUs = 200000;  // the same latency as the sound-server sink
+constexpr unsigned kPeriodUs = 25000;
+
+snd_pcm_format_t AlsaFormatOf(SampleType type) {
+    switch (type) {
+        case SampleType::U8:
+            return SND_PCM_FORMAT_U8;
+        case SampleType::S16:
+            return SND_PCM_FORMAT_S16_LE;
+        case SampleType::S24:
+            return SND_PCM_FORMAT_S24_3LE;
+        case SampleType::S32:
+            return SND_PCM_FORMAT_S32_LE;
+        case SampleType::F32:
+            return SND_PCM_FORMAT_FLOAT_LE;
+    }
+    return SND_PCM_FORMAT_UNKNOWN;
+}
+
+MMRESULT OpenError(int error) {
+    switch (-error) {
+        case EBUSY:
+        case EAGAIN:
+            return MMSYSERR_ALLOCATED;  // held by another program
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            return MMSYSERR_NODRIVER;
+        case ENOMEM:
+            return MMSYSERR_NOMEM;
+        default:
+            return MMSYSERR_ERROR;
+    }
+}
+
+bool Plausible(const SinkFormat& format) {
+    return format.rate >= 1000 && format.rate <= 768000 && format.channels >= 1 &&
+           format.channels <= 32 && AlsaFormatOf(format.type) != SND_PCM_FORMAT_UNKNOWN;
+}
+
+// Narrows the PCM's hardware parameters to the format; false when the PCM (with the plug
+// layer's conversions) cannot take it.
+bool Restrict(snd_pcm_t* pcm, snd_pcm_hw_params_t* hw, const SinkFormat& format) {
+    return snd_pcm_hw_params_any(pcm, hw) >= 0 &&
+           snd_pcm_hw_params_set_rate_resample(pcm, hw, 1) >= 0 &&
+           snd_pcm_hw_params_set_access(pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED) >= 0 &&
+           snd_pcm_hw_params_set_format(pcm, hw, AlsaFormatOf(format.type)) >= 0 &&
+           snd_pcm_hw_params_set_channels(pcm, hw, format.channels) >= 0 &&
+           snd_pcm_hw_params_set_rate(pcm, hw, format.rate, 0) >= 0;
+}
+
+class AlsaSink final : public AudioSink {
+  public:
+    AlsaSink(const SinkFormat& format, std::function<void()> wake)
+        : format_(format), frameBytes_(format.FrameBytes()), wake_(std::move(wake)) {}
+
+    ~AlsaSink() override {
+        if (pcm_ != nullptr) {
+            snd_pcm_drop(pcm_);
+            snd_pcm_close(pcm_);
+        }
+    }
+
+    MMRESULT Open(const std::string& target) {
+        const int opened =
+            snd_pcm_open(&pcm_, target.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+        if (opened < 0) {
+            pcm_ = nullptr;
+            return OpenError(opened);
+        }
+        snd_pcm_hw_params_t* hw = nullptr;
+        snd_pcm_hw_params_alloca(&hw);
+        if (!Restrict(pcm_, hw, format_)) {
+            return WAVERR_BADFORMAT;
+        }
+        unsigned bufferUs = kBufferUs;
+        unsigned periodUs = kPeriodUs;
+        snd_pcm_hw_params_set_buffer_time_near(pcm_, hw, &bufferUs, nullptr);
+        snd_pcm_hw_params_set_period_time_near(pcm_, hw, &periodUs, nullptr);
+        if (snd_pcm_hw_params(pcm_, hw) < 0) {
+            return WAVERR_BADFORMAT;
+        }
+        snd_pcm_uframes_t period = 0;
+        snd_pcm_hw_params_get_buffer_size(hw, &bufferFrames_);
+        snd_pcm_hw_params_get_period_size(hw, &period, nullptr);
+        canPause_ = snd_pcm_hw_params_can_pause(hw) != 0;
+
+        // Starts by itself once the buffer is full; a shorter remainder starts with Drain().
+        snd_pcm_sw_params_t* sw = nullptr;
+        snd_pcm_sw_params_alloca(&sw);
+        if (snd_pcm_sw_params_current(pcm_, sw) < 0 ||
+            snd_pcm_sw_params_set_start_threshold(pcm_, sw, bufferFrames_) < 0 ||
+            snd_pcm_sw_params_set_avail_min(pcm_, sw, std::max<snd_pcm_uframes_t>(period, 1)) < 0 ||
+            snd_pcm_sw_params(pcm_, sw) < 0) {
+            return MMSYSERR_ERROR;
+        }
+        if (!canPause_) {
+            history_.assign(bufferFrames_ * frameBytes_, 0);
+        }
+        return MMSYSERR_NOERROR;
+    }
+
+    size_t Writable() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (failed_ || paused_ || !WriteHeld()) {
+            return 0;
+        }
+        snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_);
+        if (avail < 0) {
+            if (!Recover(static_cast<int>(avail))) {
+                return 0;
+            }
+            avail = snd_pcm_avail_update(pcm_);
+        }
+        return avail > 0 ? static_cast<size_t>(avail) * frameBytes_ : 0;
+    }
+
+    bool Write(const uint8_t* data, size_t bytes) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (failed_) {
+            return false;
+        }
+        if (!paused_ && WriteHeld()) {
+            const size_t taken = WriteFrames(data, bytes / frameBytes_) * frameBytes_;
+            data += taken;
+            bytes -= taken;
+        }
+        // What the device did not take now goes first next time: nothing is lost.
+        held_.insert(held_.end(), data, data + bytes / frameBytes_ * frameBytes_);
+        return !failed_;
+    }
+
+    void Pause() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (failed_ || paused_) {
+            return;
+        }
+        UpdatePosition();
+        paused_ = true;
+        if (snd_pcm_state(pcm_) != SND_PCM_STATE_RUNNING) {
+            return;  // not started: nothing plays, nothing to hold
+        }
+        if (canPause_ && snd_pcm_pause(pcm_, 1) >= 0) {
+            return;
+        }
+        // Drop, and keep the frames not yet played to write them again on resume.
+        const uint64_t unplayed =
+            std::min<uint64_t>(written_ - played_, history_.size() / frameBytes_);
+        std::vector<uint8_t> replay = HistoryTail(static_cast<size_t>(unplayed * frameBytes_));
+        replay.insert(replay.end(), held_.begin(), held_.end());
+        held_ = std::move(replay);
+        snd_pcm_drop(pcm_);
+        Recover(snd_pcm_prepare(pcm_));
+        written_ = played_;
+        reprimed_ = true;
+    }
+
+    void Resume() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (failed_ || !paused_) {
+            return;
+        }
+        paused_ = false;
+        if (snd_pcm_state(pcm_) == SND_PCM_STATE_PAUSED) {
+            if (snd_pcm_pause(pcm_, 0) < 0) {
+                Recover(-EPIPE);
+            }
+            return;
+        }
+        WriteHeld();
+        if (reprimed_ || drainWanted_) {
+            StartIfBuffered();  // it was playing when paused: go on at once
+        }
+        reprimed_ = false;
+    }
+
+    void Drain() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        drainWanted_ = true;
+        if (!failed_ && !paused_ && WriteHeld()) {
+            StartIfBuffered();
+        }
+    }
+
+    void Reset() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!failed_) {
+            snd_pcm_drop(pcm_);
+            Recover(snd_pcm_prepare(pcm_));
+        }
+        written_ = played_ = 0;
+        held_.clear();
+        historyAt_ = 0;
+        drainWanted_ = reprimed_ = false;
+    }
+
+    uint64_t Position() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!failed_ && !paused_) {
+            WriteHeld();
+            UpdatePosition();
+        }
+        return played_;
+    }
+
+    bool Failed() override { return failed_; }
+    bool WakesWhenWritable() const override { return false; }
+
+  private:
+    // With the lock held: the device clock, as frames written less the PCM's delay.
+    void UpdatePosition() {
+        uint64_t played = played_;
+        switch (snd_pcm_state(pcm_)) {
+            case SND_PCM_STATE_RUNNING:
+            case SND_PCM_STATE_DRAINING:
+            case SND_PCM_STATE_PREPARED: {
+                snd_pcm_sframes_t delay = 0;
+                const int result = snd_pcm_delay(pcm_, &delay);
+                if (result == -EPIPE) {
+                    played = written_;  // ran dry: everything written has been played
+                } else if (result >= 0) {
+                    const uint64_t pending = static_cast<uint64_t>(std::max<snd_pcm_sframes_t>(
+                        0, std::min<snd_pcm_sframes_t>(delay,
+                                                       static_cast<snd_pcm_sframes_t>(written_))));
+                    played = written_ - pending;
+                }
+                break;
+            }
+            case SND_PCM_STATE_XRUN:
+                played = written_;
+                break;
+            default:
+                break;
+        }
+        played_ = std::max(played_, std::min(played, written_));
+    }
+
+    // With the lock held: gets the PCM going again after an error; false when it is gone.
+    bool Recover(int error) {
+        if (error >= 0) {
+            return true;
+        }
+        if (error == -EPIPE) {
+            // An underrun is no error: what was written has been played, and output goes on
+            // from the next write.
+            played_ = written_;
+            error = snd_pcm_prepare(pcm_);
+        } else if (error == -ESTRPIPE) {
+            error = snd_pcm_resume(pcm_);
+            if (error == -EAGAIN) {
+                return true;  // still waking up; the next call tries again
+            }
+            if (error < 0) {
+                played_ = written_;
+                error = snd_pcm_prepare(pcm_);
+            }
+        }
+        if (error < 0 && error != -EAGAIN) {
+            if (!failed_.exchange(true)) {
+                wake_();
+            }
+            return false;
+        }
+        return true;
+    }
+
+    // With the lock held: frames actually written, stopping early when the device is full.
+    size_t WriteFrames(const uint8_t* data, size_t frames) {
+        size_t done = 0;
+        while (done < frames && !failed_) {
+            const snd_pcm_sframes_t n =
+                snd_pcm_writei(pcm_, data + done * frameBytes_, frames - done);
+            if (n == -EAGAIN) {
+                break;
+            }
+            if (n < 0) {
+                if (!Recover(static_cast<int>(n)) || n == -ESTRPIPE) {
+                    break;
+                }
+                continue;
+            }
+            Remember(data + done * frameBytes_, static_cast<size_t>(n) * frameBytes_);
+            written_ += static_cast<uint64_t>(n);
+            done += static_cast<size_t>(n);
+        }
+        if (done > 0) {
+            drainWanted_ = false;
+        }
+        return done;
+    }
+
+    // With the lock held: writes what is held back; true when nothing is held any more.
+    bool WriteHeld() {
+        if (held_.empty()) {
+            return true;
+        }
+        const size_t frames = WriteFrames(held_.data(), held_.size() / frameBytes_);
+        held_.erase(held_.begin(), held_.begin() + static_cast<ptrdiff_t>(frames * frameBytes_));
+        return held_.empty();
+    }
+
+    void StartIfBuffered() {
+        if (snd_pcm_state(pcm_) != SND_PCM_STATE_PREPARED) {
+            return;
+        }
+        const snd_pcm_sframes_t avail = snd_pcm_avail(pcm_);
+        if (avail >= 0 && static_cast<snd_pcm_uframes_t>(avail) < bufferFrames_) {
+            Recover(snd_pcm_start(pcm_));
+        }
+    }
+
+    // The copy of the last buffer's worth of written frames (only where there is no pause).
+    void Remember(const uint8_t* data, size_t bytes) {
+        if (history_.empty()) {
+            return;
+        }
+        if (bytes >= history_.size()) {
+            data += bytes - history_.size();
+            bytes = history_.size();
+        }
+        const size_t first = std::min(bytes, history_.size() - historyAt_);
+        std::copy(data, data + first, history_.begin() + static_cast<ptrdiff_t>(historyAt_));
+        std::copy(data + first, data + bytes, history_.begin());
+        historyAt_ = (historyAt_ + bytes) % history_.size();
+    }
+
+    std::vector<uint8_t> HistoryTail(size_t bytes) const {
+        std::vector<uint8_t> tail(bytes);
+        const size_t size = history_.size();
+        for (size_t i = 0; i < bytes; ++i) {
+            tail[i] = history_[(historyAt_ + size - bytes + i) % size];
+        }
+        return tail;
+    }
+
+    const SinkFormat format_;
+    const size_t frameBytes_;
+    const std::function<void()> wake_;
+    snd_pcm_t* pcm_ = nullptr;
+    snd_pcm_uframes_t bufferFrames_ = 0;
+    bool canPause_ = false;
+
+    std::mutex mutex_;
+    std::atomic<bool> failed_{false};
+    bool paused_ = false;
+    bool drainWanted_ = false;      // a short remainder is to play without waiting for more
+    bool reprimed_ = false;         // dropped by a pause, to start again on resume
+    uint64_t written_ = 0;          // frames given to the PCM since open or reset
+    uint64_t played_ = 0;           // never reported backwards
+    std::vector<uint8_t> held_;     // frames to write before anything new
+    std::vector<uint8_t> history_;  // ring of the last frames written
+    size_t historyAt_ = 0;
+};
+
+class AlsaBackend final : public AudioBackend {
+  public:
+    explicit AlsaBackend(std::string target) : target_(std::move(target)) {}
+
+    // Asks the PCM itself, and lets it go again. A PCM that is busy or cannot be opened
+    // now is given the benefit of the doubt: the open then reports why.
+    bool Accepts(const SinkFormat& format) const override {
+        if (!Plausible(format)) {
+            return false;
+        }
+        snd_pcm_t* pcm = nullptr;
+        if (snd_pcm_open(&pcm, target_.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
+            return true;
+        }
+        snd_pcm_hw_params_t* hw = nullptr;
+        snd_pcm_hw_params_alloca(&hw);
+        const bool accepted = Restrict(pcm, hw, format);
+        snd_pcm_close(pcm);
+        return accepted;
+    }
+
+    std::unique_ptr<AudioSink> Open(const std::string& /*target*/, const SinkFormat& format,
+                                    std::function<void()> wake, MMRESULT* error) override {
+        if (!Plausible(format)) {
+            *error = WAVERR_BADFORMAT;
+            return nullptr;
+        }
+        auto sink = std::make_unique<AlsaSink>(format, std::move(wake));
+        *error = sink->Open(target_);
+        if (*error != MMSYSERR_NOERROR) {
+            return nullptr;
+        }
+        return sink;
+    }
+
+  private:
+    const std::string target_;
+};
+
+}  // namespace
+
+AudioBackend& AlsaBackendFor(const std::string& target) {
+    static std::mutex mutex;
+    static auto* backends = new std::map<std::string, std::unique_ptr<AlsaBackend>>();
+    std::lock_guard<std::mutex> lock(mutex);
+    std::unique_ptr<AlsaBackend>& backend = (*backends)[target];
+    if (backend == nullptr) {
+        backend = std::make_unique<AlsaBackend>(target);
+    }
+    return *backend;
+}
+
+}  // namespace platform
