@@ -232,6 +232,9 @@ TEST(WaveOutAlsa, BusyDeviceFailsTheOpenAtOnce) {
                   MMSYSERR_ALLOCATED)
             << "aplay holds the device";
         EXPECT_LT(Clock::now() - before, 500ms);
+        if (second != nullptr) {
+            waveOutClose(second);
+        }
         Shell("kill $(cat " + pid + ") 2>/dev/null; sleep 0.2");
     }
     HWAVEOUT again = Open(locked, format, nullptr);
