@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <mutex>
 
 #include "platform/waveout/alsa/AlsaBackend.h"
 
@@ -40,9 +41,18 @@ std::vector<AlsaPcmDescription> ReadPlaybackPcms(snd_ctl_t* control) {
     return pcms;
 }
 
+void IgnoreAlsaMessage(const char* /*file*/, int /*line*/, const char* /*function*/, int /*error*/,
+                       const char* /*format*/, ...) {}
+
 }  // namespace
 
+void QuietAlsaLibrary() {
+    static std::once_flag once;
+    std::call_once(once, [] { snd_lib_error_set_handler(IgnoreAlsaMessage); });
+}
+
 std::vector<AlsaCardDescription> ReadAlsaCards() {
+    QuietAlsaLibrary();
     std::vector<AlsaCardDescription> cards;
     int index = -1;
     while (snd_card_next(&index) >= 0 && index >= 0) {
@@ -110,6 +120,7 @@ std::vector<AlsaDevice> AlsaTestDevices() {
 }
 
 bool AlsaPcmOpens(const std::string& target, int* card, int* device) {
+    QuietAlsaLibrary();
     *card = *device = -1;
     snd_pcm_t* pcm = nullptr;
     if (snd_pcm_open(&pcm, target.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {

@@ -83,6 +83,7 @@ class AlsaSink final : public AudioSink {
     }
 
     MMRESULT Open(const std::string& target) {
+        QuietAlsaLibrary();
         const int opened =
             snd_pcm_open(&pcm_, target.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
         if (opened < 0) {
@@ -383,6 +384,7 @@ class AlsaBackend final : public AudioBackend {
         if (!Plausible(format)) {
             return false;
         }
+        QuietAlsaLibrary();
         snd_pcm_t* pcm = nullptr;
         if (snd_pcm_open(&pcm, target_.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
             return true;
