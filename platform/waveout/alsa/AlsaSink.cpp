@@ -3,6 +3,9 @@
 // service's device thread asks Writable() and writes only that much. The play position is
 // what was written less the PCM's delay (frames the device has yet to play out).
 //
+// When the PCM is full, a waiter thread sleeps until a period has been played and then wakes
+// the device thread, so the device thread need not poll.
+//
 // Pause uses the hardware pause where the PCM has one. Elsewhere the PCM is dropped and
 // re-primed on resume with the frames it had not played yet, which are kept for that in a
 // copy of the last buffer's worth of written audio.
@@ -11,16 +14,21 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include "platform/waveout/alsa/AlsaBackend.h"
 
 namespace platform {
 namespace {
 
-constexpr unsigned kBufferUs = 200000;  // the same latency as the sound-server sink
-constexpr unsigned kPeriodUs = 25000;
+constexpr unsigned kBufferUs = 200000;
+constexpr unsigned kPeriodUs = 50000;
+constexpr auto kWaiterMin = std::chrono::milliseconds(2);
+constexpr auto kWaiterMax = std::chrono::milliseconds(100);
 
 snd_pcm_format_t AlsaFormatOf(SampleType type) {
     switch (type) {
@@ -76,6 +84,14 @@ class AlsaSink final : public AudioSink {
         : format_(format), frameBytes_(format.FrameBytes()), wake_(std::move(wake)) {}
 
     ~AlsaSink() override {
+        if (waiter_.joinable()) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                stopping_ = true;
+            }
+            armedChanged_.notify_all();
+            waiter_.join();
+        }
         if (pcm_ != nullptr) {
             snd_pcm_drop(pcm_);
             snd_pcm_close(pcm_);
@@ -102,9 +118,9 @@ class AlsaSink final : public AudioSink {
         if (snd_pcm_hw_params(pcm_, hw) < 0) {
             return WAVERR_BADFORMAT;
         }
-        snd_pcm_uframes_t period = 0;
         snd_pcm_hw_params_get_buffer_size(hw, &bufferFrames_);
-        snd_pcm_hw_params_get_period_size(hw, &period, nullptr);
+        snd_pcm_hw_params_get_period_size(hw, &periodFrames_, nullptr);
+        periodFrames_ = std::max<snd_pcm_uframes_t>(periodFrames_, 1);
         canPause_ = snd_pcm_hw_params_can_pause(hw) != 0;
 
         // Starts by itself once the buffer is full; a shorter remainder starts with Drain().
@@ -112,19 +128,24 @@ class AlsaSink final : public AudioSink {
         snd_pcm_sw_params_alloca(&sw);
         if (snd_pcm_sw_params_current(pcm_, sw) < 0 ||
             snd_pcm_sw_params_set_start_threshold(pcm_, sw, bufferFrames_) < 0 ||
-            snd_pcm_sw_params_set_avail_min(pcm_, sw, std::max<snd_pcm_uframes_t>(period, 1)) < 0 ||
+            snd_pcm_sw_params_set_avail_min(pcm_, sw, periodFrames_) < 0 ||
             snd_pcm_sw_params(pcm_, sw) < 0) {
             return MMSYSERR_ERROR;
         }
         if (!canPause_) {
             history_.assign(bufferFrames_ * frameBytes_, 0);
         }
+        waiter_ = std::thread([this] { WaitForRoom(); });
         return MMSYSERR_NOERROR;
     }
 
     size_t Writable() override {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (failed_ || paused_ || !WriteHeld()) {
+        if (failed_ || paused_) {
+            return 0;
+        }
+        if (!WriteHeld()) {
+            Arm();
             return 0;
         }
         snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_);
@@ -134,7 +155,14 @@ class AlsaSink final : public AudioSink {
             }
             avail = snd_pcm_avail_update(pcm_);
         }
-        return avail > 0 ? static_cast<size_t>(avail) * frameBytes_ : 0;
+        // While running, whole periods only: fewer, larger writes cost the least. Before the
+        // start every frame counts, as the PCM starts only once it is full.
+        const bool running = snd_pcm_state(pcm_) == SND_PCM_STATE_RUNNING;
+        if (avail <= 0 || (running && avail < static_cast<snd_pcm_sframes_t>(periodFrames_))) {
+            Arm();
+            return 0;
+        }
+        return static_cast<size_t>(avail) * frameBytes_;
     }
 
     bool Write(const uint8_t* data, size_t bytes) override {
@@ -159,6 +187,7 @@ class AlsaSink final : public AudioSink {
         }
         UpdatePosition();
         paused_ = true;
+        tail_.valid = lastReading_.valid = false;
         if (snd_pcm_state(pcm_) != SND_PCM_STATE_RUNNING) {
             return;  // not started: nothing plays, nothing to hold
         }
@@ -211,6 +240,7 @@ class AlsaSink final : public AudioSink {
             Recover(snd_pcm_prepare(pcm_));
         }
         written_ = played_ = 0;
+        tail_.valid = lastReading_.valid = false;
         held_.clear();
         historyAt_ = 0;
         drainWanted_ = reprimed_ = false;
@@ -226,35 +256,106 @@ class AlsaSink final : public AudioSink {
     }
 
     bool Failed() override { return failed_; }
-    bool WakesWhenWritable() const override { return false; }
+    bool WakesWhenWritable() const override { return true; }
 
   private:
+    using Clock = std::chrono::steady_clock;
+    struct Reading {
+        Clock::time_point at;
+        uint64_t played;
+        bool valid;
+    };
+
+    // With the lock held: the device thread waits for room.
+    void Arm() {
+        if (!armed_) {
+            armed_ = true;
+            armedChanged_.notify_all();
+        }
+    }
+
+    // The waiter thread: sleeps until a period's worth of room is due by the rate, checks,
+    // and wakes the device thread. Nothing here depends on the PCM's poll descriptors.
+    void WaitForRoom() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            armedChanged_.wait(lock, [&] { return armed_ || stopping_; });
+            if (stopping_) {
+                return;
+            }
+            const snd_pcm_sframes_t avail = paused_ || failed_ ? -1 : snd_pcm_avail_update(pcm_);
+            if (avail < 0 || static_cast<snd_pcm_uframes_t>(avail) >= periodFrames_) {
+                armed_ = false;
+                lock.unlock();
+                wake_();
+                lock.lock();
+                continue;
+            }
+            const auto due = std::chrono::microseconds(
+                (periodFrames_ - static_cast<snd_pcm_uframes_t>(avail)) * 1000000u / format_.rate);
+            armedChanged_.wait_for(
+                lock, std::clamp<std::chrono::microseconds>(due, kWaiterMin, kWaiterMax),
+                [&] { return stopping_; });
+        }
+    }
+
     // With the lock held: the device clock, as frames written less the PCM's delay.
     void UpdatePosition() {
+        const Clock::time_point now = Clock::now();
         uint64_t played = played_;
-        switch (snd_pcm_state(pcm_)) {
+        const snd_pcm_state_t state = snd_pcm_state(pcm_);
+        switch (state) {
             case SND_PCM_STATE_RUNNING:
             case SND_PCM_STATE_DRAINING:
             case SND_PCM_STATE_PREPARED: {
                 snd_pcm_sframes_t delay = 0;
                 const int result = snd_pcm_delay(pcm_, &delay);
                 if (result == -EPIPE) {
-                    played = written_;  // ran dry: everything written has been played
+                    StartTail();
                 } else if (result >= 0) {
                     const uint64_t pending = static_cast<uint64_t>(std::max<snd_pcm_sframes_t>(
                         0, std::min<snd_pcm_sframes_t>(delay,
                                                        static_cast<snd_pcm_sframes_t>(written_))));
                     played = written_ - pending;
+                    if (state == SND_PCM_STATE_RUNNING) {
+                        lastReading_ = {now, played, true};
+                    }
                 }
                 break;
             }
             case SND_PCM_STATE_XRUN:
-                played = written_;
+                StartTail();
                 break;
             default:
                 break;
         }
+        if (tail_.valid) {
+            // Until the frames from before the underrun have played out, the clock runs on
+            // them at the rate.
+            const uint64_t tailPlayed = std::min(tailEnd_, FramesSince(tail_, now));
+            played = tailPlayed < tailEnd_ ? tailPlayed : std::max(played, tailEnd_);
+            tail_.valid = tailPlayed < tailEnd_;
+        }
         played_ = std::max(played_, std::min(played, written_));
+    }
+
+    // With the lock held: the PCM has run dry. The device may still be playing what it was
+    // given, up to the delay last read, so the clock runs on from that reading rather than
+    // jumping to the end.
+    void StartTail() {
+        if (tail_.valid) {
+            return;
+        }
+        tail_ = lastReading_.valid ? lastReading_ : Reading{Clock::now(), played_, true};
+        tailEnd_ = written_;
+        lastReading_.valid = false;
+    }
+
+    uint64_t FramesSince(const Reading& reading, Clock::time_point now) const {
+        const auto elapsed =
+            std::chrono::duration_cast<std::chrono::microseconds>(now - reading.at).count();
+        return reading.played +
+               static_cast<uint64_t>(std::max<int64_t>(0, elapsed)) * format_.rate / 1000000u;
     }
 
     // With the lock held: gets the PCM going again after an error; false when it is gone.
@@ -263,9 +364,9 @@ class AlsaSink final : public AudioSink {
             return true;
         }
         if (error == -EPIPE) {
-            // An underrun is no error: what was written has been played, and output goes on
-            // from the next write.
-            played_ = written_;
+            // An underrun is no error: what was written plays out, and output goes on from
+            // the next write.
+            StartTail();
             error = snd_pcm_prepare(pcm_);
         } else if (error == -ESTRPIPE) {
             error = snd_pcm_resume(pcm_);
@@ -273,7 +374,7 @@ class AlsaSink final : public AudioSink {
                 return true;  // still waking up; the next call tries again
             }
             if (error < 0) {
-                played_ = written_;
+                StartTail();
                 error = snd_pcm_prepare(pcm_);
             }
         }
@@ -360,13 +461,21 @@ class AlsaSink final : public AudioSink {
     const std::function<void()> wake_;
     snd_pcm_t* pcm_ = nullptr;
     snd_pcm_uframes_t bufferFrames_ = 0;
+    snd_pcm_uframes_t periodFrames_ = 1;
     bool canPause_ = false;
 
     std::mutex mutex_;
+    std::condition_variable armedChanged_;
+    std::thread waiter_;
+    bool armed_ = false;     // the device thread waits for room
+    bool stopping_ = false;  // the waiter is to end
     std::atomic<bool> failed_{false};
     bool paused_ = false;
     bool drainWanted_ = false;      // a short remainder is to play without waiting for more
     bool reprimed_ = false;         // dropped by a pause, to start again on resume
+    Reading lastReading_{};         // the last delay read while running
+    Reading tail_{};                // playing out what was written before an underrun...
+    uint64_t tailEnd_ = 0;          // ...up to here
     uint64_t written_ = 0;          // frames given to the PCM since open or reset
     uint64_t played_ = 0;           // never reported backwards
     std::vector<uint8_t> held_;     // frames to write before anything new
