@@ -4,12 +4,15 @@
 // what was written less the PCM's delay (frames the device has yet to play out).
 //
 // When the PCM is full, a waiter thread sleeps until a period has been played and then wakes
-// the device thread, so the device thread need not poll.
+// the device thread, so the device thread need not poll by the clock.
 //
 // Pause uses the hardware pause where the PCM has one. Elsewhere the PCM is dropped and
 // re-primed on resume with the frames it had not played yet, which are kept for that in a
 // copy of the last buffer's worth of written audio.
 #include <alsa/asoundlib.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -25,10 +28,14 @@
 namespace platform {
 namespace {
 
-constexpr unsigned kBufferUs = 200000;
-constexpr unsigned kPeriodUs = 50000;
-constexpr auto kWaiterMin = std::chrono::milliseconds(2);
-constexpr auto kWaiterMax = std::chrono::milliseconds(100);
+// Half a second in four periods, as aplay takes: few wake-ups per second. Positions come from
+// the delay and pause, reset and close act at once, so the size costs no accuracy; volume
+// and stretch changes reach the audible output after what is already buffered.
+constexpr unsigned kBufferUs = 500000;
+constexpr unsigned kPeriodUs = 125000;
+constexpr auto kPositionReuse = std::chrono::milliseconds(1);
+constexpr auto kWaiterMin = std::chrono::milliseconds(10);
+constexpr auto kWaiterMax = std::chrono::milliseconds(100);  // bounds every wait of the waiter
 
 snd_pcm_format_t AlsaFormatOf(SampleType type) {
     switch (type) {
@@ -90,7 +97,14 @@ class AlsaSink final : public AudioSink {
                 stopping_ = true;
             }
             armedChanged_.notify_all();
+            const uint64_t one = 1;
+            if (write(stopFd_, &one, sizeof one) < 0) {
+                std::abort();  // an eventfd write cannot fail here; the join would hang
+            }
             waiter_.join();
+        }
+        if (stopFd_ >= 0) {
+            close(stopFd_);
         }
         if (pcm_ != nullptr) {
             snd_pcm_drop(pcm_);
@@ -134,6 +148,10 @@ class AlsaSink final : public AudioSink {
         }
         if (!canPause_) {
             history_.assign(bufferFrames_ * frameBytes_, 0);
+        }
+        stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (stopFd_ < 0) {
+            return MMSYSERR_NOMEM;
         }
         waiter_ = std::thread([this] { WaitForRoom(); });
         return MMSYSERR_NOERROR;
@@ -240,6 +258,7 @@ class AlsaSink final : public AudioSink {
             Recover(snd_pcm_prepare(pcm_));
         }
         written_ = played_ = 0;
+        positionAt_ = {};
         tail_.valid = lastReading_.valid = false;
         held_.clear();
         historyAt_ = 0;
@@ -248,9 +267,13 @@ class AlsaSink final : public AudioSink {
 
     uint64_t Position() override {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!failed_ && !paused_) {
+        // Asked twice in a row (retiring, then planning the next wake-up), the device is
+        // read once.
+        const Clock::time_point now = Clock::now();
+        if (!failed_ && !paused_ && now - positionAt_ >= kPositionReuse) {
             WriteHeld();
             UpdatePosition();
+            positionAt_ = now;
         }
         return played_;
     }
@@ -274,9 +297,12 @@ class AlsaSink final : public AudioSink {
         }
     }
 
-    // The waiter thread: sleeps until a period's worth of room is due by the rate, checks,
-    // and wakes the device thread. Nothing here depends on the PCM's poll descriptors.
+    // The waiter thread: sleeps until a period is due to be free by the rate, then, if the
+    // device has not made room yet, in poll() on the PCM's descriptors until it does; then
+    // wakes the device thread.
     void WaitForRoom() {
+        std::vector<pollfd> fds;
+        bool dueWaited = false;
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
             armedChanged_.wait(lock, [&] { return armed_ || stopping_; });
@@ -286,16 +312,46 @@ class AlsaSink final : public AudioSink {
             const snd_pcm_sframes_t avail = paused_ || failed_ ? -1 : snd_pcm_avail_update(pcm_);
             if (avail < 0 || static_cast<snd_pcm_uframes_t>(avail) >= periodFrames_) {
                 armed_ = false;
+                dueWaited = false;
                 lock.unlock();
                 wake_();
                 lock.lock();
                 continue;
             }
-            const auto due = std::chrono::microseconds(
-                (periodFrames_ - static_cast<snd_pcm_uframes_t>(avail)) * 1000000u / format_.rate);
-            armedChanged_.wait_for(
-                lock, std::clamp<std::chrono::microseconds>(due, kWaiterMin, kWaiterMax),
-                [&] { return stopping_; });
+            if (!dueWaited) {
+                const auto due =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::microseconds(
+                        (periodFrames_ - static_cast<snd_pcm_uframes_t>(avail)) * 1000000u /
+                        format_.rate));
+                dueWaited = true;
+                armedChanged_.wait_for(lock, std::clamp(due, kWaiterMin, kWaiterMax),
+                                       [&] { return stopping_; });
+                continue;
+            }
+            const int count = std::max(0, snd_pcm_poll_descriptors_count(pcm_));
+            fds.resize(static_cast<size_t>(count) + 1);
+            const int filled = std::max(
+                0, snd_pcm_poll_descriptors(pcm_, fds.data(), static_cast<unsigned>(count)));
+            fds[static_cast<size_t>(filled)] = pollfd{stopFd_, POLLIN, 0};
+            lock.unlock();
+            const Clock::time_point before = Clock::now();
+            const int polled = poll(fds.data(), static_cast<nfds_t>(filled) + 1,
+                                    static_cast<int>(kWaiterMax.count()));
+            const bool quick = Clock::now() - before < std::chrono::milliseconds(1);
+            lock.lock();
+            if (fds[static_cast<size_t>(filled)].revents != 0) {
+                return;
+            }
+            unsigned short revents = 0;
+            if (polled > 0) {
+                // Lets the PCM take note of what woke it (plugins clear their own signals).
+                snd_pcm_poll_descriptors_revents(pcm_, fds.data(), static_cast<unsigned>(filled),
+                                                 &revents);
+            }
+            if (polled > 0 && quick && (revents & POLLOUT) == 0) {
+                // A descriptor that is always ready although there is no room: do not spin.
+                armedChanged_.wait_for(lock, kWaiterMin, [&] { return stopping_; });
+            }
         }
     }
 
@@ -467,12 +523,14 @@ class AlsaSink final : public AudioSink {
     std::mutex mutex_;
     std::condition_variable armedChanged_;
     std::thread waiter_;
+    int stopFd_ = -1;        // ends the waiter's poll
     bool armed_ = false;     // the device thread waits for room
     bool stopping_ = false;  // the waiter is to end
     std::atomic<bool> failed_{false};
     bool paused_ = false;
     bool drainWanted_ = false;      // a short remainder is to play without waiting for more
     bool reprimed_ = false;         // dropped by a pause, to start again on resume
+    Clock::time_point positionAt_;  // when Position() last read the device
     Reading lastReading_{};         // the last delay read while running
     Reading tail_{};                // playing out what was written before an underrun...
     uint64_t tailEnd_ = 0;          // ...up to here
