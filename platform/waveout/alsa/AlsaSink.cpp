@@ -310,6 +310,11 @@ class AlsaSink final : public AudioSink {
                 return;
             }
             const snd_pcm_sframes_t avail = paused_ || failed_ ? -1 : snd_pcm_avail_update(pcm_);
+            if (avail < 0 && !paused_ && !failed_ &&
+                snd_pcm_state(pcm_) == SND_PCM_STATE_SUSPENDED) {
+                // The machine is suspending: try again later rather than spin.
+                armedChanged_.wait_for(lock, kWaiterMax, [&] { return stopping_; });
+            }
             if (avail < 0 || static_cast<snd_pcm_uframes_t>(avail) >= periodFrames_) {
                 armed_ = false;
                 dueWaited = false;
