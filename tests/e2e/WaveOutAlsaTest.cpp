@@ -8,9 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
-#include <unistd.h>
-
-#include <cstdio>
 
 #include <thread>
 
@@ -30,29 +27,11 @@ class AlsaTestBed {
         // ALSA's configuration makes the running server its "default", over ours.
         const char* server = std::getenv("PULSE_SERVER");
         server_ = server != nullptr ? server : "";
-        // A sink of its own on the test bed's server, so that tests running beside this one
-        // and recording the test bed's sink hear nothing of it.
-        std::string sink = "testsink";
-        if (!server_.empty()) {
-            const std::string name = "alsatest" + std::to_string(getpid());
-            FILE* out = popen(("pactl load-module module-null-sink sink_name=" + name +
-                               " rate=48000 format=s16le channels=2 norewinds=1 2>/dev/null")
-                                  .c_str(),
-                              "r");
-            char line[32] = {};
-            if (out != nullptr && std::fgets(line, sizeof line, out) != nullptr) {
-                module_ = std::atoi(line);
-                sink = name;
-            }
-            if (out != nullptr) {
-                pclose(out);
-            }
-        }
         unsetenv("PULSE_SERVER");
         unsetenv("PULSE_RUNTIME_PATH");
         const std::string config =
-            "pcm.qsink { type pulse server \"" + server_ + "\" device " + sink +
-            " }\n"
+            "pcm.qsink { type pulse server \"" + server_ +
+            "\" device testsink }\n"
             "pcm.qtap { type plug slave.pcm { type file slave.pcm \"qsink\" file \"" +
             Tap() + "\" format \"raw\" } }\n" +
             "pcm.!default { type plug slave.pcm { type file slave.pcm \"qsink\" file \"" +
@@ -65,12 +44,6 @@ class AlsaTestBed {
         setenv("HOME", dir_.Path().c_str(), 1);
         setenv("WAVEOUT_ALSA_DEVICES", "qtap, qlocked,qlockraw", 1);
     }
-    ~AlsaTestBed() {
-        if (module_ > 0) {
-            Shell("PULSE_SERVER='" + server_ + "' pactl unload-module " + std::to_string(module_) +
-                  " 2>/dev/null");
-        }
-    }
     std::string Tap() const { return dir_.File("tap.raw"); }
     std::string DefaultTap() const { return dir_.File("default.raw"); }
     std::string Played() const { return dir_.File("played.raw"); }
@@ -78,7 +51,6 @@ class AlsaTestBed {
 
   private:
     std::string server_;
-    int module_ = 0;
     testsupport::TempDir dir_;
 };
 

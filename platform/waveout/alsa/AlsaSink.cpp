@@ -173,10 +173,15 @@ class AlsaSink final : public AudioSink {
             }
             avail = snd_pcm_avail_update(pcm_);
         }
-        // While running, whole periods only: fewer, larger writes cost the least. Before the
-        // start every frame counts, as the PCM starts only once it is full.
-        const bool running = snd_pcm_state(pcm_) == SND_PCM_STATE_RUNNING;
-        if (avail <= 0 || (running && avail < static_cast<snd_pcm_sframes_t>(periodFrames_))) {
+        // While running, the device thread is let in once a whole period is free and then
+        // fills the buffer up: few passes, each writing much. Before the start every frame
+        // counts, as the PCM starts only once it is full.
+        if (avail >= static_cast<snd_pcm_sframes_t>(periodFrames_) ||
+            snd_pcm_state(pcm_) != SND_PCM_STATE_RUNNING) {
+            filling_ = true;
+        }
+        if (avail <= 0 || !filling_) {
+            filling_ = false;
             Arm();
             return 0;
         }
@@ -530,6 +535,7 @@ class AlsaSink final : public AudioSink {
     std::thread waiter_;
     int stopFd_ = -1;        // ends the waiter's poll
     bool armed_ = false;     // the device thread waits for room
+    bool filling_ = false;   // let in until the buffer is full
     bool stopping_ = false;  // the waiter is to end
     std::atomic<bool> failed_{false};
     bool paused_ = false;
