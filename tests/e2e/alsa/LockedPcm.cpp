@@ -1,7 +1,7 @@
 // An ALSA PCM plugin for the tests ("type lockedpcm"): a device that only one opener can hold
 // at a time (an exclusive lock on the file named by `lockfile`; a second open fails with
-// EBUSY), that plays 16-bit stereo at 48 kHz paced by the monotonic clock, and that has no
-// hardware pause. It appends every frame it has played (not merely been given) to the file
+// EBUSY), that plays 16-bit stereo at 48 kHz paced by the monotonic clock, reports an
+// underrun when it runs dry, as a sound card does, and has no hardware pause. It appends every frame it has played (not merely been given) to the file
 // named by `file`, if given, so a dropped buffer never shows there.
 #include <alsa/asoundlib.h>
 #include <alsa/pcm_external.h>
