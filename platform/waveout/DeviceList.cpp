@@ -3,7 +3,6 @@
 #include <cstring>
 #include <mutex>
 
-#include "platform/waveout/alsa/AlsaBackend.h"
 #include "platform/waveout/null/NullOutput.h"
 #include "platform/waveout/pulse/PulseBackend.h"
 
@@ -14,35 +13,11 @@ DeviceEntry NullOutputEntry() {
     return DeviceEntry{"Null Output", &NullOutputBackend(), "", 32};
 }
 
-// ALSA's playback devices; the mapper is ALSA's "default" when it opens, else the first one.
-void AddAlsaDevices(DeviceList* list) {
-    const std::vector<AlsaDevice> devices =
-        AlsaTestDevicesSet() ? AlsaTestDevices() : AlsaPlaybackDevices(ReadAlsaCards());
-    for (const AlsaDevice& device : devices) {
-        list->devices.push_back(
-            DeviceEntry{device.name, &AlsaBackendFor(device.target), device.target, 2});
-    }
-    int card = -1, pcm = -1;
-    if (AlsaPcmOpens("default", &card, &pcm)) {
-        const std::string behind = "plughw:" + std::to_string(card) + "," + std::to_string(pcm);
-        list->mapper = DeviceEntry{"ALSA default", &AlsaBackendFor("default"), "default", 2};
-        for (const AlsaDevice& device : devices) {
-            if (device.target == behind) {
-                list->mapper.name = device.name;
-            }
-        }
-    } else if (!devices.empty()) {
-        list->mapper = list->devices.front();
-    }
-}
-
 DeviceList TakeSnapshot() {
     DeviceList list;
     list.mapper = NullOutputEntry();
     std::vector<PulseSinkInfo> sinks;
-    if (AlsaTestDevicesSet()) {
-        AddAlsaDevices(&list);
-    } else if (ListPulseSinks(&sinks) && !sinks.empty()) {
+    if (ListPulseSinks(&sinks) && !sinks.empty()) {
         for (const PulseSinkInfo& sink : sinks) {
             list.devices.push_back(
                 DeviceEntry{sink.description, &PulseBackend(), sink.name, sink.channels});
@@ -56,9 +31,9 @@ DeviceList TakeSnapshot() {
         if (list.mapper.name == "Null Output") {
             list.mapper.name = sinks.front().description;
         }
-    } else {
-        AddAlsaDevices(&list);  // no sound server answers
     }
+    // Machines without a sound server: the ALSA playback devices go here, and the mapper
+    // becomes ALSA's default device, once that backend exists.
     list.devices.push_back(NullOutputEntry());
     return list;
 }

@@ -1,6 +1,6 @@
 // The device list: one snapshot per process, taken at first use. In order: the sound
 // server's sinks when a server answers (by description); otherwise the ALSA playback
-// devices ("card: PCM"); last, always, "Null Output".
+// devices (when that backend is added, in DeviceList.cpp); last, always, "Null Output".
 #pragma once
 
 #include <string>
