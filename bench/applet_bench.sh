@@ -10,43 +10,17 @@ build=${1:-build/werror}
 cmake --build "$build" --target quindle64 -j2 >/dev/null
 
 run() {
-    local work; work=$(mktemp -d)
-    trap 'rm -rf "$work"' RETURN
-    local seconds=20
-    sox -n -r 48000 -c 2 -b 16 "$work/a.wav" synth $seconds sine 440 sine 660 gain -6 2>/dev/null
-    lame --quiet -b 128 "$work/a.wav" "$work/a.mp3"
-    local app="$build/apps/play/quindle64"
-    measure() {  # "cpu-seconds peak-kB" of a command (microsecond rusage), median of three
+    BENCH_WORK=$(mktemp -d)
+    trap 'rm -rf "$BENCH_WORK"' RETURN
+    local work=$BENCH_WORK seconds=20 app="$build/apps/play/quindle64"
+    bench_test_audio "$seconds"
+    measure() {  # "cpu-seconds peak-kB", the run with the median CPU of three
         local i
-        for i in 1 2 3; do
-            python3 - "$@" <<'PY'
-import resource, subprocess, sys
-subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-u = resource.getrusage(resource.RUSAGE_CHILDREN)
-print(f"{u.ru_utime + u.ru_stime:.6f} {u.ru_maxrss}")
-PY
-        done | sort -n | sed -n 2p
+        for i in 1 2 3; do bench_usage "$@"; done | sort -g | sed -n 2p
     }
-    start() {  # seconds from exec until the sink's monitor carries sound, median of three
+    start() {  # median of three
         local i
-        for i in 1 2 3; do
-            python3 - "$@" <<'PY'
-import subprocess, sys, time
-rec = subprocess.Popen(["pacat", "-r", "-d", "testsink.monitor", "--raw", "--latency-msec=5"],
-                       stdout=subprocess.PIPE)
-time.sleep(0.5)
-rec.stdout.read1(1 << 20)
-t0 = time.monotonic()
-player = subprocess.Popen(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-found = None
-while found is None and time.monotonic() - t0 < 5:
-    data = rec.stdout.read1(4096)
-    if any(b not in (0, 255) for b in data):
-        found = time.monotonic() - t0
-player.kill(); player.wait(); rec.kill()
-print(f"{found:.4f}" if found is not None else "nan")
-PY
-        done | sort -n | sed -n 2p
+        for i in 1 2 3; do bench_first_sound "$@"; done | bench_median
     }
     read -r a_pcm a_pcm_kb < <(measure "$app" /H "$work/a.wav")
     read -r p_pcm p_pcm_kb < <(measure paplay "$work/a.wav")
@@ -66,4 +40,4 @@ PY
         printf "applet start to sound:    ours /H %.1f ms, with window %.1f ms, paplay %.1f ms (ratio %.2f), sox %.1f ms\n", as*1000, aw*1000, ps*1000, (ps > 0 ? as/ps : 0), ss*1000
     }'
 }
-exec scripts/testbed.sh bash -c "build=$build; $(declare -f run); run"
+exec scripts/testbed.sh bash -c "source bench/lib.sh; build=$build; $(declare -f run); run"

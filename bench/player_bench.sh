@@ -9,19 +9,14 @@ build=${1:-build/werror}
 cmake --build "$build" --target bench_player -j2 >/dev/null
 
 run() {
-    local work; work=$(mktemp -d)
-    trap 'rm -rf "$work"' RETURN
-    local seconds=20
-    sox -n -r 48000 -c 2 -b 16 "$work/a.wav" synth $seconds sine 440 sine 660 gain -6 2>/dev/null
-    lame --quiet -b 128 "$work/a.wav" "$work/a.mp3"
-    measure() {  # measure <command...>: "cpu-seconds peak-kB"
-        /usr/bin/env time -f '%U %S %M' -o "$work/time" "$@" >/dev/null 2>&1
-        awk '{print $1 + $2, $3}' "$work/time"
-    }
-    read -r ours_pcm ours_pcm_kb < <(measure "$build/bench/bench_player" "$work/a.wav")
-    read -r peer_pcm peer_pcm_kb < <(measure paplay "$work/a.wav")
-    read -r ours_mp3 ours_mp3_kb < <(measure "$build/bench/bench_player" "$work/a.mp3")
-    read -r peer_mp3 peer_mp3_kb < <(measure mpg123 -q -o pulse "$work/a.mp3")
+    BENCH_WORK=$(mktemp -d)
+    trap 'rm -rf "$BENCH_WORK"' RETURN
+    local work=$BENCH_WORK seconds=20
+    bench_test_audio "$seconds"
+    read -r ours_pcm ours_pcm_kb < <(bench_usage "$build/bench/bench_player" "$work/a.wav")
+    read -r peer_pcm peer_pcm_kb < <(bench_usage paplay "$work/a.wav")
+    read -r ours_mp3 ours_mp3_kb < <(bench_usage "$build/bench/bench_player" "$work/a.mp3")
+    read -r peer_mp3 peer_mp3_kb < <(bench_usage mpg123 -q -o pulse "$work/a.mp3")
     awk -v s=$seconds -v a="$ours_pcm" -v b="$peer_pcm" -v c="$ours_mp3" -v d="$peer_mp3" \
         -v ka="$ours_pcm_kb" -v kb="$peer_pcm_kb" -v kc="$ours_mp3_kb" -v kd="$peer_mp3_kb" 'BEGIN {
         printf "engine PCM16 CPU per s: ours %.2f ms, paplay %.2f ms, ratio %.2f\n", a*1000/s, b*1000/s, (b > 0 ? a/b : 0)
@@ -30,4 +25,4 @@ run() {
         printf "engine MP3   peak RSS:  ours %.1f MB, mpg123 %.1f MB, ratio %.2f\n", kc/1024, kd/1024, kc/kd
     }'
 }
-exec scripts/testbed.sh bash -c "build=$build; $(declare -f run); run"
+exec scripts/testbed.sh bash -c "source bench/lib.sh; build=$build; $(declare -f run); run"

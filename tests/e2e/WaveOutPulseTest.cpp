@@ -2,8 +2,6 @@
 // its null sink "Test Sink", whose monitor is recorded with pacat while we play.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,9 +9,8 @@
 #include <thread>
 
 #include "platform/WaveOutHarness.h"
+#include "support/PulseRecording.h"
 #include "support/TempDir.h"
-
-extern char** environ;
 
 using namespace waveouttest;
 using namespace std::chrono_literals;
@@ -22,36 +19,7 @@ namespace {
 
 constexpr uint32_t kSinkRate = 48000;
 
-// Records the sink's monitor (16-bit stereo at the sink's rate) into a file until stopped.
-class Recorder {
-  public:
-    explicit Recorder(const std::string& path) : path_(path) {
-        const std::string command =
-            "exec pacat -r -d testsink.monitor --raw --format=s16le "
-            "--rate=48000 --channels=2 --latency-msec=20 > " +
-            path;
-        const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
-        if (posix_spawn(&pid_, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ) !=
-            0) {
-            pid_ = -1;
-        }
-        std::this_thread::sleep_for(400ms);  // connected and recording before playback
-    }
-    ~Recorder() { Stop(); }
-    std::vector<uint8_t> Stop() {
-        if (pid_ > 0) {
-            kill(pid_, SIGINT);
-            int status = 0;
-            waitpid(pid_, &status, 0);
-            pid_ = -1;
-        }
-        return testsupport::ReadBytes(path_);
-    }
-
-  private:
-    std::string path_;
-    pid_t pid_ = -1;
-};
+using testsupport::Recorder;
 
 class WaveOutPulse : public ::testing::Test {
   protected:
@@ -92,30 +60,8 @@ class WaveOutPulse : public ::testing::Test {
     testsupport::TempDir dir_;
 };
 
-// Where the played bytes begin in the recording, or npos.
-size_t Find(const std::vector<uint8_t>& recording, const std::vector<uint8_t>& audio) {
-    auto at = std::search(recording.begin(), recording.end(), audio.begin(), audio.begin() + 64);
-    return at == recording.end() ? std::string::npos : static_cast<size_t>(at - recording.begin());
-}
-
-// Trims leading and trailing silence (16-bit stereo) and returns the frames between.
-std::vector<uint8_t> Audible(const std::vector<uint8_t>& recording) {
-    size_t first = recording.size(), last = 0;
-    for (size_t i = 0; i + 1 < recording.size(); i += 2) {
-        int16_t v;
-        std::memcpy(&v, &recording[i], 2);
-        if (std::abs(v) > 300) {
-            first = std::min(first, i);
-            last = i;
-        }
-    }
-    if (first >= last) {
-        return {};
-    }
-    first -= first % 4;
-    return std::vector<uint8_t>(recording.begin() + static_cast<ptrdiff_t>(first),
-                                recording.begin() + static_cast<ptrdiff_t>(last - last % 4 + 4));
-}
+using testsupport::Audible;
+using testsupport::FindAudio;
 
 TEST_F(WaveOutPulse, SinksAreListedByDescriptionBeforeNullOutput) {
     EXPECT_LT(sink_, NullOutput());
@@ -134,7 +80,7 @@ TEST_F(WaveOutPulse, RecordingHoldsTheExactBytes) {
         Play(device, FormatImage::Pcm(2, kSinkRate, 16), audio, 65536);
         std::this_thread::sleep_for(300ms);
         const std::vector<uint8_t> recording = recorder.Stop();
-        const size_t at = Find(recording, audio);
+        const size_t at = FindAudio(recording, audio);
         ASSERT_NE(at, std::string::npos) << "the start of the audio is not in the recording";
         ASSERT_GE(recording.size(), at + audio.size()) << "the end was cut";
         EXPECT_TRUE(
@@ -185,7 +131,7 @@ TEST_F(WaveOutPulse, MpegPlaysAsTheReferenceDecodes) {
     const std::vector<uint8_t> recording = recorder.Stop();
     // The decoder's first samples are near silence: match from the middle.
     const std::vector<uint8_t> middle(expected.begin() + 96000, expected.begin() + 96000 + 4096);
-    const size_t at = Find(recording, middle);
+    const size_t at = FindAudio(recording, middle);
     ASSERT_NE(at, std::string::npos);
     ASSERT_GE(at, 96000u);
     const size_t start = at - 96000;
@@ -224,7 +170,7 @@ TEST_F(WaveOutPulse, UnderrunResumesWhenDataComes) {
     const std::vector<uint8_t> first(audio.begin(), audio.begin() + audio.size() / 2);
     const std::vector<uint8_t> last(audio.begin() + audio.size() / 2, audio.end());
     for (const auto* part : {&first, &last}) {
-        const size_t at = Find(recording, *part);
+        const size_t at = FindAudio(recording, *part);
         ASSERT_NE(at, std::string::npos);
         ASSERT_GE(recording.size(), at + part->size());
         EXPECT_TRUE(

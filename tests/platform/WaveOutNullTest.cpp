@@ -12,7 +12,7 @@
 #include "platform/WaveOutHarness.h"
 #include "platform/waveout/DeviceList.h"
 #include "platform/waveout/StreamFormat.h"
-#include "platform/waveout/null/NullOutput.h"
+#include "support/NullOutputTap.h"
 #include "support/TempDir.h"
 
 using namespace waveouttest;
@@ -20,25 +20,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Collects what Null Output played for the duration of a test.
-class Tap {
-  public:
-    Tap() {
-        platform::SetNullOutputTap([this](const uint8_t* data, size_t bytes) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            bytes_.insert(bytes_.end(), data, data + bytes);
-        });
-    }
-    ~Tap() { platform::SetNullOutputTap({}); }
-    std::vector<uint8_t> Bytes() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return bytes_;
-    }
-
-  private:
-    std::mutex mutex_;
-    std::vector<uint8_t> bytes_;
-};
+using Tap = testsupport::NullOutputTap;
 
 HWAVEOUT OpenNull(const FormatImage& format, HWND window) {
     HWAVEOUT device = nullptr;

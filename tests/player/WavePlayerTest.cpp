@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/waveout/null/NullOutput.h"
 #include "player/WavePlayer.h"
+#include "support/NullOutputTap.h"
 #include "support/TempDir.h"
 
 using namespace std::chrono_literals;
@@ -18,29 +18,7 @@ using testsupport::TempDir;
 
 namespace {
 
-// Everything Null Output is given, collected across the device thread.
-class Tap {
-  public:
-    Tap() {
-        platform::SetNullOutputTap([this](const uint8_t* data, size_t bytes) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            bytes_.insert(bytes_.end(), data, data + bytes);
-        });
-    }
-    ~Tap() { platform::SetNullOutputTap({}); }
-    std::vector<uint8_t> Bytes() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return bytes_;
-    }
-    void Clear() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        bytes_.clear();
-    }
-
-  private:
-    std::mutex mutex_;
-    std::vector<uint8_t> bytes_;
-};
+using Tap = testsupport::NullOutputTap;
 
 int32_t NullDevice() {
     return static_cast<int32_t>(waveOutGetNumDevs()) - 1;
