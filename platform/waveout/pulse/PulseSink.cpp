@@ -17,7 +17,9 @@ namespace platform {
 namespace {
 
 // The server's buffer for the stream, and how much room it waits for before asking for more:
-// larger requests mean fewer wake-ups of the device thread.
+// larger requests mean fewer wake-ups. Notifications and positions follow the server's clock,
+// so the buffer size costs no accuracy; a volume or stretch change is heard after the audio
+// already handed over (up to about 0.8 s).
 constexpr uint32_t kTargetLatencyMs = 500;
 constexpr uint32_t kRequestMs = 250;
 // Audio kept on our side beyond the server's buffer, handed over on the server's requests.
