@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     std::vector<uint8_t> buffer;
     for (int pass = 0; pass < 8; ++pass) {
-        const int32_t ask = fuzzsupport::NextSize(provider, 1 << 18, 4096);
+        const int32_t ask = fuzzsupport::NextSize(provider, 1 << 16, 4096);
         buffer.assign(static_cast<size_t>(ask) + 1, 0xA5);
         const int32_t got = tone->Read(buffer.data(), ask);
         FUZZ_CHECK(got >= 0 && got <= ask);
