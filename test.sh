@@ -22,6 +22,11 @@ tsan_tests=(player_arithmetic_test player_engine_test e2e_player_pulse_test)
 cmake -S "$root" -B build/tsan -DQUINDLE_WERROR=ON -DCMAKE_BUILD_TYPE=Debug \
     -DQUINDLE_SANITIZE=thread >/dev/null
 cmake --build build/tsan -j"$jobs" --target "${tsan_tests[@]}"
+# The fuzz targets: clang with libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer, in
+# their own tree with only those targets built.
+CC=clang CXX=clang++ cmake -S "$root" -B build/fuzz -DQUINDLE_WERROR=ON -DQUINDLE_FUZZ=ON \
+    -DQUINDLE_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/fuzz -j"$jobs" --target fuzz_targets
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
@@ -34,6 +39,8 @@ run_suites() {
     done
     echo "== ctest in build/tsan (engine tests)"
     TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan --output-on-failure -R '^(player_|e2e_player_)' || status=1
+    echo "== fuzz targets, a few seconds each"
+    fuzz/run.sh 4 || status=1
     return $status
 }
 export -f run_suites
