@@ -28,10 +28,12 @@ for t in "${targets[@]}"; do
     [ -x "$bin" ] || { echo "missing $bin: build the fuzz_targets in $build" >&2; exit 2; }
     mkdir -p "$build/corpus/$t"
     log=$logs/$t.log
+    dict=()
+    [ -f "$root/fuzz/dict/$t.dict" ] && dict=(-dict="$root/fuzz/dict/$t.dict")
     rc=0
     # New coverage is kept in the corpus; a hang of more than 10 s per input is a finding.
     nice -n 19 "$bin" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-        -print_final_stats=1 -artifact_prefix="$findings/$t-" "$build/corpus/$t" \
+        -print_final_stats=1 -artifact_prefix="$findings/$t-" "${dict[@]}" "$build/corpus/$t" \
         >"$log" 2>&1 || rc=$?
     execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
     rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
