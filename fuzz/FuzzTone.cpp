@@ -1,4 +1,4 @@
-// The tone generator: the input up to its first NUL byte is the specification after the '~';
+// The tone generator: the input up to its first NUL byte are the tone settings after the '~';
 // the bytes after it give the sizes of successive reads. Every read fills whole frames of the
 // declared format, and channels switched off by the mask stay silent.
 #include <cstdint>
@@ -11,9 +11,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto* nul = static_cast<const uint8_t*>(std::memchr(data, 0, size));
-    const size_t specSize = nul != nullptr ? static_cast<size_t>(nul - data) : size;
-    const std::string name = "~" + std::string(reinterpret_cast<const char*>(data), specSize);
-    const size_t rest = nul != nullptr ? size - specSize - 1 : 0;
+    const size_t settingsSize = nul != nullptr ? static_cast<size_t>(nul - data) : size;
+    const std::string name = "~" + std::string(reinterpret_cast<const char*>(data), settingsSize);
+    const size_t rest = nul != nullptr ? size - settingsSize - 1 : 0;
     FuzzedDataProvider provider(data + size - rest, rest);
 
     int32_t error = 0;

@@ -2,7 +2,7 @@
 # Builds the seed corpora of the fuzz targets under <build dir>/corpus/<target>/ from files
 # made here: our own writer's RIFF files, sox-made WAV files in several encodings, lame and
 # twolame streams (bare, behind ID3v2 tags, behind junk), DAF files, hand-built damaged
-# headers, sample command lines and tone specifications.
+# headers, sample command lines and tone settings.
 # Usage: fuzz/make_corpus.sh [build dir, default build/fuzz]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -116,18 +116,18 @@ cmdline $'/D:\xc3\x84RGER "x"y"z" - / /Lx\tname.daf' "$devices"
 cmdline '/I:2147483647,2147483647,2147483647 /P:99999999999 null' ""
 cmdline '/D:analog stereo null' "$devices"
 
-# --- Tone specifications (text after '~', NUL, read sizes) -----------------------------
+# --- Tone settings (text after '~', NUL, read sizes) -----------------------------
 n=0
-spec() { printf '%s\0\x00\x10\x00\x00\xff\x0f\x00\x00\x03\x00\x00\x00' "$1" >"$tone/seed-$n"; n=$((n + 1)); }
-spec 'F440,S44100,TPCM16,C2'
-spec 'F1000,S48000,TPCM24,C6,M101010'
-spec 'A-6,F50,S8000,TPCM8,C1'
-spec 'F12000,S192000,TFLOAT32,C8,M0'
-spec 'A20,F440,S96000,TPCM32,C128'
-spec 'WSINE,F-440,C4,M0110,Tpcm16'
-spec 'F1e300,A1e300,S8000,TFLOAT32'
-spec 'X,,C3,F440'
-spec 'Wsquare'
+tone_seed() { printf '%s\0\x00\x10\x00\x00\xff\x0f\x00\x00\x03\x00\x00\x00' "$1" >"$tone/seed-$n"; n=$((n + 1)); }
+tone_seed 'F440,S44100,TPCM16,C2'
+tone_seed 'F1000,S48000,TPCM24,C6,M101010'
+tone_seed 'A-6,F50,S8000,TPCM8,C1'
+tone_seed 'F12000,S192000,TFLOAT32,C8,M0'
+tone_seed 'A20,F440,S96000,TPCM32,C128'
+tone_seed 'WSINE,F-440,C4,M0110,Tpcm16'
+tone_seed 'F1e300,A1e300,S8000,TFLOAT32'
+tone_seed 'X,,C3,F440'
+tone_seed 'Wsquare'
 
 echo "corpus in $corpus:"
 for d in "$corpus"/*; do echo "  $(basename "$d"): $(ls "$d" | wc -l) files"; done
