@@ -23,6 +23,11 @@ if [ -z "${QUINDLE_NO_TSAN:-}" ]; then
     build build/tsan -DCMAKE_BUILD_TYPE=Debug -DQUINDLE_SANITIZE=thread
     builds="$builds build/tsan"
 fi
+# The fuzz targets: clang with libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer, in
+# their own tree with only those targets built.
+CC=clang CXX=clang++ cmake -S "$root" -B build/fuzz -DQUINDLE_WERROR=ON -DQUINDLE_FUZZ=ON \
+    -DQUINDLE_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/fuzz -j"$jobs" --target fuzz_targets
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
@@ -34,6 +39,8 @@ run_suites() {
         echo "== ctest in $dir"
         ctest --test-dir "$dir" --output-on-failure -j"$jobs" || status=1
     done
+    echo "== fuzz targets, a few seconds each"
+    fuzz/run.sh 4 || status=1
     return $status
 }
 export -f run_suites

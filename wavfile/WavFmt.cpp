@@ -318,7 +318,8 @@ int32_t TWavFmt::SamplesFromBytes(int32_t bytes, uint32_t samplesPerFrame) {
 int32_t TWavFmt::GetFrameBytes() {
     const uint16_t tag = FormatTag();
     if (tag == WAVE_TAG_PCM || tag == WAVE_TAG_FLOAT || tag == WAVE_TAG_EXTENSIBLE) {
-        return BitsPerSample() * Channels() / 8;
+        // Both fields are 16-bit: their product does not fit a signed 32-bit integer.
+        return static_cast<int32_t>(int64_t{BitsPerSample()} * Channels() / 8);
     }
     return 1;
 }

@@ -116,6 +116,9 @@ std::string UpperCaseUtf8(const char* text, size_t maxBytes) {
         if (upper.size() + replacement.size() > maxBytes) {
             replacement = original;
         }
+        if (upper.size() + replacement.size() > maxBytes) {
+            break;  // earlier characters grew: what is left no longer fits
+        }
         upper += replacement;
         at += take;
     }

@@ -58,6 +58,9 @@ TEST(DeviceMatch, UpperCaseUtf8KeepsCharactersWhole) {
         {std::string(29, 'a') + "é", 31, std::string(29, 'A') + "É"},
         {"Звук", 31, "ЗВУК"},
         {"\xFFok", 31, "\xFFOK"},  // a stray byte passes unchanged
+        // ɐ grows from two bytes to three (Ɐ): the text still ends within the bound.
+        {"ɐ" + std::string(29, 'x'), 31, "Ɐ" + std::string(28, 'X')},
+        {"ɐ" + std::string(29, '\x9E'), 31, "Ɐ" + std::string(28, '\x9E')},
     };
     for (const Case& c : cases) {
         const std::string upper = UpperCaseUtf8(c.text.c_str(), c.maxBytes);

@@ -260,6 +260,34 @@ TEST(WavFmt, ImageRoundTripAndFrameSizes) {
     EXPECT_EQ(copy.GetChannels(), 2);
 }
 
+TEST(WavFmt, FrameSizeOfAnyRecordReadFromAFile) {
+    // A "fmt " chunk may hold any 16-bit channel count and sample width.
+    struct Case {
+        uint16_t tag, channels, bits;
+        int32_t frameBytes, bytesPerSecond;
+    };
+    const Case cases[] = {
+        {WAVE_TAG_PCM, 65282, 65296, 532831684, INT32_MAX},
+        {WAVE_TAG_EXTENSIBLE, 65535, 65535, 536854528, INT32_MAX},
+        {WAVE_TAG_FLOAT, 2, 32, 8, 384000},
+    };
+    for (const Case& c : cases) {
+        uint8_t image[40] = {};
+        image[0] = static_cast<uint8_t>(c.tag);
+        image[1] = static_cast<uint8_t>(c.tag >> 8);
+        image[2] = static_cast<uint8_t>(c.channels);
+        image[3] = static_cast<uint8_t>(c.channels >> 8);
+        image[4] = 0x80;  // 48000
+        image[5] = 0xBB;
+        image[14] = static_cast<uint8_t>(c.bits);
+        image[15] = static_cast<uint8_t>(c.bits >> 8);
+        TWavFmt fmt;
+        fmt.CopyFormatFrom(image);
+        EXPECT_EQ(fmt.GetFrameBytes(), c.frameBytes) << c.channels;
+        EXPECT_EQ(fmt.GetBytesPerSecond(), c.bytesPerSecond) << c.channels;
+    }
+}
+
 TEST(WavFmt, SamplesFromBytesTruncatesAndNeverWraps) {
     TWavFmt pcm;
     pcm.SetFormatByName("PCM16", 2, 44100);  // block align 4
