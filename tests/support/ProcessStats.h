@@ -4,10 +4,13 @@
 
 #include <sys/types.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 namespace testsupport {
 
@@ -41,6 +44,21 @@ struct ProcessStats {
             stats.descriptors = count;
         }
         return stats;
+    }
+
+    // The highest memory and descriptor counts over a short while, so that a sample taken
+    // between two passes and one taken during a pass compare alike.
+    static ProcessStats Peak(pid_t pid, int samples = 10,
+                             std::chrono::milliseconds gap = std::chrono::milliseconds(25)) {
+        ProcessStats peak = Of(pid);
+        for (int i = 1; i < samples; ++i) {
+            std::this_thread::sleep_for(gap);
+            const ProcessStats now = Of(pid);
+            peak.residentKb = std::max(peak.residentKb, now.residentKb);
+            peak.descriptors = std::max(peak.descriptors, now.descriptors);
+            peak.bytesRead = std::max(peak.bytesRead, now.bytesRead);
+        }
+        return peak;
     }
 };
 
