@@ -5,17 +5,9 @@
 #include <cstdint>
 #include <memory>
 
+#include <platform/mmio.h>  // the open flags the factory and the types pass
 #include <platform/types.h>
 #include "wavfile/WavFmt.h"
-
-// Open flags of the multimedia-I/O service, as the factory and the types pass them.
-#ifndef MMIO_READ
-#define MMIO_READ 0x00000000u
-#define MMIO_WRITE 0x00000001u
-#define MMIO_READWRITE 0x00000002u
-#define MMIO_DENYNONE 0x00000040u
-#define MMIO_CREATE 0x00001000u
-#endif
 
 // FileErrorCode: 0 is success.
 enum FileErrorCode : int32_t {

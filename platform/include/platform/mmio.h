@@ -9,14 +9,12 @@
 
 #include <platform/types.h>
 
-// Open flags. The same spellings as the file layer's own copy, so both may be seen together.
-#ifndef MMIO_READ
+// Open flags.
 #define MMIO_READ 0x00000000u
 #define MMIO_WRITE 0x00000001u
 #define MMIO_READWRITE 0x00000002u
 #define MMIO_DENYNONE 0x00000040u
 #define MMIO_CREATE 0x00001000u
-#endif
 
 // Chunk search and creation flags.
 #define MMIO_FINDCHUNK 0x0010u
