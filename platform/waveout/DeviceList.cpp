@@ -3,6 +3,9 @@
 #include <cstring>
 #include <mutex>
 
+#ifdef QUINDLE_WITH_ALSA
+#include "platform/waveout/alsa/AlsaBackend.h"
+#endif
 #include "platform/waveout/null/NullOutput.h"
 #include "platform/waveout/pulse/PulseBackend.h"
 
@@ -13,27 +16,63 @@ DeviceEntry NullOutputEntry() {
     return DeviceEntry{"Null Output", &NullOutputBackend(), "", 32};
 }
 
+#ifdef QUINDLE_WITH_ALSA
+// ALSA's playback devices; the mapper is ALSA's "default" when it opens, else the first one.
+void AddAlsaDevices(DeviceList* list) {
+    const std::vector<AlsaDevice> devices =
+        AlsaTestDevicesSet() ? AlsaTestDevices() : AlsaPlaybackDevices(ReadAlsaCards());
+    for (const AlsaDevice& device : devices) {
+        list->devices.push_back(
+            DeviceEntry{device.name, &AlsaBackendFor(device.target), device.target, 2});
+    }
+    int card = -1, pcm = -1;
+    if (AlsaPcmOpens("default", &card, &pcm)) {
+        const std::string behind = "plughw:" + std::to_string(card) + "," + std::to_string(pcm);
+        list->mapper = DeviceEntry{"ALSA default", &AlsaBackendFor("default"), "default", 2};
+        for (const AlsaDevice& device : devices) {
+            if (device.target == behind) {
+                list->mapper.name = device.name;
+            }
+        }
+    } else if (!devices.empty()) {
+        list->mapper = list->devices.front();
+    }
+}
+#endif
+
+// The sound server's sinks by description; false when no server answers or it has none.
+bool AddServerSinks(DeviceList* list) {
+    std::vector<PulseSinkInfo> sinks;
+    if (!ListPulseSinks(&sinks) || sinks.empty()) {
+        return false;
+    }
+    for (const PulseSinkInfo& sink : sinks) {
+        list->devices.push_back(
+            DeviceEntry{sink.description, &PulseBackend(), sink.name, sink.channels});
+        if (sink.isDefault) {
+            list->mapper.name = sink.description;
+        }
+    }
+    // The mapper follows the server's default sink, wherever the server sends it.
+    list->mapper.backend = &PulseBackend();
+    list->mapper.target.clear();
+    if (list->mapper.name == "Null Output") {
+        list->mapper.name = sinks.front().description;
+    }
+    return true;
+}
+
 DeviceList TakeSnapshot() {
     DeviceList list;
     list.mapper = NullOutputEntry();
-    std::vector<PulseSinkInfo> sinks;
-    if (ListPulseSinks(&sinks) && !sinks.empty()) {
-        for (const PulseSinkInfo& sink : sinks) {
-            list.devices.push_back(
-                DeviceEntry{sink.description, &PulseBackend(), sink.name, sink.channels});
-            if (sink.isDefault) {
-                list.mapper.name = sink.description;
-            }
-        }
-        // The mapper follows the server's default sink, wherever the server sends it.
-        list.mapper.backend = &PulseBackend();
-        list.mapper.target.clear();
-        if (list.mapper.name == "Null Output") {
-            list.mapper.name = sinks.front().description;
-        }
+#ifdef QUINDLE_WITH_ALSA
+    // ALSA's devices when no sound server answers, or when a test names its own.
+    if (AlsaTestDevicesSet() || !AddServerSinks(&list)) {
+        AddAlsaDevices(&list);
     }
-    // Machines without a sound server: the ALSA playback devices go here, and the mapper
-    // becomes ALSA's default device, once that backend exists.
+#else
+    AddServerSinks(&list);
+#endif
     list.devices.push_back(NullOutputEntry());
     return list;
 }

@@ -1,0 +1,608 @@
+// A playback stream on an ALSA PCM. The PCM is opened non-blocking, so a device held by
+// another program fails the open at once, and no call here ever waits for the device: the
+// service's device thread asks Writable() and writes only that much. The play position is
+// what was written less the PCM's delay (frames the device has yet to play out).
+//
+// When the PCM is full, a waiter thread sleeps until a period has been played and then wakes
+// the device thread, so the device thread need not poll by the clock.
+//
+// Pause uses the hardware pause where the PCM has one. Elsewhere the PCM is dropped and
+// re-primed on resume with the frames it had not played yet, which are kept for that in a
+// copy of the last buffer's worth of written audio.
+#include <alsa/asoundlib.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "platform/waveout/alsa/AlsaBackend.h"
+
+namespace platform {
+namespace {
+
+// Half a second in four periods, as aplay takes: few wake-ups per second. Positions come from
+// the delay and pause, reset and close act at once, so the size costs no accuracy; volume
+// and stretch changes reach the audible output after what is already buffered.
+constexpr unsigned kBufferUs = 500000;
+constexpr unsigned kPeriodUs = 125000;
+constexpr auto kPositionReuse = std::chrono::milliseconds(1);
+constexpr auto kWaiterMin = std::chrono::milliseconds(10);
+constexpr auto kWaiterMax = std::chrono::milliseconds(100);  // bounds every wait of the waiter
+
+snd_pcm_format_t AlsaFormatOf(SampleType type) {
+    switch (type) {
+        case SampleType::U8:
+            return SND_PCM_FORMAT_U8;
+        case SampleType::S16:
+            return SND_PCM_FORMAT_S16_LE;
+        case SampleType::S24:
+            return SND_PCM_FORMAT_S24_3LE;
+        case SampleType::S32:
+            return SND_PCM_FORMAT_S32_LE;
+        case SampleType::F32:
+            return SND_PCM_FORMAT_FLOAT_LE;
+    }
+    return SND_PCM_FORMAT_UNKNOWN;
+}
+
+MMRESULT OpenError(int error) {
+    switch (-error) {
+        case EBUSY:
+        case EAGAIN:
+            return MMSYSERR_ALLOCATED;  // held by another program
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            return MMSYSERR_NODRIVER;
+        case ENOMEM:
+            return MMSYSERR_NOMEM;
+        default:
+            return MMSYSERR_ERROR;
+    }
+}
+
+bool Plausible(const SinkFormat& format) {
+    return format.rate >= 1000 && format.rate <= 768000 && format.channels >= 1 &&
+           format.channels <= 32 && AlsaFormatOf(format.type) != SND_PCM_FORMAT_UNKNOWN;
+}
+
+// Narrows the PCM's hardware parameters to the format; false when the PCM (with the plug
+// layer's conversions) cannot take it.
+bool Restrict(snd_pcm_t* pcm, snd_pcm_hw_params_t* hw, const SinkFormat& format) {
+    return snd_pcm_hw_params_any(pcm, hw) >= 0 &&
+           snd_pcm_hw_params_set_rate_resample(pcm, hw, 1) >= 0 &&
+           snd_pcm_hw_params_set_access(pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED) >= 0 &&
+           snd_pcm_hw_params_set_format(pcm, hw, AlsaFormatOf(format.type)) >= 0 &&
+           snd_pcm_hw_params_set_channels(pcm, hw, format.channels) >= 0 &&
+           snd_pcm_hw_params_set_rate(pcm, hw, format.rate, 0) >= 0;
+}
+
+class AlsaSink final : public AudioSink {
+  public:
+    AlsaSink(const SinkFormat& format, std::function<void()> wake)
+        : format_(format), frameBytes_(format.FrameBytes()), wake_(std::move(wake)) {}
+
+    ~AlsaSink() override {
+        if (waiter_.joinable()) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                stopping_ = true;
+            }
+            armedChanged_.notify_all();
+            const uint64_t one = 1;
+            if (write(stopFd_, &one, sizeof one) < 0) {
+                std::abort();  // an eventfd write cannot fail here; the join would hang
+            }
+            waiter_.join();
+        }
+        if (stopFd_ >= 0) {
+            close(stopFd_);
+        }
+        if (pcm_ != nullptr) {
+            snd_pcm_drop(pcm_);
+            snd_pcm_close(pcm_);
+        }
+    }
+
+    MMRESULT Open(const std::string& target) {
+        QuietAlsaLibrary();
+        const int opened =
+            snd_pcm_open(&pcm_, target.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+        if (opened < 0) {
+            pcm_ = nullptr;
+            return OpenError(opened);
+        }
+        snd_pcm_hw_params_t* hw = nullptr;
+        snd_pcm_hw_params_alloca(&hw);
+        if (!Restrict(pcm_, hw, format_)) {
+            return WAVERR_BADFORMAT;
+        }
+        unsigned bufferUs = kBufferUs;
+        unsigned periodUs = kPeriodUs;
+        snd_pcm_hw_params_set_buffer_time_near(pcm_, hw, &bufferUs, nullptr);
+        snd_pcm_hw_params_set_period_time_near(pcm_, hw, &periodUs, nullptr);
+        if (snd_pcm_hw_params(pcm_, hw) < 0) {
+            return WAVERR_BADFORMAT;
+        }
+        snd_pcm_hw_params_get_buffer_size(hw, &bufferFrames_);
+        snd_pcm_hw_params_get_period_size(hw, &periodFrames_, nullptr);
+        periodFrames_ = std::max<snd_pcm_uframes_t>(periodFrames_, 1);
+        canPause_ = snd_pcm_hw_params_can_pause(hw) != 0;
+
+        // Starts by itself once the buffer is full; a shorter remainder starts with Drain().
+        snd_pcm_sw_params_t* sw = nullptr;
+        snd_pcm_sw_params_alloca(&sw);
+        if (snd_pcm_sw_params_current(pcm_, sw) < 0 ||
+            snd_pcm_sw_params_set_start_threshold(pcm_, sw, bufferFrames_) < 0 ||
+            snd_pcm_sw_params_set_avail_min(pcm_, sw, periodFrames_) < 0 ||
+            snd_pcm_sw_params(pcm_, sw) < 0) {
+            return MMSYSERR_ERROR;
+        }
+        if (!canPause_) {
+            history_.assign(bufferFrames_ * frameBytes_, 0);
+        }
+        stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (stopFd_ < 0) {
+            return MMSYSERR_NOMEM;
+        }
+        waiter_ = std::thread([this] { WaitForRoom(); });
+        return MMSYSERR_NOERROR;
+    }
+
+    size_t Writable() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (failed_ || paused_) {
+            return 0;
+        }
+        if (!WriteHeld()) {
+            Arm();
+            return 0;
+        }
+        snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_);
+        if (avail < 0) {
+            if (!Recover(static_cast<int>(avail))) {
+                return 0;
+            }
+            avail = snd_pcm_avail_update(pcm_);
+        }
+        // While running, the device thread is let in once a whole period is free and then
+        // fills the buffer up: few passes, each writing much. Before the start every frame
+        // counts, as the PCM starts only once it is full.
+        if (avail >= static_cast<snd_pcm_sframes_t>(periodFrames_) ||
+            snd_pcm_state(pcm_) != SND_PCM_STATE_RUNNING) {
+            filling_ = true;
+        }
+        if (avail <= 0 || !filling_) {
+            filling_ = false;
+            Arm();
+            return 0;
+        }
+        return static_cast<size_t>(avail) * frameBytes_;
+    }
+
+    bool Write(const uint8_t* data, size_t bytes) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (failed_) {
+            return false;
+        }
+        if (!paused_ && WriteHeld()) {
+            const size_t taken = WriteFrames(data, bytes / frameBytes_) * frameBytes_;
+            data += taken;
+            bytes -= taken;
+        }
+        // What the device did not take now goes first next time: nothing is lost.
+        held_.insert(held_.end(), data, data + bytes / frameBytes_ * frameBytes_);
+        return !failed_;
+    }
+
+    void Pause() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (failed_ || paused_) {
+            return;
+        }
+        UpdatePosition();
+        paused_ = true;
+        tail_.valid = lastReading_.valid = false;
+        if (snd_pcm_state(pcm_) != SND_PCM_STATE_RUNNING) {
+            return;  // not started: nothing plays, nothing to hold
+        }
+        if (canPause_ && snd_pcm_pause(pcm_, 1) >= 0) {
+            return;
+        }
+        // Drop, and keep the frames not yet played to write them again on resume.
+        const uint64_t unplayed =
+            std::min<uint64_t>(written_ - played_, history_.size() / frameBytes_);
+        std::vector<uint8_t> replay = HistoryTail(static_cast<size_t>(unplayed * frameBytes_));
+        replay.insert(replay.end(), held_.begin(), held_.end());
+        held_ = std::move(replay);
+        snd_pcm_drop(pcm_);
+        Recover(snd_pcm_prepare(pcm_));
+        written_ = played_;
+        reprimed_ = true;
+    }
+
+    void Resume() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (failed_ || !paused_) {
+            return;
+        }
+        paused_ = false;
+        if (snd_pcm_state(pcm_) == SND_PCM_STATE_PAUSED) {
+            if (snd_pcm_pause(pcm_, 0) < 0) {
+                Recover(-EPIPE);
+            }
+            return;
+        }
+        WriteHeld();
+        if (reprimed_ || drainWanted_) {
+            StartIfBuffered();  // it was playing when paused: go on at once
+        }
+        reprimed_ = false;
+    }
+
+    void Drain() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        drainWanted_ = true;
+        if (!failed_ && !paused_ && WriteHeld()) {
+            StartIfBuffered();
+        }
+    }
+
+    void Reset() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!failed_) {
+            snd_pcm_drop(pcm_);
+            Recover(snd_pcm_prepare(pcm_));
+        }
+        written_ = played_ = 0;
+        positionAt_ = {};
+        tail_.valid = lastReading_.valid = false;
+        held_.clear();
+        historyAt_ = 0;
+        drainWanted_ = reprimed_ = false;
+    }
+
+    uint64_t Position() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        // Asked twice in a row (retiring, then planning the next wake-up), the device is
+        // read once.
+        const Clock::time_point now = Clock::now();
+        if (!failed_ && !paused_ && now - positionAt_ >= kPositionReuse) {
+            WriteHeld();
+            UpdatePosition();
+            positionAt_ = now;
+        }
+        return played_;
+    }
+
+    bool Failed() override { return failed_; }
+    bool WakesWhenWritable() const override { return true; }
+
+  private:
+    using Clock = std::chrono::steady_clock;
+    struct Reading {
+        Clock::time_point at;
+        uint64_t played;
+        bool valid;
+    };
+
+    // With the lock held: the device thread waits for room.
+    void Arm() {
+        if (!armed_) {
+            armed_ = true;
+            armedChanged_.notify_all();
+        }
+    }
+
+    // The waiter thread: sleeps until a period is due to be free by the rate, then, if the
+    // device has not made room yet, in poll() on the PCM's descriptors until it does; then
+    // wakes the device thread.
+    void WaitForRoom() {
+        std::vector<pollfd> fds;
+        bool dueWaited = false;
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            armedChanged_.wait(lock, [&] { return armed_ || stopping_; });
+            if (stopping_) {
+                return;
+            }
+            const snd_pcm_sframes_t avail = paused_ || failed_ ? -1 : snd_pcm_avail_update(pcm_);
+            if (avail < 0 && !paused_ && !failed_ &&
+                snd_pcm_state(pcm_) == SND_PCM_STATE_SUSPENDED) {
+                // The machine is suspending: try again later rather than spin.
+                armedChanged_.wait_for(lock, kWaiterMax, [&] { return stopping_; });
+            }
+            if (avail < 0 || static_cast<snd_pcm_uframes_t>(avail) >= periodFrames_) {
+                armed_ = false;
+                dueWaited = false;
+                lock.unlock();
+                wake_();
+                lock.lock();
+                continue;
+            }
+            if (!dueWaited) {
+                const auto due =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::microseconds(
+                        (periodFrames_ - static_cast<snd_pcm_uframes_t>(avail)) * 1000000u /
+                        format_.rate));
+                dueWaited = true;
+                armedChanged_.wait_for(lock, std::clamp(due, kWaiterMin, kWaiterMax),
+                                       [&] { return stopping_; });
+                continue;
+            }
+            const int count = std::max(0, snd_pcm_poll_descriptors_count(pcm_));
+            fds.resize(static_cast<size_t>(count) + 1);
+            const int filled = std::max(
+                0, snd_pcm_poll_descriptors(pcm_, fds.data(), static_cast<unsigned>(count)));
+            fds[static_cast<size_t>(filled)] = pollfd{stopFd_, POLLIN, 0};
+            lock.unlock();
+            const Clock::time_point before = Clock::now();
+            const int polled = poll(fds.data(), static_cast<nfds_t>(filled) + 1,
+                                    static_cast<int>(kWaiterMax.count()));
+            const bool quick = Clock::now() - before < std::chrono::milliseconds(1);
+            lock.lock();
+            if (fds[static_cast<size_t>(filled)].revents != 0) {
+                return;
+            }
+            unsigned short revents = 0;
+            if (polled > 0) {
+                // Lets the PCM take note of what woke it (plugins clear their own signals).
+                snd_pcm_poll_descriptors_revents(pcm_, fds.data(), static_cast<unsigned>(filled),
+                                                 &revents);
+            }
+            if (polled > 0 && quick && (revents & POLLOUT) == 0) {
+                // A descriptor that is always ready although there is no room: do not spin.
+                armedChanged_.wait_for(lock, kWaiterMin, [&] { return stopping_; });
+            }
+        }
+    }
+
+    // With the lock held: the device clock, as frames written less the PCM's delay.
+    void UpdatePosition() {
+        const Clock::time_point now = Clock::now();
+        uint64_t played = played_;
+        const snd_pcm_state_t state = snd_pcm_state(pcm_);
+        switch (state) {
+            case SND_PCM_STATE_RUNNING:
+            case SND_PCM_STATE_DRAINING:
+            case SND_PCM_STATE_PREPARED: {
+                snd_pcm_sframes_t delay = 0;
+                const int result = snd_pcm_delay(pcm_, &delay);
+                if (result == -EPIPE) {
+                    StartTail();
+                } else if (result >= 0) {
+                    const uint64_t pending = static_cast<uint64_t>(std::max<snd_pcm_sframes_t>(
+                        0, std::min<snd_pcm_sframes_t>(delay,
+                                                       static_cast<snd_pcm_sframes_t>(written_))));
+                    played = written_ - pending;
+                    if (state == SND_PCM_STATE_RUNNING) {
+                        lastReading_ = {now, played, true};
+                    }
+                }
+                break;
+            }
+            case SND_PCM_STATE_XRUN:
+                StartTail();
+                break;
+            default:
+                break;
+        }
+        if (tail_.valid) {
+            // Until the frames from before the underrun have played out, the clock runs on
+            // them at the rate.
+            const uint64_t tailPlayed = std::min(tailEnd_, FramesSince(tail_, now));
+            played = tailPlayed < tailEnd_ ? tailPlayed : std::max(played, tailEnd_);
+            tail_.valid = tailPlayed < tailEnd_;
+        }
+        played_ = std::max(played_, std::min(played, written_));
+    }
+
+    // With the lock held: the PCM has run dry. The device may still be playing what it was
+    // given, up to the delay last read, so the clock runs on from that reading rather than
+    // jumping to the end.
+    void StartTail() {
+        if (tail_.valid) {
+            return;
+        }
+        tail_ = lastReading_.valid ? lastReading_ : Reading{Clock::now(), played_, true};
+        tailEnd_ = written_;
+        lastReading_.valid = false;
+    }
+
+    uint64_t FramesSince(const Reading& reading, Clock::time_point now) const {
+        const auto elapsed =
+            std::chrono::duration_cast<std::chrono::microseconds>(now - reading.at).count();
+        return reading.played +
+               static_cast<uint64_t>(std::max<int64_t>(0, elapsed)) * format_.rate / 1000000u;
+    }
+
+    // With the lock held: gets the PCM going again after an error; false when it is gone.
+    bool Recover(int error) {
+        if (error >= 0) {
+            return true;
+        }
+        if (error == -EPIPE) {
+            // An underrun is no error: what was written plays out, and output goes on from
+            // the next write.
+            StartTail();
+            error = snd_pcm_prepare(pcm_);
+        } else if (error == -ESTRPIPE) {
+            error = snd_pcm_resume(pcm_);
+            if (error == -EAGAIN) {
+                return true;  // still waking up; the next call tries again
+            }
+            if (error < 0) {
+                StartTail();
+                error = snd_pcm_prepare(pcm_);
+            }
+        }
+        if (error < 0 && error != -EAGAIN) {
+            if (!failed_.exchange(true)) {
+                wake_();
+            }
+            return false;
+        }
+        return true;
+    }
+
+    // With the lock held: frames actually written, stopping early when the device is full.
+    size_t WriteFrames(const uint8_t* data, size_t frames) {
+        size_t done = 0;
+        while (done < frames && !failed_) {
+            const snd_pcm_sframes_t n =
+                snd_pcm_writei(pcm_, data + done * frameBytes_, frames - done);
+            if (n == -EAGAIN) {
+                break;
+            }
+            if (n < 0) {
+                if (!Recover(static_cast<int>(n)) || n == -ESTRPIPE) {
+                    break;
+                }
+                continue;
+            }
+            Remember(data + done * frameBytes_, static_cast<size_t>(n) * frameBytes_);
+            written_ += static_cast<uint64_t>(n);
+            done += static_cast<size_t>(n);
+        }
+        if (done > 0) {
+            drainWanted_ = false;
+        }
+        return done;
+    }
+
+    // With the lock held: writes what is held back; true when nothing is held any more.
+    bool WriteHeld() {
+        if (held_.empty()) {
+            return true;
+        }
+        const size_t frames = WriteFrames(held_.data(), held_.size() / frameBytes_);
+        held_.erase(held_.begin(), held_.begin() + static_cast<ptrdiff_t>(frames * frameBytes_));
+        return held_.empty();
+    }
+
+    void StartIfBuffered() {
+        if (snd_pcm_state(pcm_) != SND_PCM_STATE_PREPARED) {
+            return;
+        }
+        const snd_pcm_sframes_t avail = snd_pcm_avail(pcm_);
+        if (avail >= 0 && static_cast<snd_pcm_uframes_t>(avail) < bufferFrames_) {
+            Recover(snd_pcm_start(pcm_));
+        }
+    }
+
+    // The copy of the last buffer's worth of written frames (only where there is no pause).
+    void Remember(const uint8_t* data, size_t bytes) {
+        if (history_.empty()) {
+            return;
+        }
+        if (bytes >= history_.size()) {
+            data += bytes - history_.size();
+            bytes = history_.size();
+        }
+        const size_t first = std::min(bytes, history_.size() - historyAt_);
+        std::copy(data, data + first, history_.begin() + static_cast<ptrdiff_t>(historyAt_));
+        std::copy(data + first, data + bytes, history_.begin());
+        historyAt_ = (historyAt_ + bytes) % history_.size();
+    }
+
+    std::vector<uint8_t> HistoryTail(size_t bytes) const {
+        std::vector<uint8_t> tail(bytes);
+        const size_t size = history_.size();
+        for (size_t i = 0; i < bytes; ++i) {
+            tail[i] = history_[(historyAt_ + size - bytes + i) % size];
+        }
+        return tail;
+    }
+
+    const SinkFormat format_;
+    const size_t frameBytes_;
+    const std::function<void()> wake_;
+    snd_pcm_t* pcm_ = nullptr;
+    snd_pcm_uframes_t bufferFrames_ = 0;
+    snd_pcm_uframes_t periodFrames_ = 1;
+    bool canPause_ = false;
+
+    std::mutex mutex_;
+    std::condition_variable armedChanged_;
+    std::thread waiter_;
+    int stopFd_ = -1;        // ends the waiter's poll
+    bool armed_ = false;     // the device thread waits for room
+    bool filling_ = false;   // let in until the buffer is full
+    bool stopping_ = false;  // the waiter is to end
+    std::atomic<bool> failed_{false};
+    bool paused_ = false;
+    bool drainWanted_ = false;      // a short remainder is to play without waiting for more
+    bool reprimed_ = false;         // dropped by a pause, to start again on resume
+    Clock::time_point positionAt_;  // when Position() last read the device
+    Reading lastReading_{};         // the last delay read while running
+    Reading tail_{};                // playing out what was written before an underrun...
+    uint64_t tailEnd_ = 0;          // ...up to here
+    uint64_t written_ = 0;          // frames given to the PCM since open or reset
+    uint64_t played_ = 0;           // never reported backwards
+    std::vector<uint8_t> held_;     // frames to write before anything new
+    std::vector<uint8_t> history_;  // ring of the last frames written
+    size_t historyAt_ = 0;
+};
+
+class AlsaBackend final : public AudioBackend {
+  public:
+    explicit AlsaBackend(std::string target) : target_(std::move(target)) {}
+
+    // Asks the PCM itself, and lets it go again. A PCM that is busy or cannot be opened
+    // now is given the benefit of the doubt: the open then reports why.
+    bool Accepts(const SinkFormat& format) const override {
+        if (!Plausible(format)) {
+            return false;
+        }
+        QuietAlsaLibrary();
+        snd_pcm_t* pcm = nullptr;
+        if (snd_pcm_open(&pcm, target_.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
+            return true;
+        }
+        snd_pcm_hw_params_t* hw = nullptr;
+        snd_pcm_hw_params_alloca(&hw);
+        const bool accepted = Restrict(pcm, hw, format);
+        snd_pcm_close(pcm);
+        return accepted;
+    }
+
+    std::unique_ptr<AudioSink> Open(const std::string& /*target*/, const SinkFormat& format,
+                                    std::function<void()> wake, MMRESULT* error) override {
+        if (!Plausible(format)) {
+            *error = WAVERR_BADFORMAT;
+            return nullptr;
+        }
+        auto sink = std::make_unique<AlsaSink>(format, std::move(wake));
+        *error = sink->Open(target_);
+        if (*error != MMSYSERR_NOERROR) {
+            return nullptr;
+        }
+        return sink;
+    }
+
+  private:
+    const std::string target_;
+};
+
+}  // namespace
+
+AudioBackend& AlsaBackendFor(const std::string& target) {
+    static std::mutex mutex;
+    static auto* backends = new std::map<std::string, std::unique_ptr<AlsaBackend>>();
+    std::lock_guard<std::mutex> lock(mutex);
+    std::unique_ptr<AlsaBackend>& backend = (*backends)[target];
+    if (backend == nullptr) {
+        backend = std::make_unique<AlsaBackend>(target);
+    }
+    return *backend;
+}
+
+}  // namespace platform
