@@ -12,6 +12,7 @@
 #include "apps/play/Startup.h"
 #include "resources/Resources.h"
 #include "support/TempDir.h"
+#include "support/WaveFile.h"
 
 namespace {
 
@@ -36,14 +37,8 @@ Rows RunApplet(const std::string& commandLine) {
 }
 
 std::string Wave(const testsupport::TempDir& dir, const char* name, int32_t rate, double seconds) {
-    const std::string path = dir.File(name);
-    int32_t error = -1;
-    auto file = CreateWavFile(path.c_str(), "w", &error);
-    file->SetFormatByName("PCM16", 2, rate);
-    file->WriteHeader();
     const std::vector<uint8_t> silence(static_cast<size_t>(rate * seconds) * 4, 0);
-    file->Write(silence.data(), static_cast<int32_t>(silence.size()));
-    return path;
+    return testsupport::WriteWaveFile(dir.File(name), silence, "PCM16", 2, rate);
 }
 
 TEST(StatusWindow, RowsShowDeviceFileFormatAndPosition) {

@@ -11,6 +11,7 @@
 #include "support/AppletProcess.h"
 #include "support/PulseRecording.h"
 #include "support/ScreenTest.h"
+#include "support/WaveFile.h"
 #include "wavfile/WavFileBase.h"
 
 using namespace std::chrono_literals;
@@ -50,14 +51,7 @@ class AppletOnTestBed : public testsupport::ScreenTest {
 
     std::string Wave(const std::string& name, const std::vector<uint8_t>& audio,
                      int32_t rate = kRate) {
-        const std::string path = dir_.File(name);
-        int32_t error = -1;
-        auto file = CreateWavFile(path.c_str(), "w", &error);
-        EXPECT_EQ(error, 0);
-        file->SetFormatByName("PCM16", 2, rate);
-        EXPECT_EQ(file->WriteHeader(), 0);
-        file->Write(audio.data(), static_cast<int32_t>(audio.size()));
-        return path;
+        return testsupport::WriteWaveFile(dir_.File(name), audio, "PCM16", 2, rate);
     }
 
     // Quiet enough noise (about -18 dBFS) that a recording is bit exact and easy to find.

@@ -25,6 +25,7 @@
 #include "support/AppletProcess.h"
 #include "support/FileWatch.h"
 #include "support/TempDir.h"
+#include "support/WaveFile.h"
 #include "wavfile/WavFileBase.h"
 
 using namespace std::chrono_literals;
@@ -58,15 +59,9 @@ bool HaveSoundServer() {
 }
 
 std::string Wave(const std::string& path, double seconds, uint32_t seed = 1) {
-    int32_t error = -1;
-    auto file = CreateWavFile(path.c_str(), "w", &error);
-    EXPECT_EQ(error, 0);
-    file->SetFormatByName("PCM16", 2, kRate);
-    EXPECT_EQ(file->WriteHeader(), 0);
-    const std::vector<uint8_t> audio =
-        waveouttest::NoiseBytes(static_cast<size_t>(seconds * kRate) * 4, seed);
-    file->Write(audio.data(), static_cast<int32_t>(audio.size()));
-    return path;
+    return testsupport::WriteWaveFile(
+        path, waveouttest::NoiseBytes(static_cast<size_t>(seconds * kRate) * 4, seed), "PCM16", 2,
+        kRate);
 }
 
 // A RIFF WAVE file written byte by byte: any format record, `dataBytes` of zero audio.

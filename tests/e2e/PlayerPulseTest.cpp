@@ -8,6 +8,7 @@
 
 #include "player/WavePlayer.h"
 #include "support/PulseRecording.h"
+#include "support/WaveFile.h"
 
 using namespace std::chrono_literals;
 
@@ -41,14 +42,7 @@ TEST(PlayerOnSoundServer, WaveFilePlaysToTheEndBeforeStateZero) {
         const auto v = static_cast<int16_t>(static_cast<int32_t>(x >> 16) / 4 - 8192 / 2);
         std::memcpy(&audio[i], &v, 2);
     }
-    {
-        int32_t error = -1;
-        auto file = CreateWavFile(path.c_str(), "w", &error);
-        ASSERT_EQ(error, 0);
-        file->SetFormatByName("PCM16", 2, 48000);
-        ASSERT_EQ(file->WriteHeader(), 0);
-        file->Write(audio.data(), static_cast<int32_t>(audio.size()));
-    }
+    testsupport::WriteWaveFile(path, audio);
 
     testsupport::Recorder recorder(dir.File("heard.raw"));
     WavePlayer player(nullptr);

@@ -11,6 +11,7 @@
 #include "support/AppletProcess.h"
 #include "support/FileWatch.h"
 #include "support/TempDir.h"
+#include "support/WaveFile.h"
 #include "wavfile/WavFileBase.h"
 
 using namespace std::chrono_literals;
@@ -23,13 +24,7 @@ namespace {
 constexpr uint32_t kRate = 44100;
 
 std::string Wave(const std::string& path, const std::vector<uint8_t>& audio) {
-    int32_t error = -1;
-    auto file = CreateWavFile(path.c_str(), "w", &error);
-    EXPECT_EQ(error, 0);
-    file->SetFormatByName("PCM16", 2, kRate);
-    EXPECT_EQ(file->WriteHeader(), 0);
-    file->Write(audio.data(), static_cast<int32_t>(audio.size()));
-    return path;
+    return testsupport::WriteWaveFile(path, audio, "PCM16", 2, kRate);
 }
 
 // A DAF file: 256 bytes of header, then the audio.

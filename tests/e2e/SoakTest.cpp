@@ -17,6 +17,7 @@
 #include "support/FileWatch.h"
 #include "support/ProcessStats.h"
 #include "support/PulseRecording.h"
+#include "support/WaveFile.h"
 #include "wavfile/WavFileBase.h"
 
 using namespace std::chrono_literals;
@@ -46,13 +47,7 @@ constexpr int64_t kResidentMarginKb = 512;
 #endif
 
 std::string Wave(const std::string& path, const std::vector<uint8_t>& audio) {
-    int32_t error = -1;
-    auto file = CreateWavFile(path.c_str(), "w", &error);
-    EXPECT_EQ(error, 0);
-    file->SetFormatByName("PCM16", 2, kRate);
-    EXPECT_EQ(file->WriteHeader(), 0);
-    file->Write(audio.data(), static_cast<int32_t>(audio.size()));
-    return path;
+    return testsupport::WriteWaveFile(path, audio, "PCM16", 2, kRate);
 }
 
 off_t SizeOf(const std::string& path) {

@@ -12,6 +12,7 @@
 #include "player/WavePlayer.h"
 #include "support/NullOutputTap.h"
 #include "support/TempDir.h"
+#include "support/WaveFile.h"
 
 using namespace std::chrono_literals;
 using testsupport::TempDir;
@@ -38,13 +39,7 @@ std::vector<uint8_t> Pattern(size_t bytes, uint32_t seed) {
 // 6 MB a second, so many buffers pass through Null Output quickly.
 void WriteWave(const std::string& path, const std::vector<uint8_t>& audio,
                const char* type = "PCM32", int32_t channels = 8, int32_t rate = 192000) {
-    int32_t error = -1;
-    auto file = CreateWavFile(path.c_str(), "w", &error);
-    ASSERT_EQ(error, 0);
-    ASSERT_EQ(file->SetFormatByName(type, channels, rate), 0);
-    ASSERT_EQ(file->WriteHeader(), 0);
-    ASSERT_EQ(file->Write(audio.data(), static_cast<int32_t>(audio.size())),
-              static_cast<int32_t>(audio.size()));
+    testsupport::WriteWaveFile(path, audio, type, channels, rate);
 }
 
 bool WaitForState(WavePlayer& player, int32_t state, std::chrono::milliseconds timeout) {
