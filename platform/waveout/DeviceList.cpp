@@ -18,7 +18,9 @@ DeviceEntry NullOutputEntry() {
 
 #ifdef QUINDLE_WITH_ALSA
 // ALSA's playback devices; the mapper is ALSA's "default" when it opens, else the first one.
-void AddAlsaDevices(DeviceList* list) {
+// When the sound server did not answer, a "default" that is ALSA's plugin for that server is
+// not tried: it could not play, and a server that never answers would hold the open.
+void AddAlsaDevices(DeviceList* list, bool serverSilent) {
     const std::vector<AlsaDevice> devices =
         AlsaTestDevicesSet() ? AlsaTestDevices() : AlsaPlaybackDevices(ReadAlsaCards());
     for (const AlsaDevice& device : devices) {
@@ -26,7 +28,8 @@ void AddAlsaDevices(DeviceList* list) {
             DeviceEntry{device.name, &AlsaBackendFor(device.target), device.target, 2});
     }
     int card = -1, pcm = -1;
-    if (AlsaPcmOpens("default", &card, &pcm)) {
+    if (!(serverSilent && AlsaPcmIsServerPlugin("default")) &&
+        AlsaPcmOpens("default", &card, &pcm)) {
         const std::string behind = "plughw:" + std::to_string(card) + "," + std::to_string(pcm);
         list->mapper = DeviceEntry{"ALSA default", &AlsaBackendFor("default"), "default", 2};
         for (const AlsaDevice& device : devices) {
@@ -67,8 +70,10 @@ DeviceList TakeSnapshot() {
     list.mapper = NullOutputEntry();
 #ifdef QUINDLE_WITH_ALSA
     // ALSA's devices when no sound server answers, or when a test names its own.
-    if (AlsaTestDevicesSet() || !AddServerSinks(&list)) {
-        AddAlsaDevices(&list);
+    if (AlsaTestDevicesSet()) {
+        AddAlsaDevices(&list, false);
+    } else if (!AddServerSinks(&list)) {
+        AddAlsaDevices(&list, true);
     }
 #else
     AddServerSinks(&list);

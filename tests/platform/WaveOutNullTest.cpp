@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
+#include <string>
 #include <thread>
 
 #include "platform/WaveOutHarness.h"
@@ -56,8 +58,18 @@ TEST(WaveOutNull, DeviceListEndsWithNullOutputAndNamesFit) {
     EXPECT_EQ(waveOutGetDevCapsA(0, nullptr, sizeof caps), MMSYSERR_INVALPARAM);
 }
 
+// Playback PCMs of the kernel's sound cards, as /proc/asound/pcm lists them.
+size_t KernelPlaybackPcms() {
+    std::ifstream list("/proc/asound/pcm");
+    size_t count = 0;
+    for (std::string line; std::getline(list, line);) {
+        count += line.find(": playback") != std::string::npos ? 1 : 0;
+    }
+    return count;
+}
+
 // On a machine without a sound server (run with PULSE_SERVER naming nothing), the list is
-// "Null Output" alone and the mapper plays there.
+// the cards' playback PCMs and "Null Output"; without cards the mapper plays on Null Output.
 TEST(WaveOutNull, WithoutServerTheMapperIsNullOutput) {
     if (std::getenv("QUINDLE_EXPECT_NO_SERVER") == nullptr) {
         GTEST_SKIP() << "only where no server answers";
@@ -75,11 +87,15 @@ TEST(WaveOutNull, WithoutServerTheMapperIsNullOutput) {
         ASSERT_EQ(listen(listener, 4), 0);
     }
     const Clock::time_point asked = Clock::now();
-    EXPECT_EQ(waveOutGetNumDevs(), 1u);
-    EXPECT_LT(Clock::now() - asked, 5s) << "a silent server held up the device list";
+    const size_t cards = KernelPlaybackPcms();
+    EXPECT_EQ(waveOutGetNumDevs(), cards + 1);
+    EXPECT_LT(Clock::now() - asked, 4s) << "a silent server held up the device list";
     if (listener >= 0) {
         close(listener);
         unlink(silent);
+    }
+    if (cards > 0) {
+        GTEST_SKIP() << "the mapper is a sound card's PCM here";
     }
     WAVEOUTCAPSA caps{};
     ASSERT_EQ(waveOutGetDevCapsA(WAVE_MAPPER, &caps, sizeof caps), MMSYSERR_NOERROR);

@@ -43,6 +43,10 @@ bool AlsaTestDevicesSet();
 // receive the card and device behind it, or -1 when it is no card's own PCM.
 bool AlsaPcmOpens(const std::string& target, int* card, int* device);
 
+// True when ALSA's configuration defines the PCM as its sound-server plugin (type pulse), which
+// plays only through the very server the service asks first.
+bool AlsaPcmIsServerPlugin(const std::string& target);
+
 // ALSA's own messages on standard error are silenced: its failures reach the caller as error
 // numbers. Called before any other ALSA call of the backend.
 void QuietAlsaLibrary();

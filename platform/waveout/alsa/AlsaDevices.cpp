@@ -161,6 +161,23 @@ void RunOpenProbe(const std::string& target, const std::shared_ptr<OpenProbe>& p
 
 }  // namespace
 
+bool AlsaPcmIsServerPlugin(const std::string& target) {
+    QuietAlsaLibrary();
+    if (snd_config_update() < 0) {
+        return false;
+    }
+    snd_config_t* definition = nullptr;
+    if (snd_config_search_definition(snd_config, "pcm", target.c_str(), &definition) < 0) {
+        return false;
+    }
+    snd_config_t* type = nullptr;
+    const char* name = nullptr;
+    const bool pulse = snd_config_search(definition, "type", &type) >= 0 &&
+                       snd_config_get_string(type, &name) >= 0 && std::string(name) == "pulse";
+    snd_config_delete(definition);
+    return pulse;
+}
+
 // A PCM such as "default" may be a plugin that talks to a sound server; one that accepts the
 // connection and never answers would hold the open for half a minute. The open runs on a
 // thread of its own and counts as failed when it has not finished within the bound.

@@ -181,6 +181,9 @@ class AlsaSink final : public AudioSink {
             filling_ = true;
         }
         if (avail <= 0 || !filling_) {
+            if (avail <= 0) {
+                StartWhenFull();
+            }
             filling_ = false;
             Arm();
             return 0;
@@ -376,7 +379,9 @@ class AlsaSink final : public AudioSink {
             case SND_PCM_STATE_PREPARED: {
                 snd_pcm_sframes_t delay = 0;
                 const int result = snd_pcm_delay(pcm_, &delay);
-                if (result == -EPIPE) {
+                // Some plugins find the underrun while answering and still return the delay
+                // from before it, which would hold the clock back: the state tells.
+                if (result == -EPIPE || snd_pcm_state(pcm_) == SND_PCM_STATE_XRUN) {
                     StartTail();
                 } else if (result >= 0) {
                     const uint64_t pending = static_cast<uint64_t>(std::max<snd_pcm_sframes_t>(
@@ -460,6 +465,7 @@ class AlsaSink final : public AudioSink {
             const snd_pcm_sframes_t n =
                 snd_pcm_writei(pcm_, data + done * frameBytes_, frames - done);
             if (n == -EAGAIN) {
+                StartWhenFull();
                 break;
             }
             if (n < 0) {
@@ -486,6 +492,15 @@ class AlsaSink final : public AudioSink {
         const size_t frames = WriteFrames(held_.data(), held_.size() / frameBytes_);
         held_.erase(held_.begin(), held_.begin() + static_cast<ptrdiff_t>(frames * frameBytes_));
         return held_.empty();
+    }
+
+    // With the lock held: the PCM is full but has not started. Through a rate converter the
+    // frames that fit can fall short of the start threshold, so a full PCM is started here
+    // rather than left waiting for frames that will never fit.
+    void StartWhenFull() {
+        if (snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED) {
+            Recover(snd_pcm_start(pcm_));
+        }
     }
 
     void StartIfBuffered() {
