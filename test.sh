@@ -12,7 +12,7 @@ scripts/deps.sh test
 jobs=$(( $(nproc) < 2 ? $(nproc) : 2 ))
 build() {  # build <dir> <cmake args...>
     local dir=$1; shift
-    cmake -S "$root" -B "$dir" -DQUINDLE_WERROR=ON "$@" >/dev/null
+    cmake -S "$root" -B "$dir" -DQUINDLE_WERROR=ON -DQUINDLE_ALSA=ON "$@" >/dev/null
     cmake --build "$dir" -j"$jobs"
 }
 

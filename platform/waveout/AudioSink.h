@@ -5,6 +5,7 @@
 // application's threads, so sinks make it thread-safe.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -51,9 +52,10 @@ class AudioSink {
     virtual uint64_t Position() = 0;
     // True once the device has gone away; every call then returns at once.
     virtual bool Failed() = 0;
-    // True when the sink calls its wake function as soon as there is room to write, so the
-    // device thread need not poll.
-    virtual bool WakesWhenWritable() const = 0;
+    // After Writable() gave nothing: how long the device thread may sleep before it asks
+    // again. A sink that calls its wake function as soon as there is room gives a long
+    // safety interval; one that cannot, the time until it expects room.
+    virtual std::chrono::milliseconds RoomExpectedIn() = 0;
 };
 
 // A kind of device: decides which formats it takes and opens sinks. `target` names the

@@ -11,7 +11,6 @@ namespace platform {
 namespace {
 
 constexpr size_t kChunkBytes = 16384;  // source bytes converted per step
-constexpr auto kPollWhenFull = std::chrono::milliseconds(10);
 constexpr auto kSafetyPoll = std::chrono::milliseconds(500);
 
 }  // namespace
@@ -360,10 +359,57 @@ void WaveOutStream::Convert(const uint8_t* data, size_t bytes) {
     }
 }
 
+// Converts the next piece of the first header not yet taken completely, appending to
+// pending_; false when every written byte has been taken.
+bool WaveOutStream::ConvertNext() {
+    const uint8_t* data = nullptr;
+    size_t bytes = 0;
+    size_t index = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (; index < queue_.size(); ++index) {
+            Entry& entry = queue_[index];
+            if (!entry.reached) {
+                entry.reached = true;
+                entry.outStart = entry.outEnd = produced_;
+            }
+            if (entry.consumed < entry.header->dwBufferLength) {
+                data = reinterpret_cast<const uint8_t*>(entry.header->lpData) + entry.consumed;
+                bytes = std::min<size_t>(kChunkBytes, entry.header->dwBufferLength - entry.consumed);
+                break;
+            }
+        }
+    }
+    if (data == nullptr) {
+        return false;
+    }
+    if (pendingOffset_ > 0) {
+        // What the sink took is dropped before more is appended.
+        pending_.erase(pending_.begin(), pending_.begin() + static_cast<ptrdiff_t>(pendingOffset_));
+        pendingOffset_ = 0;
+    }
+    const size_t before = pending_.size();
+    // The header's memory stays valid while it is queued, and only this thread removes
+    // queued headers, so it is read without the lock.
+    Convert(data, bytes);
+    drained_ = false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    Entry& entry = queue_[index];
+    entry.consumed += bytes;
+    AddOutput(before, &entry);
+    chainFlushed_ = false;
+    return true;
+}
+
 void WaveOutStream::Feed() {
     for (;;) {
         if (pendingOffset_ < pending_.size()) {
             const size_t room = sink_->Writable();
+            // While the sink has room for more than is waiting, convert on first: one write
+            // per pass rather than one per converted piece.
+            if (room > pending_.size() - pendingOffset_ && ConvertNext()) {
+                continue;
+            }
             const size_t bytes = std::min(room, pending_.size() - pendingOffset_);
             if (bytes == 0) {
                 return;  // the sink is full
@@ -376,62 +422,32 @@ void WaveOutStream::Feed() {
         }
         pending_.clear();
         pendingOffset_ = 0;
-
-        // The next bytes to convert, from the first header not yet taken completely.
-        const uint8_t* data = nullptr;
-        size_t bytes = 0;
-        size_t index = 0;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            for (; index < queue_.size(); ++index) {
-                Entry& entry = queue_[index];
-                if (!entry.reached) {
-                    entry.reached = true;
-                    entry.outStart = entry.outEnd = produced_;
-                }
-                if (entry.consumed < entry.header->dwBufferLength) {
-                    data = reinterpret_cast<const uint8_t*>(entry.header->lpData) + entry.consumed;
-                    bytes = std::min<size_t>(kChunkBytes,
-                                             entry.header->dwBufferLength - entry.consumed);
-                    break;
-                }
+        if (ConvertNext()) {
+            continue;
+        }
+        if (!drained_) {
+            // Everything written has been taken: push out what the converters hold, then
+            // let the sink play a remainder shorter than its start threshold.
+            if (stretcher_ != nullptr) {
+                stretcher_->Flush(&pending_);
+            }
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                AddOutput(0, queue_.empty() ? nullptr : &queue_.back());
+                EndStretchSegment();
+                chainFlushed_ = true;
+            }
+            drained_ = true;
+            drainSink_ = true;
+            if (pendingOffset_ < pending_.size()) {
+                continue;
             }
         }
-        if (data == nullptr) {
-            if (!drained_) {
-                // Everything written has been taken: push out what the converters hold,
-                // then let the sink play a remainder shorter than its start threshold.
-                if (stretcher_ != nullptr) {
-                    stretcher_->Flush(&pending_);
-                }
-                {
-                    std::lock_guard<std::mutex> lock(mutex_);
-                    AddOutput(0, queue_.empty() ? nullptr : &queue_.back());
-                    EndStretchSegment();
-                    chainFlushed_ = true;
-                }
-                drained_ = true;
-                drainSink_ = true;
-                if (pendingOffset_ < pending_.size()) {
-                    continue;
-                }
-            }
-            if (drainSink_) {
-                sink_->Drain();
-                drainSink_ = false;
-            }
-            return;
+        if (drainSink_) {
+            sink_->Drain();
+            drainSink_ = false;
         }
-
-        // The header's memory stays valid while it is queued, and only this thread removes
-        // queued headers, so it is read without the lock.
-        Convert(data, bytes);
-        drained_ = false;
-        std::lock_guard<std::mutex> lock(mutex_);
-        Entry& entry = queue_[index];
-        entry.consumed += bytes;
-        AddOutput(0, &entry);
-        chainFlushed_ = false;
+        return;
     }
 }
 
@@ -458,7 +474,7 @@ WaveOutStream::Clock::time_point WaveOutStream::NextDeadline() {
     const Clock::time_point now = Clock::now();
     Clock::time_point deadline = Clock::time_point::max();
     if (pendingOffset_ < pending_.size()) {
-        deadline = now + (sink_->WakesWhenWritable() ? kSafetyPoll : kPollWhenFull);
+        deadline = now + sink_->RoomExpectedIn();
     }
     uint64_t waitFor = 0;
     {

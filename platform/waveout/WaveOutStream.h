@@ -72,6 +72,7 @@ class WaveOutStream {
     void ApplySettings(const Requests& requests);
     void DoReset(std::vector<WAVEHDR*>* done);
     void Feed();
+    bool ConvertNext();
     void Convert(const uint8_t* data, size_t bytes);
     void AddOutput(size_t fromByte, Entry* entry);
     void EndStretchSegment();

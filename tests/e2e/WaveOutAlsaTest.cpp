@@ -12,7 +12,9 @@
 #include <thread>
 
 #include "platform/WaveOutHarness.h"
+#include "support/AppletProcess.h"
 #include "support/TempDir.h"
+#include "support/WaveFile.h"
 
 using namespace waveouttest;
 using namespace std::chrono_literals;
@@ -389,6 +391,44 @@ TEST(WaveOutAlsa, VolumeAndStretchComeFromTheService) {
         peak = std::max<int16_t>(peak, static_cast<int16_t>(std::abs(v)));
     }
     EXPECT_NEAR(peak, 0.5 * 32767 * 0x8000 / 65535.0, 600);
+}
+
+// The applet as a user runs it, hidden and without a display, on an ALSA PCM picked by name:
+// the PCM's own format arrives byte for byte, another rate through the plug layer's
+// converter, and the run ends once the audio has been played.
+TEST(WaveOutAlsa, TheAppletPlaysAFileOnAnAlsaDevice) {
+    struct Case {
+        const char* tag;
+        uint16_t channels;
+        uint32_t rate;
+        bool exact;  // the PCM's own format: what it played is the file's audio
+    };
+    const Case cases[] = {
+        {"alsa-native", 2, 48000, true},
+        {"alsa-converted", 1, 44100, false},
+    };
+    for (const Case& c : cases) {
+        testsupport::TempDir dir;
+        const double seconds = 1.0;
+        const std::vector<uint8_t> audio =
+            NoiseBytes(static_cast<size_t>(seconds * c.rate) * c.channels * 2, c.rate);
+        const std::string path = testsupport::WriteWaveFile(
+            dir.File("play.wav"), audio, "PCM16", c.channels, static_cast<int32_t>(c.rate));
+        const Clock::time_point started = Clock::now();
+        testsupport::Applet applet({"/D:qlocked", path, "/H"}, "", c.tag);
+        ASSERT_EQ(applet.WaitExit(5s), 0) << c.tag << ": " << applet.Err();
+        const double took = std::chrono::duration<double>(Clock::now() - started).count();
+        EXPECT_EQ(applet.Err(), "") << c.tag;
+        EXPECT_GE(took, seconds) << c.tag << ": ended before the audio was played";
+        EXPECT_LT(took, seconds + 0.6) << c.tag << ": lingered after the end";
+        const std::vector<uint8_t> played = testsupport::ReadBytes(Bed().Played());
+        if (c.exact) {
+            EXPECT_TRUE(played == audio) << c.tag << ": the device played other bytes";
+        } else {
+            // 16-bit stereo at 48 kHz behind the converter: the same length in time.
+            EXPECT_NEAR(static_cast<double>(played.size()) / (48000 * 4), seconds, 0.01) << c.tag;
+        }
+    }
 }
 
 }  // namespace

@@ -3,25 +3,20 @@
 // service's device thread asks Writable() and writes only that much. The play position is
 // what was written less the PCM's delay (frames the device has yet to play out).
 //
-// When the PCM is full, a waiter thread sleeps until a period has been played and then wakes
-// the device thread, so the device thread need not poll by the clock.
+// When the PCM is full, the device thread is told how long it will take until a period has
+// been played, and sleeps that long: one look at the device per period, no thread of its own.
 //
 // Pause uses the hardware pause where the PCM has one. Elsewhere the PCM is dropped and
 // re-primed on resume with the frames it had not played yet, which are kept for that in a
 // copy of the last buffer's worth of written audio.
 #include <alsa/asoundlib.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <map>
 #include <mutex>
-#include <thread>
 
 #include "platform/waveout/alsa/AlsaBackend.h"
 
@@ -34,8 +29,11 @@ namespace {
 constexpr unsigned kBufferUs = 500000;
 constexpr unsigned kPeriodUs = 125000;
 constexpr auto kPositionReuse = std::chrono::milliseconds(1);
-constexpr auto kWaiterMin = std::chrono::milliseconds(10);
-constexpr auto kWaiterMax = std::chrono::milliseconds(100);  // bounds every wait of the waiter
+// How long the device thread sleeps when the PCM is full: until a period is due to be free
+// by the rate, a little later as the device's clock may lag, within these bounds.
+constexpr auto kRoomMin = std::chrono::milliseconds(5);
+constexpr auto kRoomMax = std::chrono::milliseconds(500);
+constexpr auto kRoomMargin = std::chrono::milliseconds(2);
 
 snd_pcm_format_t AlsaFormatOf(SampleType type) {
     switch (type) {
@@ -91,21 +89,6 @@ class AlsaSink final : public AudioSink {
         : format_(format), frameBytes_(format.FrameBytes()), wake_(std::move(wake)) {}
 
     ~AlsaSink() override {
-        if (waiter_.joinable()) {
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                stopping_ = true;
-            }
-            armedChanged_.notify_all();
-            const uint64_t one = 1;
-            if (write(stopFd_, &one, sizeof one) < 0) {
-                std::abort();  // an eventfd write cannot fail here; the join would hang
-            }
-            waiter_.join();
-        }
-        if (stopFd_ >= 0) {
-            close(stopFd_);
-        }
         if (pcm_ != nullptr) {
             snd_pcm_drop(pcm_);
             snd_pcm_close(pcm_);
@@ -149,11 +132,6 @@ class AlsaSink final : public AudioSink {
         if (!canPause_) {
             history_.assign(bufferFrames_ * frameBytes_, 0);
         }
-        stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        if (stopFd_ < 0) {
-            return MMSYSERR_NOMEM;
-        }
-        waiter_ = std::thread([this] { WaitForRoom(); });
         return MMSYSERR_NOERROR;
     }
 
@@ -163,7 +141,17 @@ class AlsaSink final : public AudioSink {
             return 0;
         }
         if (!WriteHeld()) {
-            Arm();
+            ExpectRoom(0);
+            return 0;
+        }
+        // The room found at the start of a pass is used up before the device is asked again;
+        // once it is, the pass ends while the device runs, so that each pass is one write.
+        if (known_ > 0) {
+            return known_ * frameBytes_;
+        }
+        if (filling_ && snd_pcm_state(pcm_) == SND_PCM_STATE_RUNNING) {
+            filling_ = false;
+            ExpectRoom(0);
             return 0;
         }
         snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_);
@@ -174,7 +162,7 @@ class AlsaSink final : public AudioSink {
             avail = snd_pcm_avail_update(pcm_);
         }
         // While running, the device thread is let in once a whole period is free and then
-        // fills the buffer up: few passes, each writing much. Before the start every frame
+        // fills what is free: few passes, each writing much. Before the start every frame
         // counts, as the PCM starts only once it is full.
         if (avail >= static_cast<snd_pcm_sframes_t>(periodFrames_) ||
             snd_pcm_state(pcm_) != SND_PCM_STATE_RUNNING) {
@@ -185,10 +173,11 @@ class AlsaSink final : public AudioSink {
                 StartWhenFull();
             }
             filling_ = false;
-            Arm();
+            ExpectRoom(static_cast<snd_pcm_uframes_t>(std::max<snd_pcm_sframes_t>(avail, 0)));
             return 0;
         }
-        return static_cast<size_t>(avail) * frameBytes_;
+        known_ = static_cast<size_t>(avail);
+        return known_ * frameBytes_;
     }
 
     bool Write(const uint8_t* data, size_t bytes) override {
@@ -228,6 +217,7 @@ class AlsaSink final : public AudioSink {
         held_ = std::move(replay);
         snd_pcm_drop(pcm_);
         Recover(snd_pcm_prepare(pcm_));
+        known_ = 0;
         written_ = played_;
         reprimed_ = true;
     }
@@ -266,6 +256,7 @@ class AlsaSink final : public AudioSink {
             Recover(snd_pcm_prepare(pcm_));
         }
         written_ = played_ = 0;
+        known_ = 0;
         positionAt_ = {};
         tail_.valid = lastReading_.valid = false;
         held_.clear();
@@ -287,7 +278,10 @@ class AlsaSink final : public AudioSink {
     }
 
     bool Failed() override { return failed_; }
-    bool WakesWhenWritable() const override { return true; }
+    std::chrono::milliseconds RoomExpectedIn() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return roomIn_;
+    }
 
   private:
     using Clock = std::chrono::steady_clock;
@@ -297,75 +291,13 @@ class AlsaSink final : public AudioSink {
         bool valid;
     };
 
-    // With the lock held: the device thread waits for room.
-    void Arm() {
-        if (!armed_) {
-            armed_ = true;
-            armedChanged_.notify_all();
-        }
-    }
-
-    // The waiter thread: sleeps until a period is due to be free by the rate, then, if the
-    // device has not made room yet, in poll() on the PCM's descriptors until it does; then
-    // wakes the device thread.
-    void WaitForRoom() {
-        std::vector<pollfd> fds;
-        bool dueWaited = false;
-        std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            armedChanged_.wait(lock, [&] { return armed_ || stopping_; });
-            if (stopping_) {
-                return;
-            }
-            const snd_pcm_sframes_t avail = paused_ || failed_ ? -1 : snd_pcm_avail_update(pcm_);
-            if (avail < 0 && !paused_ && !failed_ &&
-                snd_pcm_state(pcm_) == SND_PCM_STATE_SUSPENDED) {
-                // The machine is suspending: try again later rather than spin.
-                armedChanged_.wait_for(lock, kWaiterMax, [&] { return stopping_; });
-            }
-            if (avail < 0 || static_cast<snd_pcm_uframes_t>(avail) >= periodFrames_) {
-                armed_ = false;
-                dueWaited = false;
-                lock.unlock();
-                wake_();
-                lock.lock();
-                continue;
-            }
-            if (!dueWaited) {
-                const auto due =
-                    std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::microseconds(
-                        (periodFrames_ - static_cast<snd_pcm_uframes_t>(avail)) * 1000000u /
-                        format_.rate));
-                dueWaited = true;
-                armedChanged_.wait_for(lock, std::clamp(due, kWaiterMin, kWaiterMax),
-                                       [&] { return stopping_; });
-                continue;
-            }
-            const int count = std::max(0, snd_pcm_poll_descriptors_count(pcm_));
-            fds.resize(static_cast<size_t>(count) + 1);
-            const int filled = std::max(
-                0, snd_pcm_poll_descriptors(pcm_, fds.data(), static_cast<unsigned>(count)));
-            fds[static_cast<size_t>(filled)] = pollfd{stopFd_, POLLIN, 0};
-            lock.unlock();
-            const Clock::time_point before = Clock::now();
-            const int polled = poll(fds.data(), static_cast<nfds_t>(filled) + 1,
-                                    static_cast<int>(kWaiterMax.count()));
-            const bool quick = Clock::now() - before < std::chrono::milliseconds(1);
-            lock.lock();
-            if (fds[static_cast<size_t>(filled)].revents != 0) {
-                return;
-            }
-            unsigned short revents = 0;
-            if (polled > 0) {
-                // Lets the PCM take note of what woke it (plugins clear their own signals).
-                snd_pcm_poll_descriptors_revents(pcm_, fds.data(), static_cast<unsigned>(filled),
-                                                 &revents);
-            }
-            if (polled > 0 && quick && (revents & POLLOUT) == 0) {
-                // A descriptor that is always ready although there is no room: do not spin.
-                armedChanged_.wait_for(lock, kWaiterMin, [&] { return stopping_; });
-            }
-        }
+    // With the lock held: `avail` frames are free now; a period will be free after the rest
+    // of it has been played.
+    void ExpectRoom(snd_pcm_uframes_t avail) {
+        const snd_pcm_uframes_t missing = periodFrames_ - std::min(avail, periodFrames_);
+        const auto due = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::microseconds(missing * 1000000u / format_.rate));
+        roomIn_ = std::clamp(due + kRoomMargin, kRoomMin, kRoomMax);
     }
 
     // With the lock held: the device clock, as frames written less the PCM's delay.
@@ -434,6 +366,7 @@ class AlsaSink final : public AudioSink {
         if (error >= 0) {
             return true;
         }
+        known_ = 0;  // what is free is read from the device again
         if (error == -EPIPE) {
             // An underrun is no error: what was written plays out, and output goes on from
             // the next write.
@@ -476,6 +409,7 @@ class AlsaSink final : public AudioSink {
             }
             Remember(data + done * frameBytes_, static_cast<size_t>(n) * frameBytes_);
             written_ += static_cast<uint64_t>(n);
+            known_ -= std::min(known_, static_cast<size_t>(n));
             done += static_cast<size_t>(n);
         }
         if (done > 0) {
@@ -546,12 +480,9 @@ class AlsaSink final : public AudioSink {
     bool canPause_ = false;
 
     std::mutex mutex_;
-    std::condition_variable armedChanged_;
-    std::thread waiter_;
-    int stopFd_ = -1;        // ends the waiter's poll
-    bool armed_ = false;     // the device thread waits for room
+    std::chrono::milliseconds roomIn_{kRoomMin};  // when Writable() may give room again
+    size_t known_ = 0;       // frames surely free: the last reading less what was written since
     bool filling_ = false;   // let in until the buffer is full
-    bool stopping_ = false;  // the waiter is to end
     std::atomic<bool> failed_{false};
     bool paused_ = false;
     bool drainWanted_ = false;      // a short remainder is to play without waiting for more

@@ -80,7 +80,7 @@ class NullSink final : public AudioSink {
     }
 
     bool Failed() override { return false; }
-    bool WakesWhenWritable() const override { return false; }
+    std::chrono::milliseconds RoomExpectedIn() override { return std::chrono::milliseconds(10); }
 
   private:
     using Clock = std::chrono::steady_clock;

@@ -213,7 +213,8 @@ class PulseSink final : public AudioSink {
     }
 
     bool Failed() override { return failed_; }
-    bool WakesWhenWritable() const override { return true; }
+    // The stream's write callback wakes the device thread; this is only a safety net.
+    std::chrono::milliseconds RoomExpectedIn() override { return std::chrono::milliseconds(500); }
 
   private:
     static void OnStreamState(pa_stream* stream, void* data) {
