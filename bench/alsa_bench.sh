@@ -3,7 +3,8 @@
 # backend versus aplay, both on the same ALSA PCM in the same run: a pulse-type PCM on the
 # test bed's private sound server (real pacing, no sound card needed). The service is put on
 # ALSA by the test-only WAVEOUT_ALSA_DEVICES; it plays on its mapper, ALSA's "default".
-# Each player runs `rounds` times, alternating; the medians are compared.
+# Each player runs `rounds` times, alternating; the medians of their CPU time (perf's task
+# clock where perf counts) are compared.
 # Prints the ratio (ours / aplay; <= 1.0 is the goal).
 #   bench/alsa_bench.sh [build-dir] [seconds] [rounds]     (default build/werror, 20, 3)
 set -euo pipefail
@@ -24,8 +25,8 @@ run() {
     sox "$work/a.wav" -t raw "$work/a.raw"
 
     cpu() {  # cpu <command...>: CPU seconds of the command with the private ALSA setup
-        HOME=$work/home timeout $((seconds * 3 + 10)) bash -c "source bench/lib.sh; bench_usage \"\$@\"" cpu "$@" |
-            awk '{print $1}'
+        HOME=$work/home BENCH_WORK=$work timeout $((seconds * 3 + 10)) \
+            bash -c "source bench/lib.sh; bench_cpu \"\$@\"" cpu "$@"
     }
     local ours=() peer=() i
     for i in $(seq "$rounds"); do

@@ -80,16 +80,25 @@ MMRESULT WaveOutStream::Close() {
 }
 
 MMRESULT WaveOutStream::Write(WAVEHDR* header) {
+    bool busy = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (closing_) {
             return MMSYSERR_INVALHANDLE;
         }
+        // While an earlier header is not yet taken completely, the device thread comes back
+        // to the queue by itself (it waits for the sink's room or is still at work), so it
+        // need not be woken for this one.
+        busy = std::any_of(queue_.begin(), queue_.end(), [](const Entry& entry) {
+            return entry.consumed < entry.header->dwBufferLength;
+        });
         header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
         header->lpNext = nullptr;
         queue_.push_back(Entry{header});
     }
-    Wake();
+    if (!busy) {
+        Wake();
+    }
     return MMSYSERR_NOERROR;
 }
 
