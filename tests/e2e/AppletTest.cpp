@@ -28,11 +28,7 @@ constexpr double kFrameBytes = 4.0;
 
 // How long ending may take. The plain build is held to the promise; under a sanitizer the
 // program's exit also runs the sanitizer's own checks (a leak scan), which take their time.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr auto kEndAllowance = 1500ms;
-#else
-constexpr auto kEndAllowance = 200ms;
-#endif
+constexpr auto kEndAllowance = testsupport::kSanitized ? 1500ms : 200ms;
 
 class AppletOnTestBed : public testsupport::ScreenTest {
   protected:

@@ -24,6 +24,14 @@ namespace testsupport {
 
 using namespace std::chrono_literals;
 
+// Under a sanitizer the program starts and ends more slowly: instrumented start-up, and the
+// sanitizer's own checks (a leak scan) at exit.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
 inline std::string BinaryDir() {
     const char* dir = std::getenv("QUINDLE_BINARY_DIR");
     return dir != nullptr ? dir : ".";
