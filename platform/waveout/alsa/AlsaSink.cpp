@@ -23,11 +23,12 @@
 namespace platform {
 namespace {
 
-// Half a second in four periods, as aplay takes: few wake-ups per second. Positions come from
-// the delay and pause, reset and close act at once, so the size costs no accuracy; volume
-// and stretch changes reach the audible output after what is already buffered.
+// Half a second in two periods: four refills a second, each of which still finds a quarter
+// of a second buffered. Positions come from the delay and pause, reset and close act at
+// once, so the size costs no accuracy; volume and stretch changes reach the audible output
+// after what is already buffered.
 constexpr unsigned kBufferUs = 500000;
-constexpr unsigned kPeriodUs = 125000;
+constexpr unsigned kPeriodUs = 250000;
 constexpr auto kPositionReuse = std::chrono::milliseconds(1);
 // How long the device thread sleeps when the PCM is full: until a period is due to be free
 // by the rate, a little later as the device's clock may lag, within these bounds.
