@@ -83,21 +83,6 @@ std::vector<Device> Devices() {
     return devices;
 }
 
-HWAVEOUT Open(UINT id, const FormatImage& format, HWND window) {
-    HWAVEOUT device = nullptr;
-    EXPECT_EQ(waveOutOpen(&device, id, format.Get(), reinterpret_cast<DWORD_PTR>(window), 0,
-                          window != nullptr ? CALLBACK_WINDOW : CALLBACK_NULL),
-              MMSYSERR_NOERROR);
-    return device;
-}
-
-DWORD PositionBytes(HWAVEOUT device) {
-    MMTIME time{};
-    time.wType = TIME_BYTES;
-    EXPECT_EQ(waveOutGetPosition(device, &time, sizeof time), MMSYSERR_NOERROR);
-    return time.u.cb;
-}
-
 std::string Name(UINT id) {
     WAVEOUTCAPSA caps{};
     EXPECT_EQ(waveOutGetDevCapsA(id, &caps, sizeof caps), MMSYSERR_NOERROR);
@@ -122,7 +107,7 @@ TEST(WaveOutAlsa, PlaysTheExactBytesAndReturnsHeadersWhenPlayed) {
         const uint32_t rate = 48000;
         const std::vector<uint8_t> audio = NoiseBytes(rate * 4 * 7 / 10);
         HeaderSet headers(audio, {48001, 3, 20000, 38400, 65536});
-        HWAVEOUT out = Open(device.id, FormatImage::Pcm(2, rate, 16), callback.Window());
+        HWAVEOUT out = OpenDevice(device.id, FormatImage::Pcm(2, rate, 16), callback.Window());
         ASSERT_NE(out, nullptr) << device.name;
         ASSERT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
         ASSERT_EQ(headers.WriteAll(out), MMSYSERR_NOERROR);
@@ -165,10 +150,7 @@ TEST(WaveOutAlsa, FormatQueryAsksThePcmAndKeepsNothing) {
         FormatImage format;
         MMRESULT expected;
     };
-    FormatImage surround(WAVE_FORMAT_EXTENSIBLE, 6, 48000, 24, 18, 22);
-    surround.Put16(18, 24);
-    surround.Put32(20, 0x3F);
-    surround.PutSubFormat(WAVE_FORMAT_PCM);
+    const FormatImage surround = FormatImage::Extensible(6, 48000, 24, 24, 0x3F, WAVE_FORMAT_PCM);
     const Case cases[] = {
         {"qlocked", FormatImage::Pcm(2, 48000, 16), MMSYSERR_NOERROR},
         {"qlocked", FormatImage::Pcm(1, 8000, 8), MMSYSERR_NOERROR},
@@ -194,7 +176,8 @@ TEST(WaveOutAlsa, FormatQueryAsksThePcmAndKeepsNothing) {
     CallbackThread callback;
     const std::vector<uint8_t> audio(52800 * 2 / 2, 0x40);  // 0.5 s of 8-bit stereo at 52.8k
     HeaderSet headers(audio, {audio.size()});
-    HWAVEOUT out = Open(FindDevice("qlocked"), FormatImage::Pcm(2, 52800, 8), callback.Window());
+    HWAVEOUT out =
+        OpenDevice(FindDevice("qlocked"), FormatImage::Pcm(2, 52800, 8), callback.Window());
     ASSERT_NE(out, nullptr);
     const Clock::time_point started = Clock::now();
     ASSERT_EQ(headers.WriteAll(out), MMSYSERR_NOERROR);
@@ -209,7 +192,7 @@ TEST(WaveOutAlsa, FormatQueryAsksThePcmAndKeepsNothing) {
 TEST(WaveOutAlsa, BusyDeviceFailsTheOpenAtOnce) {
     const UINT locked = FindDevice("qlocked");
     const FormatImage format = FormatImage::Pcm(2, 48000, 16);
-    HWAVEOUT holder = Open(locked, format, nullptr);
+    HWAVEOUT holder = OpenDevice(locked, format, nullptr);
     ASSERT_NE(holder, nullptr);
     HWAVEOUT second = nullptr;
     Clock::time_point before = Clock::now();
@@ -239,7 +222,7 @@ TEST(WaveOutAlsa, BusyDeviceFailsTheOpenAtOnce) {
         }
         Shell("kill $(cat " + pid + ") 2>/dev/null; sleep 0.2");
     }
-    HWAVEOUT again = Open(locked, format, nullptr);
+    HWAVEOUT again = OpenDevice(locked, format, nullptr);
     EXPECT_EQ(waveOutClose(again), MMSYSERR_NOERROR);
 }
 
@@ -250,7 +233,7 @@ TEST(WaveOutAlsa, PauseHoldsTheQueueAndLosesNothing) {
         CallbackThread callback;
         const std::vector<uint8_t> audio = NoiseBytes(48000 * 4, 777);  // 1 s
         HeaderSet headers(audio, HeaderSet::Even(audio.size(), 48000));
-        HWAVEOUT out = Open(device.id, FormatImage::Pcm(2, 48000, 16), callback.Window());
+        HWAVEOUT out = OpenDevice(device.id, FormatImage::Pcm(2, 48000, 16), callback.Window());
         ASSERT_NE(out, nullptr) << device.name;
         ASSERT_EQ(headers.WriteAll(out), MMSYSERR_NOERROR);
         std::this_thread::sleep_for(350ms);
@@ -285,7 +268,7 @@ TEST(WaveOutAlsa, ResetReturnsEveryHeaderAndPlaysOnAfterwards) {
         CallbackThread callback;
         const std::vector<uint8_t> first(48000 * 4 * 3, 0x11);
         HeaderSet headers(first, HeaderSet::Even(first.size(), 48000 * 4));
-        HWAVEOUT out = Open(device.id, FormatImage::Pcm(2, 48000, 16), callback.Window());
+        HWAVEOUT out = OpenDevice(device.id, FormatImage::Pcm(2, 48000, 16), callback.Window());
         ASSERT_NE(out, nullptr) << device.name;
         ASSERT_EQ(headers.WriteAll(out), MMSYSERR_NOERROR);
         std::this_thread::sleep_for(300ms);
@@ -316,7 +299,7 @@ TEST(WaveOutAlsa, UnderrunRecoversWithoutError) {
         CallbackThread callback;
         const std::vector<uint8_t> audio = NoiseBytes(9600 * 4, 4242);
         HeaderSet headers(audio, {4800 * 4, 4800 * 4});
-        HWAVEOUT out = Open(device.id, FormatImage::Pcm(2, 48000, 16), callback.Window());
+        HWAVEOUT out = OpenDevice(device.id, FormatImage::Pcm(2, 48000, 16), callback.Window());
         ASSERT_NE(out, nullptr) << device.name;
         ASSERT_EQ(waveOutPrepareHeader(out, headers[0], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
         ASSERT_EQ(waveOutWrite(out, headers[0], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
@@ -340,7 +323,7 @@ TEST(WaveOutAlsa, PositionFollowsTheDeviceClock) {
         const uint32_t rate = 44100;
         const std::vector<uint8_t> audio(rate * 2 * 3 / 2, 0);  // 1.5 s of 16-bit mono
         HeaderSet headers(audio, HeaderSet::Even(audio.size(), 8820));
-        HWAVEOUT out = Open(device.id, FormatImage::Pcm(1, rate, 16), nullptr);
+        HWAVEOUT out = OpenDevice(device.id, FormatImage::Pcm(1, rate, 16), nullptr);
         ASSERT_NE(out, nullptr) << device.name;
         ASSERT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
         ASSERT_EQ(headers.WriteAll(out), MMSYSERR_NOERROR);
@@ -370,7 +353,8 @@ TEST(WaveOutAlsa, VolumeAndStretchComeFromTheService) {
     CallbackThread callback;
     const std::vector<uint8_t> audio = StereoTone(1000, 1500, 48000, 48000);
     HeaderSet headers(audio, HeaderSet::Even(audio.size(), 65536));
-    HWAVEOUT out = Open(FindDevice("qlocked"), FormatImage::Pcm(2, 48000, 16), callback.Window());
+    HWAVEOUT out =
+        OpenDevice(FindDevice("qlocked"), FormatImage::Pcm(2, 48000, 16), callback.Window());
     ASSERT_NE(out, nullptr);
     ASSERT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
     ASSERT_EQ(waveOutSetVolume(out, 0x8000'8000), MMSYSERR_NOERROR);

@@ -38,10 +38,7 @@ class WaveOutPulse : public ::testing::Test {
     double Play(UINT device, const FormatImage& format, const std::vector<uint8_t>& audio,
                 size_t piece, DWORD stretch = 10000) {
         CallbackThread callback;
-        HWAVEOUT out = nullptr;
-        EXPECT_EQ(waveOutOpen(&out, device, format.Get(),
-                              reinterpret_cast<DWORD_PTR>(callback.Window()), 0, CALLBACK_WINDOW),
-                  MMSYSERR_NOERROR);
+        HWAVEOUT out = OpenDevice(device, format, callback.Window());
         EXPECT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
         if (stretch != 10000) {
             EXPECT_EQ(waveOutMessage(out, WODM_TIMESTRETCH, stretch, 0), MMSYSERR_NOERROR);
@@ -145,10 +142,8 @@ TEST_F(WaveOutPulse, MpegPlaysAsTheReferenceDecodes) {
 // counts both.
 TEST_F(WaveOutPulse, UnderrunResumesWhenDataComes) {
     CallbackThread callback;
-    HWAVEOUT out = nullptr;
-    ASSERT_EQ(waveOutOpen(&out, sink_, FormatImage::Pcm(2, kSinkRate, 16).Get(),
-                          reinterpret_cast<DWORD_PTR>(callback.Window()), 0, CALLBACK_WINDOW),
-              MMSYSERR_NOERROR);
+    HWAVEOUT out = OpenDevice(sink_, FormatImage::Pcm(2, kSinkRate, 16), callback.Window());
+    ASSERT_NE(out, nullptr);
     const std::vector<uint8_t> audio = NoiseBytes(kSinkRate * 4 * 6 / 10, 777);
     HeaderSet headers(audio, {audio.size() / 2, audio.size() / 2});
     Recorder recorder(dir_.File("underrun.raw"));
@@ -181,10 +176,8 @@ TEST_F(WaveOutPulse, UnderrunResumesWhenDataComes) {
 // A 5.1 extensible format is taken by the server with its channel map: the front-left tone
 // arrives on the left of the stereo sink, the front-right silence leaves the right quiet.
 TEST_F(WaveOutPulse, ExtensibleChannelsKeepTheirPlaces) {
-    FormatImage surround(WAVE_FORMAT_EXTENSIBLE, 6, kSinkRate, 16, 12, 22);
-    surround.Put16(18, 16);
-    surround.Put32(20, 0x3F);
-    surround.PutSubFormat(WAVE_FORMAT_PCM);
+    const FormatImage surround =
+        FormatImage::Extensible(6, kSinkRate, 16, 16, 0x3F, WAVE_FORMAT_PCM);
     ASSERT_EQ(waveOutOpen(nullptr, sink_, surround.Get(), 0, 0, WAVE_FORMAT_QUERY),
               MMSYSERR_NOERROR);
     std::vector<uint8_t> audio(kSinkRate / 2 * 12, 0);
@@ -210,10 +203,8 @@ TEST_F(WaveOutPulse, ExtensibleChannelsKeepTheirPlaces) {
 // Pause holds the queue on the server too; reset returns everything at once.
 TEST_F(WaveOutPulse, PauseHoldsAndResetReturnsAll) {
     CallbackThread callback;
-    HWAVEOUT out = nullptr;
-    ASSERT_EQ(waveOutOpen(&out, sink_, FormatImage::Pcm(2, kSinkRate, 16).Get(),
-                          reinterpret_cast<DWORD_PTR>(callback.Window()), 0, CALLBACK_WINDOW),
-              MMSYSERR_NOERROR);
+    HWAVEOUT out = OpenDevice(sink_, FormatImage::Pcm(2, kSinkRate, 16), callback.Window());
+    ASSERT_NE(out, nullptr);
     const std::vector<uint8_t> audio(kSinkRate * 4 * 3, 0);
     HeaderSet headers(audio, HeaderSet::Even(audio.size(), kSinkRate * 4 / 2));
     ASSERT_EQ(headers.WriteAll(out), MMSYSERR_NOERROR);

@@ -21,6 +21,7 @@
 #include <platform/kernel.h>
 #include <platform/waveout.h>
 #include <platform/window.h>
+#include "support/Noise.h"
 
 namespace waveouttest {
 
@@ -157,6 +158,17 @@ class FormatImage {
     static FormatImage Pcm(uint16_t channels, uint32_t rate, uint16_t bits) {
         return FormatImage(WAVE_FORMAT_PCM, channels, rate, bits);
     }
+    // WAVE_FORMAT_EXTENSIBLE: the container size `bits`, the valid bits, the channel mask
+    // and the sub-format's tag in the standard GUID.
+    static FormatImage Extensible(uint16_t channels, uint32_t rate, uint16_t bits,
+                                  uint16_t validBits, uint32_t mask, uint16_t subTag) {
+        FormatImage image(WAVE_FORMAT_EXTENSIBLE, channels, rate, bits,
+                          static_cast<uint16_t>(channels * bits / 8), 22);
+        image.Put16(18, validBits);
+        image.Put32(20, mask);
+        image.PutSubFormat(subTag);
+        return image;
+    }
     static FormatImage Mpeg(uint16_t channels, uint32_t rate, uint16_t layerField) {
         FormatImage image(WAVE_FORMAT_MPEG, channels, rate, 16, 1, 22);
         image.Put16(18, layerField);
@@ -181,6 +193,23 @@ inline UINT FindDevice(const char* name) {
     return WAVE_MAPPER - 1;  // no such device
 }
 
+// Opens a device with notifications to `window` (none when it is null); null on failure.
+inline HWAVEOUT OpenDevice(UINT id, const FormatImage& format, HWND window) {
+    HWAVEOUT device = nullptr;
+    EXPECT_EQ(waveOutOpen(&device, id, format.Get(), reinterpret_cast<DWORD_PTR>(window), 0,
+                          window != nullptr ? CALLBACK_WINDOW : CALLBACK_NULL),
+              MMSYSERR_NOERROR);
+    return device;
+}
+
+inline DWORD PositionBytes(HWAVEOUT device) {
+    MMTIME time{};
+    time.wType = TIME_BYTES;
+    EXPECT_EQ(waveOutGetPosition(device, &time, sizeof time), MMSYSERR_NOERROR);
+    EXPECT_EQ(time.wType, static_cast<UINT>(TIME_BYTES));
+    return time.u.cb;
+}
+
 inline UINT NullOutput() {
     return FindDevice("Null Output");
 }
@@ -201,16 +230,7 @@ inline std::vector<uint8_t> StereoTone(double leftHz, double rightHz, uint32_t r
     return out;
 }
 
-// Bytes that never repeat within a few seconds, so a recording can be matched exactly.
-inline std::vector<uint8_t> NoiseBytes(size_t bytes, uint32_t seed = 12345) {
-    std::vector<uint8_t> out(bytes);
-    uint32_t state = seed;
-    for (auto& b : out) {
-        state = state * 1664525u + 1013904223u;
-        b = static_cast<uint8_t>(state >> 24);
-    }
-    return out;
-}
+using testsupport::NoiseBytes;
 
 // Frequency of one channel of 16-bit interleaved audio by counting rising zero crossings.
 inline double MeasureFrequency(const std::vector<uint8_t>& pcm, int channels, int channel,

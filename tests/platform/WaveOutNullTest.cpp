@@ -24,22 +24,6 @@ namespace {
 
 using Tap = testsupport::NullOutputTap;
 
-HWAVEOUT OpenNull(const FormatImage& format, HWND window) {
-    HWAVEOUT device = nullptr;
-    EXPECT_EQ(waveOutOpen(&device, NullOutput(), format.Get(), reinterpret_cast<DWORD_PTR>(window),
-                          0, window != nullptr ? CALLBACK_WINDOW : CALLBACK_NULL),
-              MMSYSERR_NOERROR);
-    return device;
-}
-
-DWORD PositionBytes(HWAVEOUT device) {
-    MMTIME time{};
-    time.wType = TIME_BYTES;
-    EXPECT_EQ(waveOutGetPosition(device, &time, sizeof time), MMSYSERR_NOERROR);
-    EXPECT_EQ(time.wType, static_cast<UINT>(TIME_BYTES));
-    return time.u.cb;
-}
-
 TEST(WaveOutNull, DeviceListEndsWithNullOutputAndNamesFit) {
     const UINT count = waveOutGetNumDevs();
     ASSERT_GE(count, 1u);
@@ -102,10 +86,8 @@ TEST(WaveOutNull, WithoutServerTheMapperIsNullOutput) {
     EXPECT_STREQ(caps.szPname, "Null Output");
     Tap tap;
     CallbackThread callback;
-    HWAVEOUT device = nullptr;
-    ASSERT_EQ(waveOutOpen(&device, WAVE_MAPPER, FormatImage::Pcm(2, 48000, 16).Get(),
-                          reinterpret_cast<DWORD_PTR>(callback.Window()), 0, CALLBACK_WINDOW),
-              MMSYSERR_NOERROR);
+    HWAVEOUT device = OpenDevice(WAVE_MAPPER, FormatImage::Pcm(2, 48000, 16), callback.Window());
+    ASSERT_NE(device, nullptr);
     const std::vector<uint8_t> audio = NoiseBytes(4800 * 4);
     HeaderSet headers(audio, {audio.size()});
     ASSERT_EQ(headers.WriteAll(device), MMSYSERR_NOERROR);
@@ -145,14 +127,9 @@ TEST(WaveOutNull, ChannelMasksBecomeSpeakerLayouts) {
         FormatImage image;
         std::vector<uint32_t> speakers;
     };
-    FormatImage sixOfMask(WAVE_FORMAT_EXTENSIBLE, 6, 48000, 16, 12, 22);
-    sixOfMask.Put16(18, 16);
-    sixOfMask.Put32(20, 0x60F);  // FL FR FC LFE SL SR
-    sixOfMask.PutSubFormat(WAVE_FORMAT_PCM);
-    FormatImage fourOfTwo(WAVE_FORMAT_EXTENSIBLE, 4, 48000, 16, 8, 22);
-    fourOfTwo.Put16(18, 16);
-    fourOfTwo.Put32(20, 0x3);
-    fourOfTwo.PutSubFormat(WAVE_FORMAT_PCM);
+    const FormatImage sixOfMask =
+        FormatImage::Extensible(6, 48000, 16, 16, 0x60F, WAVE_FORMAT_PCM);  // FL FR FC LFE SL SR
+    const FormatImage fourOfTwo = FormatImage::Extensible(4, 48000, 16, 16, 0x3, WAVE_FORMAT_PCM);
     const Case cases[] = {
         {FormatImage::Pcm(1, 8000, 8), {0x4}},
         {FormatImage::Pcm(2, 44100, 16), {0x1, 0x2}},
@@ -173,14 +150,9 @@ TEST(WaveOutNull, FormatQueryAcceptsWhatItCanPlayAndOpensNothing) {
         FormatImage image;
         MMRESULT expected;
     };
-    FormatImage extensible(WAVE_FORMAT_EXTENSIBLE, 6, 48000, 24, 18, 22);
-    extensible.Put16(18, 24);
-    extensible.Put32(20, 0x3F);
-    extensible.PutSubFormat(WAVE_FORMAT_PCM);
-    FormatImage extensibleFloat(WAVE_FORMAT_EXTENSIBLE, 4, 44100, 32, 16, 22);
-    extensibleFloat.Put16(18, 32);
-    extensibleFloat.Put32(20, 0x33);
-    extensibleFloat.PutSubFormat(WAVE_FORMAT_IEEE_FLOAT);
+    const FormatImage extensible = FormatImage::Extensible(6, 48000, 24, 24, 0x3F, WAVE_FORMAT_PCM);
+    const FormatImage extensibleFloat =
+        FormatImage::Extensible(4, 44100, 32, 32, 0x33, WAVE_FORMAT_IEEE_FLOAT);
     FormatImage extensibleBadGuid = extensible;
     extensibleBadGuid.Put16(24, 0x55);
     FormatImage extensibleShort(WAVE_FORMAT_EXTENSIBLE, 6, 48000, 24, 18, 0);
@@ -324,7 +296,7 @@ TEST(WaveOutNull, PlaysExactBytesAndReturnsHeadersInOrderWhenPlayed) {
     const uint32_t rate = 48000;
     const std::vector<uint8_t> audio = NoiseBytes(rate * 4 * 6 / 10 + 2);  // 0.6 s and a bit
     HeaderSet headers(audio, {48001, 3, 20000, 19200 * 2, 65536});
-    HWAVEOUT device = OpenNull(FormatImage::Pcm(2, rate, 16), callback.Window());
+    HWAVEOUT device = OpenDevice(NullOutput(), FormatImage::Pcm(2, rate, 16), callback.Window());
     ASSERT_EQ(waveOutPause(device), MMSYSERR_NOERROR);
     ASSERT_EQ(headers.WriteAll(device), MMSYSERR_NOERROR);
     std::this_thread::sleep_for(100ms);
@@ -362,7 +334,7 @@ TEST(WaveOutNull, PauseHoldsTheQueueAndThePosition) {
     CallbackThread callback;
     const std::vector<uint8_t> audio(48000 * 4, 0);  // 1 s
     HeaderSet headers(audio, HeaderSet::Even(audio.size(), 48000));
-    HWAVEOUT device = OpenNull(FormatImage::Pcm(2, 48000, 16), callback.Window());
+    HWAVEOUT device = OpenDevice(NullOutput(), FormatImage::Pcm(2, 48000, 16), callback.Window());
     ASSERT_EQ(headers.WriteAll(device), MMSYSERR_NOERROR);
     std::this_thread::sleep_for(300ms);
     ASSERT_EQ(waveOutPause(device), MMSYSERR_NOERROR);
@@ -382,7 +354,7 @@ TEST(WaveOutNull, ResetReturnsEveryHeaderAndStartsThePositionAgain) {
     CallbackThread callback;
     const std::vector<uint8_t> audio(48000 * 4 * 4, 0);  // 4 s in four headers
     HeaderSet headers(audio, HeaderSet::Even(audio.size(), 48000 * 4));
-    HWAVEOUT device = OpenNull(FormatImage::Pcm(2, 48000, 16), callback.Window());
+    HWAVEOUT device = OpenDevice(NullOutput(), FormatImage::Pcm(2, 48000, 16), callback.Window());
     ASSERT_EQ(headers.WriteAll(device), MMSYSERR_NOERROR);
     std::this_thread::sleep_for(200ms);
     EXPECT_GT(PositionBytes(device), 0u);
@@ -415,7 +387,7 @@ TEST(WaveOutNull, NotificationReceiverMayCallBackIn) {
     });
     const std::vector<uint8_t> audio(4 * 4800 * 4, 0);  // four headers of 0.1 s
     HeaderSet headers(audio, HeaderSet::Even(audio.size(), 4800 * 4));
-    HWAVEOUT opened = OpenNull(FormatImage::Pcm(2, 48000, 16), callback.Window());
+    HWAVEOUT opened = OpenDevice(NullOutput(), FormatImage::Pcm(2, 48000, 16), callback.Window());
     device = opened;
     ASSERT_EQ(headers.WriteAll(opened), MMSYSERR_NOERROR);
     ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, 16, 5s));
@@ -435,7 +407,7 @@ TEST(WaveOutNull, PositionFollowsTheClock) {
     const uint32_t rate = 22050;
     const std::vector<uint8_t> audio(rate * 2 * 2, 0);  // 2 s of 16-bit mono... at 2 bytes
     HeaderSet headers(audio, HeaderSet::Even(audio.size(), 8820));
-    HWAVEOUT device = OpenNull(FormatImage::Pcm(1, rate, 16), nullptr);
+    HWAVEOUT device = OpenDevice(NullOutput(), FormatImage::Pcm(1, rate, 16), nullptr);
     ASSERT_EQ(waveOutPause(device), MMSYSERR_NOERROR);
     ASSERT_EQ(headers.WriteAll(device), MMSYSERR_NOERROR);
     // The clock starts somewhere inside the restart call.
@@ -483,7 +455,7 @@ TEST(WaveOutNull, VolumeScalesEachChannel) {
                      reinterpret_cast<const uint8_t*>(frame) + 4);
     }
     HeaderSet headers(audio, {audio.size()});
-    HWAVEOUT device = OpenNull(FormatImage::Pcm(2, 48000, 16), callback.Window());
+    HWAVEOUT device = OpenDevice(NullOutput(), FormatImage::Pcm(2, 48000, 16), callback.Window());
     ASSERT_EQ(waveOutSetVolume(device, 0x4000'8000), MMSYSERR_NOERROR);
     DWORD volume = 0;
     ASSERT_EQ(waveOutGetVolume(device, &volume), MMSYSERR_NOERROR);
@@ -514,7 +486,8 @@ TEST(WaveOutNull, TimeStretchMakesItLongerAtTheSamePitch) {
         CallbackThread callback;
         const std::vector<uint8_t> audio = StereoTone(1000, 1500, 48000, 48000);
         HeaderSet headers(audio, HeaderSet::Even(audio.size(), 65536));
-        HWAVEOUT device = OpenNull(FormatImage::Pcm(2, 48000, 16), callback.Window());
+        HWAVEOUT device =
+            OpenDevice(NullOutput(), FormatImage::Pcm(2, 48000, 16), callback.Window());
         ASSERT_EQ(waveOutPause(device), MMSYSERR_NOERROR);
         ASSERT_EQ(waveOutMessage(device, WODM_TIMESTRETCH, c.stretch, 0), MMSYSERR_NOERROR);
         ASSERT_EQ(headers.WriteAll(device), MMSYSERR_NOERROR);
@@ -556,10 +529,8 @@ TEST(WaveOutNull, SampleFormatsPassUnchangedAndScaleWithTheVolume) {
         double (*sample)(const uint8_t*);  // decodes one sample to [-1, 1)
         size_t width;
     };
-    FormatImage extensible24(WAVE_FORMAT_EXTENSIBLE, 3, 48000, 24, 9, 22);
-    extensible24.Put16(18, 20);
-    extensible24.Put32(20, 0x7);
-    extensible24.PutSubFormat(WAVE_FORMAT_PCM);
+    const FormatImage extensible24 =
+        FormatImage::Extensible(3, 48000, 24, 20, 0x7, WAVE_FORMAT_PCM);
     const Case cases[] = {
         {"PCM8", FormatImage::Pcm(1, 8000, 8),
          [](const uint8_t* p) { return (p[0] - 128) / 128.0; }, 1},
@@ -600,7 +571,7 @@ TEST(WaveOutNull, SampleFormatsPassUnchangedAndScaleWithTheVolume) {
         for (DWORD volume : {0xFFFFFFFFu, 0x80008000u}) {
             Tap tap;
             CallbackThread callback;
-            HWAVEOUT device = OpenNull(c.image, callback.Window());
+            HWAVEOUT device = OpenDevice(NullOutput(), c.image, callback.Window());
             ASSERT_EQ(waveOutSetVolume(device, volume), MMSYSERR_NOERROR);
             HeaderSet headers(audio, HeaderSet::Even(audio.size(), 4001));  // cuts samples apart
             ASSERT_EQ(headers.WriteAll(device), MMSYSERR_NOERROR);
@@ -659,7 +630,7 @@ TEST(WaveOutNull, MpegAudioEqualsTheReferenceDecoder) {
         CallbackThread callback;
         FormatImage format = c.tag == WAVE_FORMAT_MPEG ? FormatImage::Mpeg(2, 48000, c.layerField)
                                                        : FormatImage(c.tag, 2, 48000, 0, 1, 12);
-        HWAVEOUT device = OpenNull(format, callback.Window());
+        HWAVEOUT device = OpenDevice(NullOutput(), format, callback.Window());
         HeaderSet headers(coded, {1, 417, 5000, 999, 65536, 65536, 65536});
         ASSERT_EQ(headers.WriteAll(device), MMSYSERR_NOERROR);
         ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, headers.Size(), 5s)) << c.name;
@@ -677,7 +648,7 @@ TEST(WaveOutNull, UnderrunResumesWhenDataComes) {
     CallbackThread callback;
     const std::vector<uint8_t> audio = NoiseBytes(9600 * 4);
     HeaderSet headers(audio, {4800 * 4, 4800 * 4});
-    HWAVEOUT device = OpenNull(FormatImage::Pcm(2, 48000, 16), callback.Window());
+    HWAVEOUT device = OpenDevice(NullOutput(), FormatImage::Pcm(2, 48000, 16), callback.Window());
     ASSERT_EQ(waveOutPrepareHeader(device, headers[0], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
     ASSERT_EQ(waveOutWrite(device, headers[0], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
     ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, 1, 2s));

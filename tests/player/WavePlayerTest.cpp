@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "player/WavePlayer.h"
+#include "support/Noise.h"
 #include "support/NullOutputTap.h"
 #include "support/TempDir.h"
 #include "support/WaveFile.h"
@@ -23,16 +24,6 @@ using Tap = testsupport::NullOutputTap;
 
 int32_t NullDevice() {
     return static_cast<int32_t>(waveOutGetNumDevs()) - 1;
-}
-
-std::vector<uint8_t> Pattern(size_t bytes, uint32_t seed) {
-    std::vector<uint8_t> data(bytes);
-    uint32_t x = seed;
-    for (uint8_t& b : data) {
-        x = x * 1664525u + 1013904223u;
-        b = static_cast<uint8_t>(x >> 24);
-    }
-    return data;
 }
 
 // A WAVE file written by our own writer. 8 channels of 32-bit samples at 192 kHz move
@@ -78,7 +69,7 @@ TEST(WavePlayer, DeviceGetsTheFileFromThePunchInOnNothingLostOrRepeated) {
     int pass = 0;
     for (const Case& c : cases) {
         const std::string path = dir.File("play" + std::to_string(pass) + ".wav");
-        const std::vector<uint8_t> audio = Pattern(c.bytes, 77 + pass++);
+        const std::vector<uint8_t> audio = testsupport::NoiseBytes(c.bytes, 77 + pass++);
         WriteWave(path, audio);
         tap.Clear();
         ASSERT_EQ(player.Start(NullDevice(), path.c_str(), c.punchIn, 1.0f, 1.0f), 0)
@@ -100,7 +91,7 @@ TEST(WavePlayer, DeviceGetsTheFileFromThePunchInOnNothingLostOrRepeated) {
 TEST(WavePlayer, PlaybackThatQueuesNothingStillEnds) {
     TempDir dir;
     const std::string path = dir.File("short.wav");
-    WriteWave(path, Pattern(32 * 100, 1));
+    WriteWave(path, testsupport::NoiseBytes(32 * 100, 1));
     WavePlayer player(nullptr);
     for (int32_t punchIn : {32 * 100, 32 * 1000}) {
         ASSERT_EQ(player.Start(NullDevice(), path.c_str(), punchIn, 1.0f, 1.0f), 0);
@@ -114,7 +105,7 @@ TEST(WavePlayer, PlaybackThatQueuesNothingStillEnds) {
 TEST(WavePlayer, CloseAndDestroyDuringPlaybackStopAtOnce) {
     TempDir dir;
     const std::string path = dir.File("long.wav");
-    WriteWave(path, Pattern(48000 * 4 * 30, 3), "PCM16", 2, 48000);  // 30 s
+    WriteWave(path, testsupport::NoiseBytes(48000 * 4 * 30, 3), "PCM16", 2, 48000);  // 30 s
     auto player = std::make_unique<WavePlayer>(nullptr);
     for (int round = 0; round < 3; ++round) {
         ASSERT_EQ(player->Start(NullDevice(), path.c_str(), 0, 1.0f, 1.0f), 0);
@@ -146,7 +137,7 @@ TEST(WavePlayer, CloseAndDestroyDuringPlaybackStopAtOnce) {
 TEST(WavePlayer, StartFailuresRecordTheirError) {
     TempDir dir;
     const std::string good = dir.File("good.wav");
-    WriteWave(good, Pattern(3200, 5), "PCM16", 2, 48000);
+    WriteWave(good, testsupport::NoiseBytes(3200, 5), "PCM16", 2, 48000);
     const std::string notWave = dir.File("text.wav");
     testsupport::WriteBytes(notWave, {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '!'});
     const std::string ac2 = dir.File("ac2.wav");
@@ -204,7 +195,7 @@ TEST(WavePlayer, StartFailuresRecordTheirError) {
 TEST(WavePlayer, QueriesReportTheOpenedFormatAndDevice) {
     TempDir dir;
     const std::string path = dir.File("tone.wav");
-    WriteWave(path, Pattern(48000 * 4, 9), "PCM16", 2, 48000);
+    WriteWave(path, testsupport::NoiseBytes(48000 * 4, 9), "PCM16", 2, 48000);
     WavePlayer player(nullptr);
     char* text = nullptr;
     WAVEOUTCAPSA* caps = reinterpret_cast<WAVEOUTCAPSA*>(&player);
