@@ -43,7 +43,13 @@ WavePlayer::WavePlayer(HWND window) {
 }
 
 WavePlayer::~WavePlayer() {
-    Close();
+    // A device that refuses to close may still hold buffers: it is reset and asked again,
+    // and should it still refuse, the buffers are left allocated rather than freed under it.
+    bool deviceReleased = Close() == 0;
+    if (!deviceReleased) {
+        waveOutReset(waveOut.load());
+        deviceReleased = Close() == 0;
+    }
     bool threadEnded = thread == nullptr;
     if (callbackWindow.load() != nullptr) {
         PostMessageA(callbackWindow.load(), WM_DESTROY, 0, 0);
@@ -53,8 +59,8 @@ WavePlayer::~WavePlayer() {
                       WaitForSingleObject(thread, kThreadEndGraceMs) == WAIT_OBJECT_0;
         CloseHandle(thread);
     }
-    if (!threadEnded) {
-        return;  // a thread that may still touch the buffers: leave them allocated
+    if (!threadEnded || !deviceReleased) {
+        return;  // a thread or device that may still touch the buffers: leave them allocated
     }
     for (WAVEHDR*& header : headers) {
         if (header != nullptr) {
@@ -107,20 +113,36 @@ void WavePlayer::RunCallbackLoop() {
 }
 
 // A refill without a header is the end check that Restart posts: it runs after every refill
-// already queued, and ends a playback that has nothing in flight.
+// already queued, and ends a playback that has nothing in flight. The decrement and the
+// decision to refill happen under the gate, so a stop sees either the buffer in flight or
+// the refill under way, never neither.
 void WavePlayer::HandleRefill(WAVEHDR* header) {
     if (header != nullptr) {
-        InterlockedDecrement(&inFlight);
-        if (state.load() != PLAYER_STOPPING && waveOut.load() != nullptr) {
-            QueueBuffer(header);
+        bool refill = false;
+        {
+            std::lock_guard<std::mutex> lock(deviceGate);
+            InterlockedDecrement(&inFlight);
+            refill = state.load() != PLAYER_STOPPING && waveOut.load() != nullptr;
+            refilling = refill;
+        }
+        if (refill) {
+            Queue(header, true);
         }
     }
+    std::lock_guard<std::mutex> lock(deviceGate);
+    refilling = false;
     if (inFlight.load() == 0) {
         state.store(PLAYER_STOPPED);
     }
 }
 
 int32_t WavePlayer::QueueBuffer(WAVEHDR* header) {
+    return Queue(header, false);
+}
+
+// Reads the next block into the buffer and writes it to the device. A refill whose read
+// outlasted the start of a stop is not written; one that finds the engine paused is parked.
+int32_t WavePlayer::Queue(WAVEHDR* header, bool refill) {
     if (!file || header == nullptr || header->lpData == nullptr) {
         return 0;
     }
@@ -129,15 +151,36 @@ int32_t WavePlayer::QueueBuffer(WAVEHDR* header) {
         return 0;
     }
     header->dwBufferLength = static_cast<DWORD>(bytes);
+    std::lock_guard<std::mutex> lock(deviceGate);
+    if (refill && state.load() == PLAYER_STOPPING) {
+        return 0;
+    }
+    if (refill && refillsHeld) {
+        parked[parkedCount++] = header;
+        InterlockedIncrement(&inFlight);
+        return 0;
+    }
+    const int32_t result = Write(header);
+    if (result == 0) {
+        InterlockedIncrement(&inFlight);
+    }
+    return result;
+}
+
+int32_t WavePlayer::Write(WAVEHDR* header) {
     MMRESULT result = waveOutPrepareHeader(waveOut.load(), header, sizeof(WAVEHDR));
     if (result == MMSYSERR_NOERROR) {
         result = waveOutWrite(waveOut.load(), header, sizeof(WAVEHDR));
     }
-    if (result != MMSYSERR_NOERROR) {
-        return RecordServiceError(result);
+    return result == MMSYSERR_NOERROR ? 0 : RecordServiceError(result);
+}
+
+void WavePlayer::ReturnParked() {
+    for (int i = 0; i < parkedCount; ++i) {
+        PostMessageA(callbackWindow.load(), WM_PLAYER_REFILL, 0,
+                     reinterpret_cast<LPARAM>(parked[i]));
     }
-    InterlockedIncrement(&inFlight);
-    return 0;
+    parkedCount = 0;
 }
 
 int32_t WavePlayer::SetFileError(int32_t code) {
@@ -242,6 +285,10 @@ int32_t WavePlayer::Pause() {
     if (device == nullptr) {
         return 0;
     }
+    {
+        std::lock_guard<std::mutex> lock(deviceGate);
+        refillsHeld = true;
+    }
     const MMRESULT result = waveOutPause(device);
     return result == MMSYSERR_NOERROR ? 0 : RecordServiceError(result);
 }
@@ -252,6 +299,19 @@ int32_t WavePlayer::Restart() {
         return 0;
     }
     state.store(PLAYER_PLAYING);
+    {
+        // The buffers refilled during the pause go out first, still paused, in their order.
+        std::lock_guard<std::mutex> lock(deviceGate);
+        refillsHeld = false;
+        for (int i = 0; i < parkedCount; ++i) {
+            if (Write(parked[i]) != 0) {
+                // Not queued: it comes back to the callback thread at once instead.
+                PostMessageA(callbackWindow.load(), WM_PLAYER_REFILL, 0,
+                             reinterpret_cast<LPARAM>(parked[i]));
+            }
+        }
+        parkedCount = 0;
+    }
     const MMRESULT result = waveOutRestart(device);
     // Behind any refills already posted, check whether anything is in flight at all: a
     // playback that queued nothing must still reach state 0.
@@ -264,7 +324,12 @@ int32_t WavePlayer::Reset() {
     if (device == nullptr || state.load() == PLAYER_STOPPED) {
         return 0;
     }
-    state.store(PLAYER_STOPPING);
+    {
+        std::lock_guard<std::mutex> lock(deviceGate);
+        state.store(PLAYER_STOPPING);
+        refillsHeld = false;  // the device's reset ends a pause too
+        ReturnParked();
+    }
     const MMRESULT result = waveOutReset(device);
     if (result != MMSYSERR_NOERROR) {
         return RecordServiceError(result);
@@ -278,18 +343,25 @@ int32_t WavePlayer::Reset() {
 int32_t WavePlayer::Close() {
     HWAVEOUT device = waveOut.load();
     if (device != nullptr) {
-        // Buffers still on the device (a close during playback): stop and take them all
-        // back first, so that the device holds none when it is closed.
-        if (inFlight.load() != 0) {
-            state.store(PLAYER_STOPPING);
-            const MMRESULT reset = waveOutReset(device);
-            if (reset != MMSYSERR_NOERROR) {
-                return RecordServiceError(reset);
+        // Buffers still on the device or being refilled (a close during playback): stop and
+        // take them all back first, so that the device holds none when it is closed. The
+        // reset returns every buffer, also from a device that has failed.
+        bool busy = false;
+        {
+            std::lock_guard<std::mutex> lock(deviceGate);
+            busy = inFlight.load() != 0 || refilling;
+            refillsHeld = false;
+            if (busy) {
+                state.store(PLAYER_STOPPING);
+                ReturnParked();
             }
+        }
+        if (busy) {
+            waveOutReset(device);
             PostMessageA(callbackWindow.load(), WM_PLAYER_REFILL, 0, 0);
             WaitForStopped();
         }
-        state.store(inFlight.load() != 0 ? PLAYER_STOPPING : PLAYER_PLAYING);
+        state.store(PLAYER_PLAYING);  // nothing is in flight now, and no refill can start
         const MMRESULT result = waveOutClose(device);
         if (result != MMSYSERR_NOERROR) {
             return RecordServiceError(result);

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include <platform/kernel.h>
 #include <platform/waveout.h>
@@ -61,6 +62,11 @@ class WavePlayer {
     static DWORD CallbackThreadMain(LPVOID cell);
     void RunCallbackLoop();
     void HandleRefill(WAVEHDR* header);
+    int32_t Queue(WAVEHDR* header, bool refill);
+    int32_t Write(WAVEHDR* header);
+    // With deviceGate held: hands the parked buffers back to the callback thread as if the
+    // device had returned them.
+    void ReturnParked();
     int32_t RecordServiceError(MMRESULT result);
     void SkipPunchIn(int32_t bytes);
     // Waits in 5 ms steps until the callback thread has brought the state to 0.
@@ -83,4 +89,13 @@ class WavePlayer {
     WAVEOUTCAPSA deviceCaps = {};
     int32_t deviceId = 0;
     double stretchFactor = 1.0;
+
+    // Serialises writing a refilled buffer with the start of a pause or stop, so that once
+    // Pause, Reset or Close has begun no buffer reaches the device that was not queued
+    // before; the file read itself runs outside it.
+    std::mutex deviceGate;
+    bool refilling = false;    // the callback thread has taken a returned buffer to refill
+    bool refillsHeld = false;  // paused: refilled buffers wait here until Restart
+    WAVEHDR* parked[kBuffersUsed] = {};
+    int parkedCount = 0;  // parked buffers still count as in flight
 };

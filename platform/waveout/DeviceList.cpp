@@ -65,6 +65,11 @@ bool AddServerSinks(DeviceList* list) {
     return true;
 }
 
+DeviceEntry& TestDevice() {
+    static auto* entry = new DeviceEntry{"", nullptr, "", 32};
+    return *entry;
+}
+
 DeviceList TakeSnapshot() {
     DeviceList list;
     list.mapper = NullOutputEntry();
@@ -78,6 +83,9 @@ DeviceList TakeSnapshot() {
 #else
     AddServerSinks(&list);
 #endif
+    if (TestDevice().backend != nullptr) {
+        list.devices.push_back(TestDevice());
+    }
     list.devices.push_back(NullOutputEntry());
     return list;
 }
@@ -87,6 +95,11 @@ DeviceList TakeSnapshot() {
 const DeviceList& Devices() {
     static const DeviceList* list = new DeviceList(TakeSnapshot());
     return *list;
+}
+
+void AddTestDevice(const std::string& name, AudioBackend* backend) {
+    TestDevice().name = name;
+    TestDevice().backend = backend;
 }
 
 void CopyDeviceName(const std::string& name, char (&target)[32]) {

@@ -1,6 +1,6 @@
 // The device list: one snapshot per process, taken at first use. In order: the sound
 // server's sinks when a server answers (by description); otherwise the ALSA playback
-// devices (when that backend is added, in DeviceList.cpp); last, always, "Null Output".
+// devices; then a device a test added; last, always, "Null Output".
 #pragma once
 
 #include <string>
@@ -23,6 +23,10 @@ struct DeviceList {
 };
 
 const DeviceList& Devices();
+
+// For tests: lists one device of `backend` right before "Null Output". Only a call made before
+// the device list is first used takes effect.
+void AddTestDevice(const std::string& name, AudioBackend* backend);
 
 // Copies the name into szPname: at most 31 bytes, cut at a UTF-8 character boundary.
 void CopyDeviceName(const std::string& name, char (&target)[32]);

@@ -86,6 +86,9 @@ MMRESULT WaveOutStream::Write(WAVEHDR* header) {
         if (closing_) {
             return MMSYSERR_INVALHANDLE;
         }
+        if (failed_) {
+            return MMSYSERR_NODRIVER;  // it would only come back at once
+        }
         // While an earlier header is not yet taken completely, the device thread comes back
         // to the queue by itself (it waits for the sink's room or is still at work), so it
         // need not be woken for this one.
@@ -116,7 +119,9 @@ MMRESULT WaveOutStream::Request(bool paused, bool reset) {
     Wake();
     std::unique_lock<std::mutex> lock(mutex_);
     applied_.wait(lock, [&] { return appliedSerial_ >= serial || threadEnded_; });
-    return MMSYSERR_NOERROR;
+    // Carried out all the same (a reset still returns every header), but a device that has
+    // failed is reported.
+    return failed_ ? MMSYSERR_NODRIVER : MMSYSERR_NOERROR;
 }
 
 MMRESULT WaveOutStream::Pause() {
@@ -516,18 +521,22 @@ void WaveOutStream::Run() {
             DoReset(&done);
         }
         ApplySettings(requests);
+        const bool failed = sink_->Failed();
         {
             std::lock_guard<std::mutex> lock(mutex_);
+            failed_ = failed_ || failed;
             appliedSerial_ = requests.serial;
         }
         applied_.notify_all();
 
         Clock::time_point deadline = Clock::time_point::max();
-        if (sink_->Failed()) {
-            // The device has gone: every header comes back at once, nothing waits for it.
-            std::lock_guard<std::mutex> lock(mutex_);
-            failed_ = true;
-            ReturnAll(&done);
+        if (failed) {
+            // The device has gone: every header comes back at once, nothing waits for it;
+            // but a paused stream keeps its headers until it is restarted, reset or closed.
+            if (!sinkPaused_) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                ReturnAll(&done);
+            }
         } else if (!sinkPaused_) {
             Feed();
             Retire(&done);

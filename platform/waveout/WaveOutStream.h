@@ -38,6 +38,8 @@ class WaveOutStream {
     MMRESULT Open(const DeviceEntry& device);  // then MM_WOM_OPEN
     MMRESULT Close();                          // refused while headers are queued
 
+    // These report MMSYSERR_NODRIVER once the device has failed; Pause, Restart and Reset are
+    // carried out all the same.
     MMRESULT Write(WAVEHDR* header);
     MMRESULT Pause();
     MMRESULT Restart();

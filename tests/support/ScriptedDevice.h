@@ -1,0 +1,200 @@
+// A sound device under the test's control, listed right before "Null Output": it records the
+// bytes it is given, plays them by the clock at an adjustable speed, and fails when told to.
+// A program that includes this header lists it from its start-up on.
+#pragma once
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <platform/waveout.h>
+#include "platform/waveout/DeviceList.h"
+
+namespace testsupport {
+
+class ScriptedDevice final : public platform::AudioBackend {
+  public:
+    static ScriptedDevice& Get() {
+        static auto* device = [] {
+            auto* created = new ScriptedDevice();
+            platform::AddTestDevice("Scripted Device", created);
+            return created;
+        }();
+        return *device;
+    }
+
+    int32_t Id() {
+        Get();
+        return static_cast<int32_t>(waveOutGetNumDevs()) - 2;
+    }
+
+    // How many times faster than real time the open sink plays.
+    void SetSpeed(double speed) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        Advance();
+        speed_ = speed;
+    }
+    void Fail() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        failed_ = true;
+    }
+    // Everything written to a sink of this device since the last Clear, and how many frames
+    // of it have been played.
+    std::vector<uint8_t> Bytes() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return bytes_;
+    }
+    size_t ByteCount() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return bytes_.size();
+    }
+    void Clear() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        bytes_.clear();
+        speed_ = 1.0;
+        failed_ = false;
+    }
+
+    bool Accepts(const platform::SinkFormat& format) const override {
+        return format.rate >= 1 && format.channels >= 1 && format.channels <= 32;
+    }
+    std::unique_ptr<platform::AudioSink> Open(const std::string& /*target*/,
+                                              const platform::SinkFormat& format,
+                                              std::function<void()> wake,
+                                              MMRESULT* error) override {
+        *error = MMSYSERR_NOERROR;
+        return std::make_unique<Sink>(this, format, std::move(wake));
+    }
+
+  private:
+    using Clock = std::chrono::steady_clock;
+
+    // One open sink at a time; its clock lives here so the test can change the speed.
+    class Sink final : public platform::AudioSink {
+      public:
+        Sink(ScriptedDevice* device, const platform::SinkFormat& format, std::function<void()> wake)
+            : device_(device), wake_(std::move(wake)) {
+            std::lock_guard<std::mutex> lock(device_->mutex_);
+            device_->frameBytes_ = format.FrameBytes();
+            device_->rate_ = format.rate;
+            device_->written_ = device_->played_ = 0;
+            device_->running_ = true;
+            device_->since_ = Clock::now();
+            device_->playedAtSince_ = 0;
+            // A device thread that sleeps until the played position should have moved would
+            // oversleep a fast clock: wake it often.
+            ticker_ = std::thread([this] {
+                std::unique_lock<std::mutex> tick(tickMutex_);
+                while (!tickCancel_.wait_for(tick, std::chrono::milliseconds(3),
+                                             [&] { return stop_; })) {
+                    wake_();
+                }
+            });
+        }
+        ~Sink() override {
+            {
+                std::lock_guard<std::mutex> tick(tickMutex_);
+                stop_ = true;
+            }
+            tickCancel_.notify_all();
+            ticker_.join();
+        }
+        size_t Writable() override {
+            std::lock_guard<std::mutex> lock(device_->mutex_);
+            device_->Advance();
+            if (device_->failed_) {
+                return 0;
+            }
+            const uint64_t capacity = std::max<uint64_t>(1, device_->rate_ / 10);
+            return (capacity - (device_->written_ - device_->played_)) * device_->frameBytes_;
+        }
+        bool Write(const uint8_t* data, size_t bytes) override {
+            std::lock_guard<std::mutex> lock(device_->mutex_);
+            if (device_->failed_) {
+                return false;
+            }
+            device_->Advance();
+            if (device_->written_ == device_->played_) {
+                device_->since_ = Clock::now();
+                device_->playedAtSince_ = device_->played_;
+            }
+            device_->bytes_.insert(device_->bytes_.end(), data, data + bytes);
+            device_->written_ += bytes / device_->frameBytes_;
+            return true;
+        }
+        void Pause() override {
+            std::lock_guard<std::mutex> lock(device_->mutex_);
+            device_->Advance();
+            device_->running_ = false;
+        }
+        void Resume() override {
+            std::lock_guard<std::mutex> lock(device_->mutex_);
+            if (!device_->running_) {
+                device_->running_ = true;
+                device_->since_ = Clock::now();
+                device_->playedAtSince_ = device_->played_;
+            }
+        }
+        void Drain() override {}
+        void Reset() override {
+            std::lock_guard<std::mutex> lock(device_->mutex_);
+            device_->written_ = device_->played_ = device_->playedAtSince_ = 0;
+            device_->since_ = Clock::now();
+        }
+        uint64_t Position() override {
+            std::lock_guard<std::mutex> lock(device_->mutex_);
+            device_->Advance();
+            return device_->played_;
+        }
+        bool Failed() override {
+            std::lock_guard<std::mutex> lock(device_->mutex_);
+            return device_->failed_;
+        }
+        std::chrono::milliseconds RoomExpectedIn() override {
+            return std::chrono::milliseconds(3);
+        }
+
+      private:
+        ScriptedDevice* const device_;
+        const std::function<void()> wake_;
+        std::thread ticker_;
+        std::mutex tickMutex_;
+        std::condition_variable tickCancel_;
+        bool stop_ = false;
+    };
+
+    // With mutex_ held: moves the play position on by the time passed at the current speed;
+    // it never passes what was written.
+    void Advance() {
+        const Clock::time_point now = Clock::now();
+        if (running_) {
+            const double seconds = std::chrono::duration<double>(now - since_).count();
+            const auto frames = playedAtSince_ + static_cast<uint64_t>(seconds * rate_ * speed_);
+            played_ = std::min(frames, written_);
+        }
+        since_ = now;
+        playedAtSince_ = played_;
+    }
+
+    std::mutex mutex_;
+    std::vector<uint8_t> bytes_;
+    double speed_ = 1.0;
+    bool failed_ = false;
+    size_t frameBytes_ = 1;
+    uint64_t rate_ = 1;
+    uint64_t written_ = 0;
+    uint64_t played_ = 0;
+    uint64_t playedAtSince_ = 0;
+    Clock::time_point since_ = Clock::now();
+    bool running_ = true;
+};
+
+// Registered before main(), so it is there when the device list is first taken.
+inline const bool kScriptedDeviceListed = (ScriptedDevice::Get(), true);
+
+}  // namespace testsupport
