@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <condition_variable>
 #include <cstdlib>
@@ -24,6 +25,7 @@ struct Gate {
     int inside = 0;
     int mostInside = 0;
     int reads = 0;
+    int failing = 0;  // reads still to fail
     std::chrono::milliseconds delay{0};
 };
 
@@ -52,7 +54,7 @@ HeldReads::HeldReads(const std::string& path) {
     std::lock_guard<std::mutex> lock(gate.mutex);
     gate.path = RealPath(path);
     gate.held = false;
-    gate.reads = gate.mostInside = 0;
+    gate.reads = gate.mostInside = gate.failing = 0;
     gate.delay = std::chrono::milliseconds(0);
 }
 
@@ -76,6 +78,12 @@ void HeldReads::Release() {
     std::lock_guard<std::mutex> lock(gate.mutex);
     gate.held = false;
     gate.changed.notify_all();
+}
+
+void HeldReads::FailNext(int count) {
+    Gate& gate = TheGate();
+    std::lock_guard<std::mutex> lock(gate.mutex);
+    gate.failing = count;
 }
 
 void HeldReads::SetDelay(std::chrono::milliseconds delay) {
@@ -123,8 +131,17 @@ extern "C" ssize_t __wrap_read(int fd, void* buffer, size_t count) {
             --gate.waiting;
         }
         const auto delay = gate.delay;
+        const bool fail = gate.failing > 0;
+        gate.failing -= fail ? 1 : 0;
         lock.unlock();
         std::this_thread::sleep_for(delay);
+        if (fail) {
+            lock.lock();
+            --gate.inside;
+            ++gate.reads;
+            errno = EIO;
+            return -1;
+        }
     }
     const ssize_t result = __real_read(fd, buffer, count);
     std::lock_guard<std::mutex> lock(gate.mutex);
