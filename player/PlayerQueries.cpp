@@ -93,10 +93,16 @@ int32_t WavePlayer::GetDeviceCaps(WAVEOUTCAPSA** caps) {
 }
 
 int32_t WavePlayer::GetErrorText(char** text) {
-    if (errorKind == 1) {
-        TWavFileBase::GetErrorText(errorCode, errorText);
+    int32_t code = 0, kind = 0;
+    {
+        std::lock_guard<std::mutex> lock(errorLock);
+        code = errorCode;
+        kind = errorKind;
+    }
+    if (kind == 1) {
+        TWavFileBase::GetErrorText(code, errorText);
     } else {
-        waveOutGetErrorTextA(static_cast<MMRESULT>(errorCode), errorText, sizeof errorText);
+        waveOutGetErrorTextA(static_cast<MMRESULT>(code), errorText, sizeof errorText);
     }
     if (text != nullptr) {
         *text = errorText;

@@ -187,12 +187,14 @@ int32_t WavePlayer::SetFileError(int32_t code) {
     if (code == 0) {
         return 0;
     }
+    std::lock_guard<std::mutex> lock(errorLock);
     errorCode = code;
     errorKind = 1;
     return 1;
 }
 
 int32_t WavePlayer::RecordServiceError(MMRESULT result) {
+    std::lock_guard<std::mutex> lock(errorLock);
     errorCode = static_cast<int32_t>(result);
     errorKind = 0;
     return errorCode;

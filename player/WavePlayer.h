@@ -76,6 +76,7 @@ class WavePlayer {
     std::atomic<int32_t> state{PLAYER_STOPPED};
     int32_t errorCode = 0;
     int32_t errorKind = 0;
+    std::mutex errorLock;  // refills on the callback thread record errors too
     std::atomic<LONG> inFlight{0};
     HWND mainWindow = nullptr;
     HINSTANCE instance = nullptr;
