@@ -259,16 +259,16 @@ TEST_F(WaveOutPulse, ServerThatGoesAwayReturnsEverything) {
     std::this_thread::sleep_for(300ms);
     Shell(env + "pulseaudio --kill");
     ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, headers.Size(), 3s));
+    // From now on the device reports that it is gone, and it still closes.
     WAVEHDR late{};
     std::vector<uint8_t> more(4800, 0);
     late.lpData = reinterpret_cast<LPSTR>(more.data());
     late.dwBufferLength = static_cast<DWORD>(more.size());
     ASSERT_EQ(waveOutPrepareHeader(out, &late, sizeof late), MMSYSERR_NOERROR);
-    ASSERT_EQ(waveOutWrite(out, &late, sizeof late), MMSYSERR_NOERROR);
-    ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, headers.Size() + 1, 2s));
-    EXPECT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
-    EXPECT_EQ(waveOutRestart(out), MMSYSERR_NOERROR);
-    EXPECT_EQ(waveOutReset(out), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutWrite(out, &late, sizeof late), MMSYSERR_NODRIVER);
+    EXPECT_EQ(waveOutPause(out), MMSYSERR_NODRIVER);
+    EXPECT_EQ(waveOutRestart(out), MMSYSERR_NODRIVER);
+    EXPECT_EQ(waveOutReset(out), MMSYSERR_NODRIVER);
     EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
 }
 
