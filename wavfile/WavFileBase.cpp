@@ -63,8 +63,8 @@ int32_t TWavFileBase::Seek(int32_t offset, int32_t origin) {
     } else if (origin == WAVSEEK_START) {
         plainOrigin = PLAINSEEK_START;
     }
-    if (File) {
-        PlainFileSeek(File.get(), offset, plainOrigin);
+    if (File && PlainFileSeek(File.get(), offset, plainOrigin) != 0) {
+        return WAVFILE_READ_FAILED;  // the position stays where it was
     }
     return WAVFILE_OK;
 }

@@ -61,6 +61,7 @@ class TWavFileBase : public TWavFmt {
 
     virtual int32_t Open(const char* name, uint32_t flags);
     virtual int32_t Close();
+    // 0, or WAVFILE_READ_FAILED when the position cannot be moved there (it stays).
     virtual int32_t Seek(int32_t offset, int32_t origin);
     virtual int32_t Write(const void* data, int32_t count);
     virtual int32_t Read(void* buffer, int32_t count);

@@ -1,6 +1,7 @@
 #include "wavfile/WavFileTypeWav.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 #include <platform/kernel.h>
@@ -58,6 +59,7 @@ int32_t TWavFileTypeWav::Open(const char* name, uint32_t flags) {
     if (Mmio != nullptr) {
         Close();
     }
+    Failure = WAVFILE_OK;
     Mmio = mmioOpenA(name, nullptr, flags);
     if (Mmio == nullptr) {
         return WAVFILE_OPEN_FAILED;
@@ -68,13 +70,17 @@ int32_t TWavFileTypeWav::Open(const char* name, uint32_t flags) {
 }
 
 int32_t TWavFileTypeWav::Close() {
-    UpdateHeader();
-    if (Mmio == nullptr) {
-        return WAVFILE_OK;
+    int32_t result = UpdateHeader();
+    if (Mmio != nullptr) {
+        if (mmioClose(Mmio, 0) != MMSYSERR_NOERROR && result == WAVFILE_OK) {
+            result = WAVFILE_CLOSE_FAILED;
+        }
+        Mmio = nullptr;
     }
-    const MMRESULT result = mmioClose(Mmio, 0);
-    Mmio = nullptr;
-    return static_cast<int32_t>(result);
+    if (Failure == WAVFILE_OK) {
+        Failure = result;
+    }
+    return Failure;
 }
 
 int32_t TWavFileTypeWav::Seek(int32_t offset, int32_t origin) {
@@ -84,8 +90,8 @@ int32_t TWavFileTypeWav::Seek(int32_t offset, int32_t origin) {
     } else if (origin == WAVSEEK_START) {
         mmioOrigin = SEEK_SET;
     }
-    if (Mmio != nullptr) {
-        mmioSeek(Mmio, offset, mmioOrigin);
+    if (Mmio != nullptr && mmioSeek(Mmio, offset, mmioOrigin) == -1) {
+        return WAVFILE_READ_FAILED;  // the position stays where it was
     }
     return WAVFILE_OK;
 }
@@ -209,15 +215,17 @@ int32_t TWavFileTypeWav::WriteHeader() {
 }
 
 int32_t TWavFileTypeWav::WriteWavData(const void* data, int32_t count) {
-    if (count < 0) {
+    if (count < 0 || Failure != WAVFILE_OK) {
         return 0;
     }
     int32_t written = 0;
-    if (Mmio != nullptr) {
+    const bool open = Mmio != nullptr;
+    if (open) {
         written = mmioWrite(Mmio, static_cast<const char*>(data), count);
-        if (written == -1) {
+        if (written != count) {
             DebugLine("TWavFileTypeWav::WriteWavData() mmioWrite() failed %08X\n");
-            written = 0;
+            Failure = WAVFILE_WRITE_FAILED;
+            return 0;
         }
     }
     DataLength = AddClamped(DataLength, count);
@@ -227,12 +235,26 @@ int32_t TWavFileTypeWav::WriteWavData(const void* data, int32_t count) {
         // positions after the last audio byte (not after a pad byte) and keeps the file open
         // even when less than one block has been written so far.
         FirstWriteDone = 1;
-        UpdateHeader();
+        const int32_t finished = UpdateHeader();
+        if (finished != WAVFILE_OK) {
+            Failure = finished;
+            return 0;
+        }
         Seek(0, WAVSEEK_START);
-        ReadHeader(1);
+        if (ReadHeader(1) != WAVFILE_OK && open) {
+            Failure = WAVFILE_WRITE_FAILED;  // closed: later writes would be lost
+            return 0;
+        }
         DataLength = total;
     }
     return written;
+}
+
+// A record that was only read moves the position and cannot fail; a dirty one must get its
+// size written.
+bool TWavFileTypeWav::Ascended(MMCKINFO& chunk) {
+    const bool dirty = (chunk.dwFlags & MMIO_DIRTY) != 0;
+    return mmioAscend(Mmio, &chunk, 0) == MMSYSERR_NOERROR || !dirty;
 }
 
 int32_t TWavFileTypeWav::UpdateHeader() {
@@ -241,32 +263,35 @@ int32_t TWavFileTypeWav::UpdateHeader() {
     }
     // Only a file that is being written or appended to has a fact count to bring up to date.
     const bool writing = (SubChunk.dwFlags & MMIO_DIRTY) != 0;
-    mmioAscend(Mmio, &SubChunk, 0);
-    mmioAscend(Mmio, &RiffChunk, 0);
-    mmioFlush(Mmio, MMIO_EMPTYBUF);
+    // The RIFF size is left alone when the data size could not be written: it would count
+    // bytes that the data chunk does not.
+    if (!Ascended(SubChunk) || !Ascended(RiffChunk) ||
+        mmioFlush(Mmio, MMIO_EMPTYBUF) != MMSYSERR_NOERROR) {
+        return WAVFILE_WRITE_FAILED;
+    }
     if (IsPcmTag(FormatTag()) || !writing) {
         return WAVFILE_OK;
     }
-    const LONG start = mmioSeek(Mmio, 0, SEEK_SET);
-    if (start != 0) {
-        return start;
+    if (mmioSeek(Mmio, 0, SEEK_SET) != 0) {
+        return WAVFILE_WRITE_FAILED;
     }
     RiffChunk.fccType = kWave;
     if (mmioDescend(Mmio, &RiffChunk, nullptr, MMIO_FINDRIFF) != 0) {
         return WAVFILE_NOT_WAVE;
     }
+    // A file appended to without a fact chunk, or with one too small for the count (writing
+    // it would overwrite the next chunk's header), keeps it as it is: nothing failed.
     FactChunk.ckid = kFact;
-    if (mmioDescend(Mmio, &FactChunk, &RiffChunk, MMIO_FINDCHUNK) != 0) {
-        return WAVFILE_NO_FACT_CHUNK;
+    if (mmioDescend(Mmio, &FactChunk, &RiffChunk, MMIO_FINDCHUNK) != 0 || FactChunk.cksize < 4) {
+        return WAVFILE_OK;
     }
-    // A fact chunk too small for the count would have the next chunk's header overwritten.
-    if (FactChunk.cksize < 4) {
-        return WAVFILE_WRITE_FAILED;
-    }
-    const auto samples = static_cast<uint32_t>(SamplesFromBytes(DataLength, SamplesPerFrame));
+    // The field is unsigned 32-bit: long compressed audio counts beyond 2^31 samples.
+    const auto samples = static_cast<uint32_t>(
+        std::clamp<int64_t>(SamplesFromBytesWide(DataLength, SamplesPerFrame), 0, UINT32_MAX));
     const char count[4] = {static_cast<char>(samples), static_cast<char>(samples >> 8),
                            static_cast<char>(samples >> 16), static_cast<char>(samples >> 24)};
-    if (mmioWrite(Mmio, count, sizeof count) != sizeof count) {
+    if (mmioWrite(Mmio, count, sizeof count) != sizeof count ||
+        mmioFlush(Mmio, 0) != MMSYSERR_NOERROR) {
         return WAVFILE_WRITE_FAILED;
     }
     mmioAscend(Mmio, &FactChunk, 0);

@@ -309,10 +309,14 @@ int32_t TWavFmt::GetFormatText(char** text) {
 }
 
 // Samples in a byte count: (bytes / block align) x samples per frame, or bytes x samples per
-// frame without a block align. Computed wide and clamped, so huge counts cannot wrap.
-int32_t TWavFmt::SamplesFromBytes(int32_t bytes, uint32_t samplesPerFrame) {
+// frame without a block align.
+int64_t TWavFmt::SamplesFromBytesWide(int32_t bytes, uint32_t samplesPerFrame) {
     const int64_t blocks = BlockAlign() != 0 ? bytes / BlockAlign() : bytes;
-    return ClampToInt32(blocks * static_cast<int64_t>(samplesPerFrame));
+    return blocks * static_cast<int64_t>(samplesPerFrame);
+}
+
+int32_t TWavFmt::SamplesFromBytes(int32_t bytes, uint32_t samplesPerFrame) {
+    return ClampToInt32(SamplesFromBytesWide(bytes, samplesPerFrame));
 }
 
 int32_t TWavFmt::GetFrameBytes() {

@@ -50,7 +50,10 @@ struct TWavFmt {
     int32_t GetFormatName(char* name, int32_t* channels, int32_t* samplesPerSec);
     int32_t GetFormatInfo(char* name, int32_t* channels, int32_t* samplesPerSec, int32_t* bitRate);
     int32_t GetFormatText(char** text);
+    // Samples in a byte count, clamped to the signed 32-bit range in which it is handed out.
     int32_t SamplesFromBytes(int32_t bytes, uint32_t samplesPerFrame);
+    // The same count unclamped: (2^31 - 1) bytes x (2^32 - 1) samples per frame fits 64 bits.
+    int64_t SamplesFromBytesWide(int32_t bytes, uint32_t samplesPerFrame);
     int32_t GetFrameBytes();
     int32_t GetBytesPerSecond();
     int32_t GetSampleRate();

@@ -50,6 +50,8 @@ DWORD ErrorFromErrno(int error) {
         case EEXIST:
             return ERROR_FILE_EXISTS;
         case ENOSPC:
+        case EDQUOT:
+        case EFBIG:  // the file may grow no further: to the writer, a full disk
             return ERROR_DISK_FULL;
         case ENAMETOOLONG:
             return ERROR_FILENAME_EXCED_RANGE;

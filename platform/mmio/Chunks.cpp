@@ -105,19 +105,24 @@ MMRESULT mmioAscend(HMMIO mmio, MMCKINFO* chunk, UINT /*flags*/) {
             return MMIOERR_CANNOTSEEK;
         }
         const auto size = static_cast<uint32_t>(length);
+        // A failed write leaves the record dirty and the position at the end of the data, so
+        // that the caller's next write cannot land on the header and the ascend can be tried
+        // again.
         if (size != chunk->cksize) {
             uint8_t field[4];
             PutLE32(field, size);
             file->SeekTo(dataOffset - 4);
-            if (file->Write(field, sizeof field) != sizeof field) {
+            const bool written = file->Write(field, sizeof field) == sizeof field;
+            file->SeekTo(end);
+            if (!written) {
                 return MMIOERR_CANNOTWRITE;
             }
             chunk->cksize = size;
         }
         if ((size & 1u) != 0) {
             const uint8_t pad = 0;
-            file->SeekTo(end);
             if (file->Write(&pad, 1) != 1) {
+                file->SeekTo(end);
                 return MMIOERR_CANNOTWRITE;
             }
         }

@@ -70,24 +70,29 @@ bool MmioFile::WriteAt(int64_t position, const void* data, int64_t count) {
     return true;
 }
 
+// A run that cannot be written stays in the buffer: every later call that needs the buffer
+// (a write elsewhere, a read, a flush, the close) fails as well, instead of the bytes being
+// forgotten and the calls after them reporting success. Writing it again puts the same bytes
+// at the same offsets, so a retry cannot damage the file.
 bool MmioFile::FlushRun() {
     if (!bufferDirty_) {
         return true;
     }
-    bufferDirty_ = false;
     if (!WriteAt(bufferStart_, buffer_.get(), bufferLength_)) {
-        bufferLength_ = 0;  // lost: the caller hears of it through the failed call
         return false;
     }
+    bufferDirty_ = false;
     return true;  // the run stays as a clean copy of what the file now holds
 }
 
 bool MmioFile::Flush(bool empty) {
-    const bool flushed = FlushRun();
+    if (!FlushRun()) {
+        return false;
+    }
     if (empty) {
         bufferLength_ = 0;
     }
-    return flushed;
+    return true;
 }
 
 int64_t MmioFile::Read(void* buffer, int64_t count) {
@@ -157,7 +162,7 @@ bool MmioFile::Buffer(const char* data, int64_t count) {
         bufferLength_ = std::max(runEnd, position_ + count) - bufferStart_;
     } else {
         if (!FlushRun()) {
-            return -1;
+            return false;
         }
         // A clean copy would go stale under the write; the buffer starts a new run instead.
         bufferStart_ = position_;

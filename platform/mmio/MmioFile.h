@@ -34,7 +34,8 @@ class MmioFile final : public KernelObject {
     int64_t Position() const { return position_; }
     // The length of the file including bytes still in the buffer, or -1.
     int64_t Size();
-    // Writes out the buffered run; with empty also forgets the buffered copy.
+    // Writes out the buffered run; with empty also forgets the buffered copy. A run that
+    // cannot be written is kept, and fails every later call that needs the buffer.
     bool Flush(bool empty);
     bool Writable() const { return writable_; }
 

@@ -150,11 +150,12 @@ TEST(PlainFileBase, SeekOriginsAndCounts) {
         int expectedByte;  // -1: at the end
     };
     const Step steps[] = {
-        {3, WAVSEEK_START, 13}, {0, WAVSEEK_CURRENT, 14}, {-2, WAVSEEK_END, 16},
-        {0, WAVSEEK_END, -1},   {0, WAVSEEK_START, 10},   {2, 7, 13},  // other = current
+        {3, WAVSEEK_START, 13},    {0, WAVSEEK_CURRENT, 14}, {-2, WAVSEEK_END, 16},
+        {0, WAVSEEK_END, -1},      {0, WAVSEEK_START, 10},   {2, 7, 13},  // other = current
+        {-9, WAVSEEK_CURRENT, 14},  // before the start: refused, not moved
     };
     for (const Step& step : steps) {
-        EXPECT_EQ(file.Seek(step.offset, step.origin), 0);
+        EXPECT_EQ(file.Seek(step.offset, step.origin), step.offset < -8 ? WAVFILE_READ_FAILED : 0);
         uint8_t byte = 0;
         const int32_t got = file.Read(&byte, 1);
         if (step.expectedByte < 0) {
@@ -164,10 +165,10 @@ TEST(PlainFileBase, SeekOriginsAndCounts) {
             EXPECT_EQ(byte, step.expectedByte) << step.offset << "/" << step.origin;
         }
     }
-    EXPECT_EQ(file.ReadCount, 5);  // seeking never changes the count
-    EXPECT_EQ(file.GetRemainingBytes(), 3);
+    EXPECT_EQ(file.ReadCount, 6);  // seeking never changes the count
+    EXPECT_EQ(file.GetRemainingBytes(), 2);
     uint8_t rest[16];
-    EXPECT_EQ(file.Read(rest, 16), 4);
+    EXPECT_EQ(file.Read(rest, 16), 3);
     EXPECT_EQ(file.GetRemainingBytes(), 0);  // read past DataLength: 0, not negative
     EXPECT_EQ(file.Read(rest, -4), 0);
     EXPECT_EQ(file.Write(rest, -4), 0);

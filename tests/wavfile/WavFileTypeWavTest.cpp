@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <numeric>
 #include <string>
 #include <vector>
 
+#include "support/FillingDisk.h"
 #include "support/TempDir.h"
 #include "wavfile/RiffBytes.h"
 #include "wavfile/WavFileTypeWav.h"
@@ -16,6 +20,7 @@ using rifftest::PcmFormat;
 using rifftest::ReadAll;
 using rifftest::Riff;
 using rifftest::Slice;
+using testsupport::FillingDisk;
 using testsupport::GetLE16;
 using testsupport::GetLE32;
 using testsupport::ReadBytes;
@@ -58,19 +63,134 @@ std::unique_ptr<TWavFileBase> Create(const std::string& path, const char* mode,
     return file;
 }
 
-// Writes audio in the given pieces through a new file and closes it.
-void WriteNew(const std::string& path, const FormatSetter& setFormat, const Bytes& audio,
-              const std::vector<size_t>& pieces) {
+// A new file with audio written in the given pieces, still open.
+std::unique_ptr<TWavFileBase> StartNew(const std::string& path, const FormatSetter& setFormat,
+                                       const Bytes& audio, const std::vector<size_t>& pieces) {
     auto file = Create(path, "w");
     setFormat(*file);
-    ASSERT_EQ(file->WriteHeader(), 0);
+    EXPECT_EQ(file->WriteHeader(), 0);
     size_t at = 0;
     for (size_t piece : pieces) {
-        ASSERT_EQ(file->Write(audio.data() + at, static_cast<int32_t>(piece)),
+        EXPECT_EQ(file->Write(audio.data() + at, static_cast<int32_t>(piece)),
                   static_cast<int32_t>(piece));
         at += piece;
     }
-    EXPECT_EQ(file->Close(), 0);
+    return file;
+}
+
+void WriteNew(const std::string& path, const FormatSetter& setFormat, const Bytes& audio,
+              const std::vector<size_t>& pieces) {
+    EXPECT_EQ(StartNew(path, setFormat, audio, pieces)->Close(), 0);
+}
+
+// Header bytes as WriteHeader leaves them: the RIFF size 0 and the data size 40 until the
+// first write finishes the file.
+Bytes Unfinished(const FormatSetter& setFormat, const Bytes& audio) {
+    Bytes bytes = WrittenLayout(setFormat, audio);
+    const size_t dataSize = bytes.size() - audio.size() - 4;
+    std::fill(bytes.begin() + 4, bytes.begin() + 8, 0);
+    bytes[dataSize] = 40;
+    std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(dataSize) + 1,
+              bytes.begin() + static_cast<std::ptrdiff_t>(dataSize) + 4, 0);
+    return bytes;
+}
+
+// A disk that fills during the first write, a later write or the header update at Close:
+// the call that meets it reports it, later writes and Close do not claim success, and the
+// file keeps what was on disk before (the complete file of the first write, where there
+// was one) without a size that claims bytes it lacks.
+TEST(WavFileTypeWav, AFullDiskIsReportedAndDamagesNothing) {
+    struct Case {
+        const char* name;
+        FormatSetter format;
+        std::vector<size_t> before;  // writes done before the disk fills
+        size_t atLimit;              // the write made after it
+        uint64_t limit;              // 0: the file as it is then
+        int32_t written;             // what that write returns
+        int32_t writtenLater;        // ... and a small write after it
+    };
+    const Case cases[] = {
+        {"first write", kPcm16Stereo, {}, 70000, 68 * 1024, 0, 0},
+        {"later write", kPcm16Stereo, {4000}, 70000, 4068 + 1000, 0, 0},
+        {"header update", kMpeg, {4170}, 834, 0, 834, 4},  // both only buffered
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::string path = dir.File("full.wav");
+        const size_t at = std::accumulate(c.before.begin(), c.before.end(), size_t{0});
+        const Bytes audio = Pattern(at + c.atLimit, 5);
+        auto file = StartNew(path, c.format, audio, c.before);
+        const Bytes onDisk = ReadBytes(path);
+        int32_t written = -1;
+        int32_t writtenLater = -1;
+        int32_t closed = -1;
+        {
+            FillingDisk disk(c.limit != 0 ? c.limit : onDisk.size());
+            written = file->Write(audio.data() + at, static_cast<int32_t>(c.atLimit));
+            writtenLater = file->Write(audio.data(), 4);
+            closed = file->Close();
+        }
+        EXPECT_EQ(written, static_cast<int32_t>(c.written));
+        EXPECT_EQ(writtenLater, c.writtenLater);
+        EXPECT_EQ(closed, WAVFILE_WRITE_FAILED);
+        EXPECT_EQ(file->Close(), WAVFILE_WRITE_FAILED);
+        const Bytes after = ReadBytes(path);
+        if (c.before.empty()) {
+            // Nothing was on disk: what reached it is the start of the unfinished file.
+            const Bytes unfinished = Unfinished(c.format, audio);
+            ASSERT_LE(after.size(), unfinished.size());
+            EXPECT_EQ(after, Slice(unfinished, 0, after.size()));
+        } else {
+            ASSERT_GE(after.size(), onDisk.size());
+            EXPECT_EQ(Slice(after, 0, onDisk.size()), onDisk);
+        }
+    }
+}
+
+// The fact count is an unsigned 32-bit field: MPEG audio of more than 2^31 samples (about
+// 13.5 hours at 44.1 kHz) keeps its true count, and only a count beyond 2^32 - 1 is cut.
+// The audio already in the file is a sparse stretch appended to.
+TEST(WavFileTypeWav, FactCountUsesAllThirtyTwoBits) {
+    struct Case {
+        uint32_t framesBefore;
+        uint32_t factCount;
+    };
+    const Case cases[] = {
+        {2000000, 2000001u * 1152u},  // 2,304,001,152: 14.5 hours
+        {5000000, UINT32_MAX},        // 5,760,001,152 samples: cut to the largest count
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.framesBefore);
+        TempDir dir;
+        const std::string path = dir.File("long.wav");
+        TWavFmt format;
+        kMpeg(format);
+        const uint32_t dataBytes = c.framesBefore * 417u;
+        Bytes header;
+        testsupport::PutText(header, "RIFF");
+        testsupport::PutLE32(header, 72 + dataBytes);
+        testsupport::PutText(header, "WAVEfmt ");
+        testsupport::PutLE32(header, 40);
+        header.insert(header.end(), format.WaveFormat, format.WaveFormat + 40);
+        testsupport::PutText(header, "fact");
+        testsupport::PutLE32(header, 4);
+        testsupport::PutLE32(header, 0);
+        testsupport::PutText(header, "data");
+        testsupport::PutLE32(header, dataBytes);
+        WriteBytes(path, header);
+        std::filesystem::resize_file(path, header.size() + dataBytes);
+
+        auto file = Create(path, "a");
+        ASSERT_EQ(file->ReadHeader(1), 0);
+        ASSERT_EQ(file->Write(Pattern(417, 1).data(), 417), 417);
+        ASSERT_EQ(file->Close(), 0);
+        std::ifstream in(path, std::ios::binary);
+        Bytes head(80);
+        in.read(reinterpret_cast<char*>(head.data()), 80);
+        EXPECT_EQ(GetLE32(head, 76), dataBytes + 417);
+        EXPECT_EQ(GetLE32(head, 68), c.factCount);
+    }
 }
 
 TEST(WavFileTypeWav, FactoryChoosesItForWavNames) {
@@ -386,6 +506,7 @@ TEST(WavFileTypeWav, SeekMovesWithoutResettingTheCount) {
     ASSERT_EQ(file->ReadHeader(0), 0);
     Bytes buffer(600);
     ASSERT_EQ(file->Read(buffer.data(), 600), 600);
+    EXPECT_EQ(file->Seek(-1, WAVSEEK_START), WAVFILE_READ_FAILED);  // refused, not moved
     EXPECT_EQ(file->Seek(0, WAVSEEK_START), 0);
     ASSERT_EQ(file->Read(buffer.data(), 600), 400);  // only the rest of DataLength
     EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + 4), "RIFF");
