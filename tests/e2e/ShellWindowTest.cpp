@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -169,6 +170,36 @@ TEST_F(ShellOnScreen, UsageBoxShowsTheMessageUntilOk) {
     Key("Escape");  // a box with only OK closes with Escape as well
     EXPECT_EQ(usage.WaitExit(), 0);
     EXPECT_EQ(usage.Err(), "");
+}
+
+// SIGINT and SIGTERM end the run while a box waits for OK: the box goes, the run ends with 0.
+TEST_F(ShellOnScreen, StopSignalsEndTheRunWhileABoxIsUp) {
+    struct Case {
+        std::vector<std::string> words;
+        const char* title;
+        int signal;
+    };
+    const Case cases[] = {
+        {{"/X"}, kTitle, SIGTERM},                                            // the usage box
+        {{"/E"}, "Dialog", SIGINT},                                           // the device list
+        {{"/D:no such device", kEndlessTone}, "Dialog", SIGTERM},             // nothing matched
+        {{"/D:null", "/nonexistent/missing.wav"}, "Starting Error", SIGINT},  // a failed start
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.words[0]);
+        const std::vector<Window> before = Windows(nullptr, c.title, false);
+        Applet applet(c.words, displayName_, "stop-signal-box");
+        const Window box =
+            WaitForNewWindow(nullptr, c.title, std::set<Window>(before.begin(), before.end()));
+        ASSERT_NE(box, 0u) << applet.Err();
+        const auto signalled = std::chrono::steady_clock::now();
+        applet.Signal(c.signal);
+        EXPECT_EQ(applet.WaitExit(5s), 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - signalled, testsupport::kEndAllowance);
+        const std::vector<Window> after = Windows(nullptr, c.title, false);
+        EXPECT_EQ(std::count(after.begin(), after.end(), box), 0) << "the box stayed";
+        EXPECT_EQ(applet.Err(), "");
+    }
 }
 
 // Without a display nothing waits for a click: texts go to the terminal.
