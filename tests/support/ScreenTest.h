@@ -31,20 +31,21 @@ class ScreenTest : public ::testing::Test {
         XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
     }
     void TearDown() override {
-        if (display_ != nullptr) {
-            XCloseDisplay(display_);
+        for (Display* display : opened_) {
+            XCloseDisplay(display);
         }
     }
 
     // Works on that display from here on (the test bed's second one runs a window manager).
+    // Connections stay open until the end of the test: an X server without clients resets
+    // and refuses connections for a moment.
     bool UseDisplay(const char* name) {
-        if (display_ != nullptr) {
-            XCloseDisplay(display_);
-            display_ = nullptr;
-        }
-        if (name == nullptr || name[0] == '\0' || (display_ = XOpenDisplay(name)) == nullptr) {
+        Display* display = nullptr;
+        if (name == nullptr || name[0] == '\0' || (display = XOpenDisplay(name)) == nullptr) {
             return false;
         }
+        opened_.push_back(display);
+        display_ = display;
         displayName_ = name;
         return true;
     }
@@ -197,6 +198,7 @@ class ScreenTest : public ::testing::Test {
 
     Display* display_ = nullptr;
     std::string displayName_;
+    std::vector<Display*> opened_;
 };
 
 }  // namespace testsupport
