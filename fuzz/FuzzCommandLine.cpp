@@ -1,6 +1,7 @@
 // The command line on arbitrary bytes: the tokenizer, the option check with its message, the
 // pause schedule of option I and the device match of option D. The input up to its first
-// NUL byte is the command-line text; the bytes after it are device names, one per line.
+// NUL byte is the command-line text; the bytes after it are device names, one per line, which
+// also serve as words from a shell.
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -97,6 +98,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (uint32_t i = 0; i < arguments; ++i) {
         CheckMatch(upperNames, commandLine.ArgumentAt(i));
     }
+    // The same lines as words from a shell: each is exactly one item, never rewritten.
+    std::vector<std::string> words = names;
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    const CommandLine fromWords(static_cast<int>(argv.size()), argv.data());
+    FUZZ_CHECK(fromWords.OptionCount() + fromWords.ArgumentCount() == names.size());
+    FUZZ_CHECK(words == names);
+    BuildOptionMessage(fromWords, &showBytes);
+
     const std::string list = DeviceListText(upperNames);
     FUZZ_CHECK(list.size() < kDeviceListBound);
     return 0;

@@ -7,7 +7,7 @@ build_pkgs=(cmake g++ make pkg-config libx11-dev libfltk1.3-dev libpulse-dev lib
             libmpg123-dev libsoundtouch-dev)
 test_pkgs=(libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xauth pulseaudio
            pulseaudio-utils libasound2-plugins alsa-utils sox libsox-fmt-mp3 twolame lame mpg123
-           imagemagick xdotool x11-utils procps)
+           imagemagick xdotool x11-utils procps openbox)
 
 want=("${build_pkgs[@]}")
 if [ "${1:-build}" = test ]; then

@@ -6,11 +6,13 @@
 #   scripts/testbed.sh <command...>   runs the command inside the test bed, returns its status
 #   source scripts/testbed.sh         starts the test bed in the current shell (stops on exit)
 #
-# Exports PULSE_SERVER, PULSE_RUNTIME_PATH, DISPLAY and QUINDLE_TESTBED=1 for the tests.
+# Exports PULSE_SERVER, PULSE_RUNTIME_PATH, DISPLAY (no window manager), QUINDLE_WM_DISPLAY
+# (openbox) and QUINDLE_TESTBED=1 for the tests.
 
 testbed_log() { echo "testbed: $*" >&2; }
 
 testbed_stop() {
+    testbed_stop_openbox
     if [ -n "${TESTBED_PULSE_STARTED:-}" ]; then
         XDG_RUNTIME_DIR=$TESTBED_DIR/run HOME=$TESTBED_DIR/home pulseaudio --kill 2>/dev/null || true
         TESTBED_PULSE_STARTED=
@@ -72,6 +74,44 @@ testbed_start_xvfb() {
     return 1
 }
 
+# A second private display with the openbox window manager, for the window tests that must
+# also hold under a real frame: exported as QUINDLE_WM_DISPLAY (unset when openbox is missing).
+# Set QUINDLE_TESTBED_WM=0 to leave it out.
+testbed_start_openbox() {
+    [ "${QUINDLE_TESTBED_WM:-1}" != 0 ] || return 0
+    command -v openbox >/dev/null && command -v Xvfb >/dev/null ||
+        { testbed_log "no openbox, no window-manager display"; return 0; }
+    local plain_display=${DISPLAY:-} plain_pid=${TESTBED_XVFB_PID:-}
+    TESTBED_XVFB_PID=
+    testbed_start_xvfb || return 1
+    export QUINDLE_WM_DISPLAY=$DISPLAY
+    TESTBED_WM_XVFB_PID=$TESTBED_XVFB_PID
+    TESTBED_XVFB_PID=$plain_pid
+    if [ -n "$plain_display" ]; then export DISPLAY=$plain_display; else unset DISPLAY; fi
+    mkdir -p "$TESTBED_DIR/openbox-home"
+    DISPLAY=$QUINDLE_WM_DISPLAY HOME=$TESTBED_DIR/openbox-home XDG_CONFIG_HOME= XDG_CACHE_HOME= \
+        openbox --sm-disable >"$TESTBED_DIR/openbox.log" 2>&1 &
+    TESTBED_OPENBOX_PID=$!
+    local i
+    for i in $(seq 1 100); do  # managing once it owns the screen's selection
+        DISPLAY=$QUINDLE_WM_DISPLAY xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null |
+            grep -q 'window id' && return 0
+        kill -0 "$TESTBED_OPENBOX_PID" 2>/dev/null || break
+        sleep 0.05
+    done
+    testbed_log "openbox did not start:"; cat "$TESTBED_DIR/openbox.log" >&2
+    return 1
+}
+
+testbed_stop_openbox() {
+    local pid
+    for pid in ${TESTBED_OPENBOX_PID:-} ${TESTBED_WM_XVFB_PID:-}; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    TESTBED_OPENBOX_PID= TESTBED_WM_XVFB_PID=
+}
+
 testbed_start() {
     TESTBED_DIR=$(mktemp -d "${TMPDIR:-/tmp}/qdl-testbed-XXXXXX")
     trap testbed_stop EXIT
@@ -79,6 +119,7 @@ testbed_start() {
     unset PULSE_SINK PULSE_COOKIE
     testbed_start_pulse || { testbed_stop; return 1; }
     testbed_start_xvfb || { testbed_stop; return 1; }
+    testbed_start_openbox || { testbed_stop; return 1; }
     export QUINDLE_TESTBED=1
 }
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -28,38 +29,67 @@ void PrepareInPlace(char* text) {
     *out = '\0';
 }
 
+// Bytes of the UTF-8 character at the text: 1 to 4 for a well-formed one, 1 for any other
+// byte, 0 at the end.
+size_t CharacterLength(const char* text) {
+    const auto lead = static_cast<unsigned char>(text[0]);
+    if (lead == 0) {
+        return 0;
+    }
+    size_t length = 1;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+    }
+    for (size_t i = 1; i < length; ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+            return 1;
+        }
+    }
+    return length;
+}
+
+// What follows the letter of an option item: the "third character" of the item.
+const char* AfterLetter(const char* item) {
+    return item + 1 + CharacterLength(item + 1);
+}
+
 // Absolute Linux paths begin with '/': an item like "/home/ann/a.wav" (third character not
 // the end and not ':', and another '/' after the first) is a file, not an option.
-bool IsOption(std::string_view item) {
-    if (item.empty() || (item[0] != '-' && item[0] != '/')) {
+bool IsOption(const char* item) {
+    if (item[0] != '-' && item[0] != '/') {
         return false;
     }
-    const bool looksLikePath = item[0] == '/' && item.size() > 2 && item[2] != ':' &&
-                               item.find('/', 1) != std::string_view::npos;
+    const char* third = AfterLetter(item);
+    const bool looksLikePath =
+        item[0] == '/' && *third != '\0' && *third != ':' && std::strchr(item + 1, '/') != nullptr;
     return !looksLikePath;
 }
 
-// A terminator counts as a separator too: pass 3 writes them over separators as it goes.
-bool IsSeparator(char c) {
-    return c == kSeparator || c == '\0';
-}
-
-// Calls visit(begin, length) for every non-empty item of the prepared text.
-template <typename Visit>
-void ForEachItem(std::string_view text, Visit visit) {
-    size_t at = 0;
-    while (at < text.size()) {
-        while (at < text.size() && IsSeparator(text[at])) {
+// Pass 2 of the tokenizer: splits the prepared text at runs of separators, terminating each
+// item in place. There are no empty items.
+std::vector<char*> SplitInPlace(char* text) {
+    std::vector<char*> items;
+    char* at = text;
+    while (*at != '\0') {
+        while (*at == kSeparator) {
             ++at;
         }
-        const size_t begin = at;
-        while (at < text.size() && !IsSeparator(text[at])) {
+        if (*at == '\0') {
+            break;
+        }
+        items.push_back(at);
+        while (*at != '\0' && *at != kSeparator) {
             ++at;
         }
-        if (at > begin) {
-            visit(begin, at - begin);
+        if (*at == kSeparator) {
+            *at++ = '\0';
         }
     }
+    return items;
 }
 
 }  // namespace
@@ -69,38 +99,41 @@ CommandLine::CommandLine(char* text) {
         return;
     }
     PrepareInPlace(text);
-    const std::string_view prepared(text);
+    const std::vector<char*> items = SplitInPlace(text);
+    Fill(static_cast<int>(items.size()), items.data());
+}
 
-    // Pass 2: count options and arguments.
-    ForEachItem(prepared, [&](size_t begin, size_t length) {
-        if (IsOption(prepared.substr(begin, length))) {
-            ++optionCount;
-        } else {
-            ++argumentCount;
-        }
-    });
+CommandLine::CommandLine(int wordCount, char* const* words) {
+    if (words != nullptr && wordCount > 0) {
+        Fill(wordCount, words);
+    }
+}
+
+// Counts options and arguments, allocates both lists at exactly those sizes, then fills them.
+void CommandLine::Fill(int itemCount, char* const* items) {
+    for (int i = 0; i < itemCount; ++i) {
+        ++(IsOption(items[i]) ? optionCount : argumentCount);
+    }
     if (optionCount > 0) {
         options = std::make_unique<CommandOption[]>(optionCount);
     }
     if (argumentCount > 0) {
         arguments = std::make_unique<const char*[]>(argumentCount);
     }
-
-    // Pass 3: terminate each item in place and fill the lists.
     uint32_t option = 0;
     uint32_t argument = 0;
-    ForEachItem(prepared, [&](size_t begin, size_t length) {
-        char* item = text + begin;
-        const bool isOption = IsOption(prepared.substr(begin, length));
-        item[length] = '\0';  // the separator (or the final terminator) ends the item
-        if (isOption) {
-            CommandOption& entry = options[option++];
-            entry.letter = UpperAscii(item[1]);
-            entry.value = (length >= 3 && item[2] == ':') ? item + 3 : nullptr;
-        } else {
+    for (int i = 0; i < itemCount; ++i) {
+        char* item = items[i];
+        if (!IsOption(item)) {
             arguments[argument++] = item;
+            continue;
         }
-    });
+        const char* third = AfterLetter(item);
+        CommandOption& entry = options[option++];
+        entry.letter = UpperAscii(item[1]);
+        entry.value = *third == ':' ? third + 1 : nullptr;
+        entry.spelling = std::string_view(item + 1, static_cast<size_t>(third - (item + 1)));
+    }
 }
 
 CommandLine::~CommandLine() {
@@ -119,6 +152,10 @@ bool CommandLine::OptionAt(uint32_t index, char* letter, const char** value) con
         *value = options[index].value;
     }
     return true;
+}
+
+std::string_view CommandLine::OptionSpelling(uint32_t index) const {
+    return index < optionCount ? options[index].spelling : std::string_view();
 }
 
 bool CommandLine::FindOption(char letter, const char** value) const {
@@ -153,22 +190,4 @@ bool CommandLine::FindOptionInt(char letter, int32_t* value) const {
 
 const char* CommandLine::ArgumentAt(uint32_t index) const {
     return index < argumentCount ? arguments[index] : nullptr;
-}
-
-std::string JoinArguments(int argc, char** argv) {
-    std::string text;
-    for (int i = 1; i < argc; ++i) {
-        if (i > 1) {
-            text += ' ';
-        }
-        const bool quote = std::strchr(argv[i], ' ') != nullptr;
-        if (quote) {
-            text += '"';
-        }
-        text += argv[i];
-        if (quote) {
-            text += '"';
-        }
-    }
-    return text;
 }

@@ -1,6 +1,7 @@
-// The process entry: picks the screen (or the terminal), attaches the program's resources and
-// hands the rebuilt command-line text to the windowed entry.
-#include <string>
+// The process entry: sets up the signals, picks the screen (or the terminal), attaches the
+// program's resources and hands the words of the command line to the windowed entry.
+#include <memory>
+#include <utility>
 
 #include <platform/display.h>
 #include <platform/resources.h>
@@ -13,7 +14,7 @@ int main(int argc, char** argv) {
     InstallStopSignals();
     platform::OpenDisplay();
     HINSTANCE instance = RegisterModuleResources(&QuindleResources());
-    static std::string commandLineText;  // the parsed texts point into it for the whole run
-    commandLineText = JoinArguments(argc, argv);
-    return QuindleMain(instance, commandLineText.data(), SW_SHOWNORMAL);
+    // The shell has split and unquoted the words: each is one item (argv outlives the run).
+    auto commandLine = std::make_unique<CommandLine>(argc - 1, argv + 1);
+    return QuindleMain(instance, std::move(commandLine), SW_SHOWNORMAL);
 }

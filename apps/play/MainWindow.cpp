@@ -34,7 +34,6 @@ float PercentFactor(int32_t percent) {
 void EndRun(HWND window) {
     KillTimer(window, shell.timerId);
     shell.player.reset();
-    StopSignalsRunEnded();
     PostQuitMessage(0);
 }
 
@@ -65,8 +64,11 @@ LRESULT OnTimer(HWND window) {
         return 0;
     }
     shell.player->Close();
-    if (shell.loopDelay.enabled) {
-        SleepEx(static_cast<DWORD>(NextLoopPause(&shell.loopDelay)), FALSE);
+    // No device is open during the pause, so a stop signal ends it at once; the quit message
+    // it posted then ends the run.
+    if (shell.loopDelay.enabled &&
+        !PauseUnlessStopped(static_cast<DWORD>(NextLoopPause(&shell.loopDelay)))) {
+        return 0;
     }
     StartPlayback();
     shell.player->Restart();
@@ -97,7 +99,7 @@ int32_t StartPlayback() {
 }
 
 void OnCreate(HWND window) {
-    StopSignalsCreating();
+    shell.statusWindow = window;
     shell.player = std::make_unique<WavePlayer>(window);
     for (const RowPlace& place : kRows) {
         shell.*place.row =
@@ -127,8 +129,9 @@ void OnCreate(HWND window) {
         SetWindowTextA(shell.rowDevice, caps->szPname);
     }
     shell.timerId = SetTimer(window, kRefreshTimerId, kRefreshPeriodMs, nullptr);
-    shell.player->Restart();
-    StopSignalsRunning(window);
+    if (!StopRequested()) {  // a stop during the start: the run ends before anything is heard
+        shell.player->Restart();
+    }
 }
 
 LRESULT MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

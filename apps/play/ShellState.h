@@ -27,6 +27,7 @@ struct ShellState {
     HWND rowFormat = nullptr;
     HWND rowPosition = nullptr;
     UINT_PTR timerId = 0;
+    HWND statusWindow = nullptr;  // so that a run ended by a stop signal can close it
 };
 
 extern ShellState shell;

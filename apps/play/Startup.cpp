@@ -2,12 +2,14 @@
 
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 #include <platform/dialog.h>
 #include <platform/resources.h>
 #include "apps/play/DeviceDirectory.h"
 #include "apps/play/MainWindow.h"
 #include "apps/play/ShellState.h"
+#include "apps/play/StopSignals.h"
 #include "apps/play/Usage.h"
 #include "resources/Resources.h"
 
@@ -41,9 +43,9 @@ bool CheckOptions() {
     return false;
 }
 
-bool StartInstance(HINSTANCE instance, int showCommand, char* commandLineText) {
+bool StartInstance(HINSTANCE instance, int showCommand, std::unique_ptr<CommandLine> commandLine) {
     shell.appInstance = instance;
-    shell.commandLine = std::make_unique<CommandLine>(commandLineText);
+    shell.commandLine = std::move(commandLine);
 
     if (shell.commandLine->FindOption('E', nullptr)) {
         DeviceDirectory directory;
@@ -71,6 +73,10 @@ bool StartInstance(HINSTANCE instance, int showCommand, char* commandLineText) {
     if (window == nullptr) {
         return false;
     }
+    if (StopRequested()) {  // a stop came while the window was built: it never shows
+        DestroyWindow(window);
+        return false;
+    }
     RECT outer{};
     RECT client{};
     GetWindowRect(window, &outer);
@@ -87,7 +93,7 @@ bool StartInstance(HINSTANCE instance, int showCommand, char* commandLineText) {
     return true;
 }
 
-int QuindleMain(HINSTANCE instance, char* commandLineText, int showCommand) {
+int QuindleMain(HINSTANCE instance, std::unique_ptr<CommandLine> commandLine, int showCommand) {
     std::snprintf(shell.windowTitle, sizeof shell.windowTitle, "%s%s", "Quindle64.exe",
                   " Version 1.14");
     LoadStringA(instance, IDS_CLASS_NAME, shell.className, sizeof shell.className);
@@ -105,7 +111,7 @@ int QuindleMain(HINSTANCE instance, char* commandLineText, int showCommand) {
     windowClass.hIconSm = LoadIconA(instance, MAKEINTRESOURCEA(IDI_QUINDLE_SMALL));
     RegisterClassExA(&windowClass);
 
-    if (!StartInstance(instance, showCommand, commandLineText)) {
+    if (!StartInstance(instance, showCommand, std::move(commandLine))) {
         return 0;
     }
     MSG message{};
@@ -113,6 +119,10 @@ int QuindleMain(HINSTANCE instance, char* commandLineText, int showCommand) {
     while ((got = GetMessageA(&message, nullptr, 0, 0)) > 0) {
         TranslateMessage(&message);
         DispatchMessageA(&message);
+    }
+    // A stop signal ended the loop while the run was on: end it as closing the window does.
+    if (shell.player != nullptr && IsWindow(shell.statusWindow)) {
+        DestroyWindow(shell.statusWindow);
     }
     shell.commandLine.reset();
     return got == 0 ? static_cast<int>(message.wParam) : 0;

@@ -3,7 +3,10 @@
 // placement next to a running instance, the client-area size and the message loop.
 #pragma once
 
+#include <memory>
+
 #include <platform/window.h>
+#include "apps/play/CommandLine.h"
 
 inline constexpr int kClientWidth = 240;
 inline constexpr int kClientHeight = 80;
@@ -11,9 +14,10 @@ inline constexpr int kOuterWidth = 240;
 inline constexpr int kOuterHeight = 100;
 inline constexpr int kInstanceOffset = 25;
 
-// The windowed entry: returns the exit code. The command-line text must outlive the run.
-int QuindleMain(HINSTANCE instance, char* commandLineText, int showCommand);
-bool StartInstance(HINSTANCE instance, int showCommand, char* commandLineText);
+// The windowed entry with the parsed command line: returns the exit code. The texts the
+// command line points into must outlive the run.
+int QuindleMain(HINSTANCE instance, std::unique_ptr<CommandLine> commandLine, int showCommand);
+bool StartInstance(HINSTANCE instance, int showCommand, std::unique_ptr<CommandLine> commandLine);
 bool CheckOptions();
 
 // Top-left corner for a new window: beside the running instance's window when that leaves

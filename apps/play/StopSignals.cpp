@@ -2,34 +2,31 @@
 
 #include <pthread.h>
 #include <signal.h>
-#include <unistd.h>
 
-#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
+
+#include <platform/kernel.h>
 
 namespace {
 
-// Before the status window exists nothing holds a device: a stop ends the process at once.
-// While the window is built (playback starting, boxes shown) the stop waits for it; once it
-// runs, the window is closed through its own message loop.
-enum class Phase { Starting, Creating, Running, Ended };
-
 std::mutex mutex;
-Phase phase = Phase::Starting;
-HWND target = nullptr;
+std::condition_variable stopped;
 bool stopRequested = false;
+DWORD mainThread = 0;
 
+// The quit message reaches every wait of the main thread: the message loop, and a modal box
+// or dialog, whose own loop ends and posts the quit again for the loop around it.
 void* WaitForStop(void* signals) {
     int received = 0;
     while (sigwait(static_cast<sigset_t*>(signals), &received) == 0) {
-        std::lock_guard<std::mutex> lock(mutex);
-        stopRequested = true;
-        if (phase == Phase::Starting) {
-            _exit(0);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            stopRequested = true;
         }
-        if (phase == Phase::Running) {
-            PostMessageA(target, WM_CLOSE, 0, 0);
-        }
+        stopped.notify_all();
+        PostThreadMessageA(mainThread, WM_QUIT, 0, 0);
     }
     return nullptr;
 }
@@ -37,6 +34,10 @@ void* WaitForStop(void* signals) {
 }  // namespace
 
 void InstallStopSignals() {
+    signal(SIGPIPE, SIG_IGN);
+    mainThread = GetCurrentThreadId();
+    MSG message;
+    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);  // the queue exists from here on
     static sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
@@ -48,23 +49,13 @@ void InstallStopSignals() {
     }
 }
 
-void StopSignalsCreating() {
+bool StopRequested() {
     std::lock_guard<std::mutex> lock(mutex);
-    if (phase == Phase::Starting) {
-        phase = Phase::Creating;
-    }
+    return stopRequested;
 }
 
-void StopSignalsRunning(HWND window) {
-    std::lock_guard<std::mutex> lock(mutex);
-    phase = Phase::Running;
-    target = window;
-    if (stopRequested) {
-        PostMessageA(target, WM_CLOSE, 0, 0);
-    }
-}
-
-void StopSignalsRunEnded() {
-    std::lock_guard<std::mutex> lock(mutex);
-    phase = Phase::Ended;
+bool PauseUnlessStopped(DWORD milliseconds) {
+    std::unique_lock<std::mutex> lock(mutex);
+    return !stopped.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                             [] { return stopRequested; });
 }

@@ -1,15 +1,16 @@
-// SIGINT and SIGTERM end the run as closing the window does: the window is closed, which
-// stops the timer, destroys the player and releases the device; the exit code stays 0.
+// How the program meets signals. SIGINT and SIGTERM end the run at any moment, as closing the
+// window does: a box or dialog that waits for OK goes, a pause between loop passes ends, the
+// player is destroyed and the device released; the exit code stays 0. SIGPIPE never ends the
+// program: output into a closed pipe is dropped.
 #pragma once
 
 #include <platform/window.h>
 
-// Blocks the two signals in every thread and starts the thread that waits for them. Call
-// first thing in main, before any other thread exists.
+// Call first thing in main, before any other thread exists: ignores SIGPIPE, blocks the two
+// stop signals in every thread and starts the thread that waits for them. A stop then quits
+// the main thread's message loops, modal ones included, and wakes PauseUnlessStopped.
 void InstallStopSignals();
-// The status window is being built: a stop waits until it runs.
-void StopSignalsCreating();
-// The status window is running: a stop closes it (also one that came while it was built).
-void StopSignalsRunning(HWND window);
-// The run is over: a stop has nothing left to close.
-void StopSignalsRunEnded();
+// True once a stop signal has come.
+bool StopRequested();
+// Waits the milliseconds unless a stop comes first; false when it did (or had already).
+bool PauseUnlessStopped(DWORD milliseconds);

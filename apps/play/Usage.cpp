@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <string_view>
 
 #include "apps/play/CommandLine.h"
 
@@ -35,6 +36,7 @@ std::string BuildOptionMessage(const CommandLine& commandLine, bool* showBytes) 
     char letter = 0;
     const char* value = nullptr;
     for (uint32_t i = 0; commandLine.OptionAt(i, &letter, &value); ++i) {
+        const std::string_view spelling = commandLine.OptionSpelling(i);
         switch (letter) {
             case 'B':
                 if (showBytes != nullptr) {
@@ -51,9 +53,12 @@ std::string BuildOptionMessage(const CommandLine& commandLine, bool* showBytes) 
             case 'T':
                 break;
             default: {
+                // An ASCII letter is shown upper-cased; any other character whole, as typed.
                 message += "Unknown option /";
-                if (letter != '\0') {
+                if (spelling.size() == 1) {
                     message += letter;
+                } else {
+                    message += spelling;
                 }
                 if (value != nullptr && value[0] != '\0') {
                     message += ':';

@@ -127,18 +127,69 @@ TEST(CommandLine, FindOptionIntConversions) {
     }
 }
 
-TEST(CommandLine, JoinedArgumentsTokenizeBackToArgv) {
-    std::vector<std::string> args = {"quindle64", "/D:1 - Test Sink", "/home/ann/my song.wav", "/H",
-                                     "-l",        "~F440,A-6"};
-    std::vector<char*> argv;
-    for (std::string& arg : args) {
-        argv.push_back(arg.data());
+// Words from the shell: each is one item, byte for byte, and only its first characters decide
+// whether it is an option (a name that begins with '/' and holds another '/' is a file).
+TEST(CommandLine, EachWordIsExactlyOneItem) {
+    struct Case {
+        std::vector<std::string> words;
+        Options options;
+        Arguments arguments;
+        std::vector<std::string> spellings;
+    };
+    const Case cases[] = {
+        {{"/H", "q\"x.wav"}, {{'H', "<none>"}}, {"q\"x.wav"}, {"H"}},
+        {{"p \"x y\".wav"}, {}, {"p \"x y\".wav"}, {}},
+        {{"/D:\"Null Output\"", "f.wav"}, {{'D', "\"Null Output\""}}, {"f.wav"}, {"D"}},
+        {{"\"unbalanced"}, {}, {"\"unbalanced"}, {}},
+        {{" a\tb .wav ", "\t"}, {}, {" a\tb .wav ", "\t"}, {}},
+        {{"-lead \"x\".wav"}, {{'L', "<none>"}}, {}, {"l"}},
+        {{"-x:\"a b\""}, {{'X', "\"a b\""}}, {}, {"x"}},
+        {{"\xC3\xA9t\xC3\xA9 \xE2\x99\xAA.wav"}, {}, {"\xC3\xA9t\xC3\xA9 \xE2\x99\xAA.wav"}, {}},
+        {{""}, {}, {""}, {}},
+        {{"", "a.wav", ""}, {}, {"", "a.wav", ""}, {}},
+        {{"/home/ann/my \"best\" take.wav", "/l"},
+         {{'L', "<none>"}},
+         {"/home/ann/my \"best\" take.wav"},
+         {"l"}},
+        {{"/D:1 - QDL7310 /04", "/LX"},
+         {{'D', "1 - QDL7310 /04"}, {'L', "<none>"}},
+         {},
+         {"D", "L"}},
+        {{"//x.wav", "/E/"}, {}, {"//x.wav", "/E/"}, {}},
+        {{"/", "-"}, {{'\0', "<none>"}, {'\0', "<none>"}}, {}, {"", ""}},
+        // A letter beyond ASCII is one whole UTF-8 character; ':' after it starts a value.
+        {{"/\xC3\x89", "/\xC3\x89:1", "/\xC3\x89:a/b"},
+         {{'\xC3', "<none>"}, {'\xC3', "1"}, {'\xC3', "a/b"}},
+         {},
+         {"\xC3\x89", "\xC3\x89", "\xC3\x89"}},
+        {{"/\xE2\x99\xAA/x"}, {}, {"/\xE2\x99\xAA/x"}, {}},
+        {{"/\xFF:1"}, {{'\xFF', "1"}}, {}, {"\xFF"}},  // not UTF-8: the byte alone
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> words = c.words;
+        std::vector<char*> argv;
+        for (std::string& word : words) {
+            argv.push_back(word.data());
+        }
+        const CommandLine line(static_cast<int>(argv.size()), argv.data());
+        Options options;
+        std::vector<std::string> spellings;
+        char letter = 0;
+        const char* value = nullptr;
+        for (uint32_t i = 0; line.OptionAt(i, &letter, &value); ++i) {
+            options.emplace_back(letter, value != nullptr ? value : "<none>");
+            spellings.emplace_back(line.OptionSpelling(i));
+        }
+        Arguments arguments;
+        for (uint32_t i = 0; i < line.ArgumentCount(); ++i) {
+            arguments.emplace_back(line.ArgumentAt(i));
+        }
+        const std::string shown = c.words.empty() ? "" : c.words[0];
+        EXPECT_EQ(options, c.options) << '[' << shown << ']';
+        EXPECT_EQ(arguments, c.arguments) << '[' << shown << ']';
+        EXPECT_EQ(spellings, c.spellings) << '[' << shown << ']';
+        EXPECT_EQ(words, c.words) << "the words are not rewritten";
     }
-    std::string text = JoinArguments(static_cast<int>(argv.size()), argv.data());
-    EXPECT_EQ(text, "\"/D:1 - Test Sink\" \"/home/ann/my song.wav\" /H -l ~F440,A-6");
-    const Parsed parsed = Parse(text);
-    EXPECT_EQ(parsed.options, (Options{{'D', "1 - Test Sink"}, {'H', "<none>"}, {'L', "<none>"}}));
-    EXPECT_EQ(parsed.arguments, (Arguments{"/home/ann/my song.wav", "~F440,A-6"}));
 }
 
 }  // namespace

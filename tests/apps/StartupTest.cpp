@@ -92,7 +92,7 @@ class StartInstanceTest : public ::testing::Test {
 
     bool Start(const char* text) {
         text_ = text;
-        return StartInstance(instance_, SW_SHOWNORMAL, text_.data());
+        return StartInstance(instance_, SW_SHOWNORMAL, std::make_unique<CommandLine>(text_.data()));
     }
 
     RecordingDisplay display_;

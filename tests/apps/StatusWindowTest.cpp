@@ -31,7 +31,7 @@ Rows RunApplet(const std::string& commandLine) {
     static HINSTANCE instance = RegisterModuleResources(&QuindleResources());
     shell = ShellState();
     std::string text = commandLine;
-    EXPECT_EQ(QuindleMain(instance, text.data(), SW_HIDE), 0);
+    EXPECT_EQ(QuindleMain(instance, std::make_unique<CommandLine>(text.data()), SW_HIDE), 0);
     return Rows{Text(shell.rowDevice), Text(shell.rowFile), Text(shell.rowFormat),
                 Text(shell.rowPosition)};
 }

@@ -38,6 +38,10 @@ TEST(OptionCheck, MessagesByteForByte) {
         {"/X: a.wav", "Unknown option /X\n\n" + usage},
         {"/X /Y:2", missing + "Unknown option /X\nUnknown option /Y:2\n\n" + usage},
         {"- a.wav", "Unknown option /\n\n" + usage},
+        // A letter beyond ASCII is reported whole, never half a UTF-8 character.
+        {"/\xC3\x89 a.wav", "Unknown option /\xC3\x89\n\n" + usage},
+        {"-\xC3\xA9:1 a.wav", "Unknown option /\xC3\xA9:1\n\n" + usage},
+        {"/\xE2\x82\xAC: a.wav", "Unknown option /\xE2\x82\xAC\n\n" + usage},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(Message(c.input), c.message) << '[' << c.input << ']';

@@ -11,6 +11,7 @@
 #include "support/AppletProcess.h"
 #include "support/PulseRecording.h"
 #include "support/ScreenTest.h"
+#include "support/TempDir.h"
 #include "support/WaveFile.h"
 #include "wavfile/WavFileBase.h"
 
@@ -26,9 +27,7 @@ namespace {
 constexpr uint32_t kRate = 48000;
 constexpr double kFrameBytes = 4.0;
 
-// How long ending may take. The plain build is held to the promise; under a sanitizer the
-// program's exit also runs the sanitizer's own checks (a leak scan), which take their time.
-constexpr auto kEndAllowance = testsupport::kSanitized ? 1500ms : 200ms;
+using testsupport::kEndAllowance;
 
 class AppletOnTestBed : public testsupport::ScreenTest {
   protected:
@@ -269,6 +268,81 @@ TEST_F(AppletOnTestBed, ClosingTheWindowMidPlaybackEndsAtOnce) {
     EXPECT_LT(recorder.LastSound() - closed, 250ms) << "sound went on after the close";
     // The device is released: the server has no stream of ours left.
     EXPECT_EQ(waveouttest::Shell("test -z \"$(pactl list short sink-inputs)\""), 0);
+}
+
+TEST_F(AppletOnTestBed, StopSignalEndsALoopPauseAtOnce) {
+    const std::string path = Wave("blip.wav", Tone(600, 0.2));
+    TimedRecorder recorder;
+    Applet applet({"/L", "/I:86400000", path}, displayName_, "applet-pause");
+    std::this_thread::sleep_for(1s);  // the first pass has played; a day's pause has begun
+    ASSERT_EQ(testsupport::SoundRuns(recorder.Bytes()).size(), 1u);
+    const auto signalled = std::chrono::steady_clock::now();
+    applet.Signal(SIGTERM);
+    EXPECT_EQ(applet.WaitExit(5s), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, kEndAllowance);
+    EXPECT_EQ(waveouttest::Shell("test -z \"$(pactl list short sink-inputs)\""), 0);
+}
+
+// The shell has split and unquoted the words already: a '"', blanks, tabs and UTF-8 are part
+// of a name, a leading '-' makes an option, and an empty word is a name of its own. Runs
+// without a display, so every message goes to the terminal.
+TEST(AppletWords, EachWordIsOneItemByteForByte) {
+    testsupport::TempDir dir;
+    const std::vector<uint8_t> silence(4800 * 4, 0);  // 0.1 s
+    const auto wave = [&](const std::string& name) {
+        return testsupport::WriteWaveFile(dir.File(name), silence);
+    };
+    const std::string quoted = wave("q\"x.wav");
+    const std::string spaced = wave("p \"x y\".wav");
+    const std::string tabbed = wave("tab\there .wav");
+    const std::string utf8 = wave("\xC3\xA9t\xC3\xA9 \xE2\x99\xAA.wav");
+    const std::string usage = "Missing required parameter: <filename>.\n";
+    struct Case {
+        std::vector<std::string> words;
+        std::string errorStart;   // standard error begins with this ("" : stays empty)
+        std::string outputStart;  // standard output begins with this
+    };
+    const Case cases[] = {
+        {{"/H", "/D:null", quoted}, "", ""},
+        {{"/D:null", spaced}, "", ""},
+        {{"/D:null", tabbed}, "", ""},
+        {{"-d:null", utf8}, "", ""},
+        // The quotes belong to the device text, which names no device.
+        {{"/D:\"Null Output\"", quoted}, "", "Device list:\n"},
+        {{"-q\"x.wav"}, "Quindle64.exe Version 1.14: " + usage + "Unknown option /Q\n", ""},
+        {{"/D:null", ""}, "Starting Error: TWavFile - Could not open file", ""},
+        {{"", quoted}, "Quindle64.exe Version 1.14: " + usage + "\n", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.words.back());
+        Applet applet(c.words, "", "applet-words");
+        EXPECT_EQ(applet.WaitExit(5s), 0);
+        EXPECT_EQ(applet.Err().substr(0, c.errorStart.size()), c.errorStart) << applet.Err();
+        if (c.errorStart.empty()) {
+            EXPECT_EQ(applet.Err(), "");
+        }
+        EXPECT_EQ(applet.Out().substr(0, c.outputStart.size()), c.outputStart) << applet.Out();
+    }
+}
+
+// Output into a pipe nobody reads any more (`quindle64 /E | true`) neither kills the program
+// nor changes its exit code.
+TEST(AppletWords, OutputIntoAClosedPipeKeepsExitCodeZero) {
+    using testsupport::Output;
+    struct Case {
+        std::vector<std::string> words;
+        Output output;
+    };
+    const Case cases[] = {
+        {{"/E"}, Output::ClosedPipeForOutput},
+        {{"/Q"}, Output::ClosedPipeForError},
+        {{"/D:null", "/nonexistent/missing.wav"}, Output::ClosedPipeForError},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.words.back());
+        Applet applet(c.words, "", "applet-closed-pipe", c.output);
+        EXPECT_EQ(applet.WaitExit(5s), 0);
+    }
 }
 
 }  // namespace

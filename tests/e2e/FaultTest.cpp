@@ -353,7 +353,8 @@ TEST(Fault, WindowClosedAtRandomMomentsReleasesEverything) {
                 std::this_thread::sleep_for(1ms);
             }
         });
-        EXPECT_EQ(QuindleMain(instance, text.data(), SW_HIDE), 0) << "run " << run;
+        EXPECT_EQ(QuindleMain(instance, std::make_unique<CommandLine>(text.data()), SW_HIDE), 0)
+            << "run " << run;
         closer.join();
         EXPECT_TRUE(posted) << "run " << run << ": no window to close";
         EXPECT_EQ(shell.player, nullptr) << "run " << run << ": the player was kept";

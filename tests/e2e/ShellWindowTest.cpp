@@ -1,6 +1,7 @@
-// The applet on a real X display (the test bed's Xvfb, which runs no window manager): where
-// the status window goes, its client size, the device list dialog and the usage box, and the
-// same program without a display. Screenshots are kept under <build>/artifacts/.
+// The applet on a real X display (the test bed's Xvfb without a window manager, and for the
+// placement also the one with openbox): where the status window goes, its client size, the
+// device list dialog and the usage box, and the same program without a display. Screenshots are
+// kept under <build>/artifacts/.
 #include <gtest/gtest.h>
 
 #include <X11/Xatom.h>
@@ -13,10 +14,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
@@ -39,18 +42,78 @@ constexpr const char* kTitle = "Quindle64.exe Version 1.14";
 // A source that plays until the window goes, on the device without hardware.
 constexpr const char* kEndlessTone = "~F440";
 
-TEST_F(ShellOnScreen, StatusWindowsStandBesideARunningInstanceWithAClientOf240By80) {
-    ASSERT_TRUE(Windows(kClass, nullptr, false).empty()) << "another instance is running";
-    Applet first({"/D:null", kEndlessTone}, displayName_, "placement-first");
-    const Window a = WaitForNewWindow(kClass, kTitle, {});
-    ASSERT_NE(a, 0u) << first.Err();
-    Geometry g = GeometryOf(a);
-    EXPECT_EQ(g.x, 0);
-    EXPECT_EQ(g.y, 0);
-    EXPECT_EQ(g.width, 240);
-    EXPECT_EQ(g.height, 80);
+// The outer frame is placed: the first at the corner, each next one 25 pixels right of and
+// below the topmost running instance's frame, back to the corner when that frame is within 25
+// pixels of the right edge; the client area is 240 x 80 whatever the frame. Without a window
+// manager the frame is the client area itself.
+TEST_F(ShellOnScreen, StatusWindowFramesCascadeFromTheCornerWithAClientOf240By80) {
+    struct Desktop {
+        const char* name;
+        const char* display;
+    };
+    const Desktop desktops[] = {{"plain", std::getenv("DISPLAY")},
+                                {"openbox", std::getenv("QUINDLE_WM_DISPLAY")}};
+    for (const Desktop& desktop : desktops) {
+        SCOPED_TRACE(desktop.name);
+        if (!UseDisplay(desktop.display)) {
+            ADD_FAILURE() << "no " << desktop.name << " display (run inside scripts/testbed.sh)";
+            continue;
+        }
+        ASSERT_TRUE(Windows(kClass, nullptr, false).empty()) << "another instance is running";
+        const std::string tag = std::string("placement-") + desktop.name;
+        std::vector<std::unique_ptr<Applet>> applets;
+        std::vector<Window> windows;
+        for (int i = 0; i < 3; ++i) {
+            applets.push_back(std::make_unique<Applet>(
+                std::vector<std::string>{"/D:null", kEndlessTone}, displayName_, tag));
+            windows.push_back(
+                WaitForNewWindow(kClass, kTitle, std::set<Window>(windows.begin(), windows.end())));
+            ASSERT_NE(windows.back(), 0u) << applets.back()->Err();
+            const Geometry frame = FrameGeometryOf(windows.back());
+            const Geometry client = GeometryOf(windows.back());
+            EXPECT_EQ(frame.x, 25 * i) << "instance " << i;
+            EXPECT_EQ(frame.y, 25 * i) << "instance " << i;
+            EXPECT_EQ(client.width, 240);
+            EXPECT_EQ(client.height, 80);
+            if (i > 0) {
+                Screenshot(tag + "-" + std::to_string(i + 1) + "-instances.png");
+            }
+        }
+        for (size_t i = 1; i < windows.size(); ++i) {
+            ClickCloseBox(windows[i]);
+            EXPECT_EQ(applets[i]->WaitExit(), 0);
+        }
 
-    // The window's icon is the program's 32 x 32 picture: a navy tile, transparent corners.
+        // A neighbour whose frame is within 25 pixels of the right edge sends the next one to
+        // the corner.
+        const int screenWidth = DisplayWidth(display_, DefaultScreen(display_));
+        const Window first = windows[0];
+        const Geometry frame = FrameGeometryOf(first);
+        const Geometry client = GeometryOf(first);  // moves place the client (static gravity)
+        XMoveWindow(display_, first, screenWidth - frame.width - 10 + client.x - frame.x,
+                    300 + client.y - frame.y);
+        XSync(display_, False);
+        std::this_thread::sleep_for(300ms);
+        const Geometry moved = FrameGeometryOf(first);
+        EXPECT_EQ(moved.x + moved.width, screenWidth - 10);
+        Applet next({"/D:null", kEndlessTone}, displayName_, tag + "-edge");
+        const Window corner = WaitForNewWindow(kClass, kTitle, {first});
+        ASSERT_NE(corner, 0u) << next.Err();
+        EXPECT_EQ(FrameGeometryOf(corner).x, 0);
+        EXPECT_EQ(FrameGeometryOf(corner).y, 0);
+        ClickCloseBox(corner);
+        EXPECT_EQ(next.WaitExit(), 0);
+        ClickCloseBox(first);
+        EXPECT_EQ(applets[0]->WaitExit(), 0);
+    }
+}
+
+// The window's icon is the program's 32 x 32 picture: a navy tile, transparent corners.
+TEST_F(ShellOnScreen, StatusWindowCarriesTheProgramIcon) {
+    ASSERT_TRUE(Windows(kClass, nullptr, false).empty()) << "another instance is running";
+    Applet applet({"/D:null", kEndlessTone}, displayName_, "icon");
+    const Window a = WaitForNewWindow(kClass, kTitle, {});
+    ASSERT_NE(a, 0u) << applet.Err();
     Atom type = 0;
     int format = 0;
     unsigned long items = 0;
@@ -67,37 +130,8 @@ TEST_F(ShellOnScreen, StatusWindowsStandBesideARunningInstanceWithAClientOf240By
     EXPECT_EQ(icon[2 + 0] >> 24, 0u);                            // corner: transparent
     EXPECT_EQ(icon[2 + 3 * 32 + 3] & 0xFFFFFFFFu, 0xFF000080u);  // opaque navy
     XFree(data);
-
-    {
-        Applet second({"/D:null", kEndlessTone}, displayName_, "placement-second");
-        const Window b = WaitForNewWindow(kClass, kTitle, {a});
-        ASSERT_NE(b, 0u) << second.Err();
-        g = GeometryOf(b);
-        EXPECT_EQ(g.x, 25);
-        EXPECT_EQ(g.y, 25);
-        EXPECT_EQ(g.width, 240);
-        EXPECT_EQ(g.height, 80);
-        Screenshot("status-windows.png");
-        ClickCloseBox(b);
-        EXPECT_EQ(second.WaitExit(), 0);
-    }
-
-    // A neighbour within 25 pixels of the right edge sends the next one to the corner.
-    const int screenWidth = DisplayWidth(display_, DefaultScreen(display_));
-    XMoveWindow(display_, a, screenWidth - 240 - 10, 300);
-    XSync(display_, False);
-    std::this_thread::sleep_for(100ms);
-    Applet third({"/D:null", kEndlessTone}, displayName_, "placement-third");
-    const Window c = WaitForNewWindow(kClass, kTitle, {a});
-    ASSERT_NE(c, 0u) << third.Err();
-    g = GeometryOf(c);
-    EXPECT_EQ(g.x, 0);
-    EXPECT_EQ(g.y, 0);
-
-    ClickCloseBox(c);
-    EXPECT_EQ(third.WaitExit(), 0);
     ClickCloseBox(a);
-    EXPECT_EQ(first.WaitExit(), 0);
+    EXPECT_EQ(applet.WaitExit(), 0);
 }
 
 TEST_F(ShellOnScreen, AHiddenInstanceIsFoundToo) {
@@ -121,8 +155,8 @@ TEST_F(ShellOnScreen, AHiddenInstanceIsFoundToo) {
 }
 
 TEST_F(ShellOnScreen, DeviceListIgnoresEscapeAndClosesWithEnterOkAndTheCloseBox) {
-    enum class Close { Enter, OkButton, CloseBox };
-    for (Close how : {Close::Enter, Close::OkButton, Close::CloseBox}) {
+    enum class Close { Enter, EnterInTheList, OkButton, CloseBox };
+    for (Close how : {Close::Enter, Close::EnterInTheList, Close::OkButton, Close::CloseBox}) {
         SCOPED_TRACE(static_cast<int>(how));
         const std::vector<Window> before = Windows(nullptr, "Dialog", false);
         Applet list({"/E", "/X", "ignored"}, displayName_, "device-list");
@@ -136,11 +170,15 @@ TEST_F(ShellOnScreen, DeviceListIgnoresEscapeAndClosesWithEnterOkAndTheCloseBox)
         if (how == Close::Enter) {
             Screenshot("device-list.png");
         }
+        if (how == Close::EnterInTheList) {
+            Click(g.x + 200, g.y + 150);  // the focus goes into the list text
+        }
         Key("Escape");
         std::this_thread::sleep_for(300ms);
         ASSERT_TRUE(list.Running()) << "Escape must not close the device list";
         switch (how) {
             case Close::Enter:
+            case Close::EnterInTheList:
                 Key("Return");
                 break;
             case Close::OkButton:  // OK at (252, 232) size 50 x 14 dialog units
@@ -169,6 +207,36 @@ TEST_F(ShellOnScreen, UsageBoxShowsTheMessageUntilOk) {
     Key("Escape");  // a box with only OK closes with Escape as well
     EXPECT_EQ(usage.WaitExit(), 0);
     EXPECT_EQ(usage.Err(), "");
+}
+
+// SIGINT and SIGTERM end the run while a box waits for OK: the box goes, the run ends with 0.
+TEST_F(ShellOnScreen, StopSignalsEndTheRunWhileABoxIsUp) {
+    struct Case {
+        std::vector<std::string> words;
+        const char* title;
+        int signal;
+    };
+    const Case cases[] = {
+        {{"/X"}, kTitle, SIGTERM},                                            // the usage box
+        {{"/E"}, "Dialog", SIGINT},                                           // the device list
+        {{"/D:no such device", kEndlessTone}, "Dialog", SIGTERM},             // nothing matched
+        {{"/D:null", "/nonexistent/missing.wav"}, "Starting Error", SIGINT},  // a failed start
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.words[0]);
+        const std::vector<Window> before = Windows(nullptr, c.title, false);
+        Applet applet(c.words, displayName_, "stop-signal-box");
+        const Window box =
+            WaitForNewWindow(nullptr, c.title, std::set<Window>(before.begin(), before.end()));
+        ASSERT_NE(box, 0u) << applet.Err();
+        const auto signalled = std::chrono::steady_clock::now();
+        applet.Signal(c.signal);
+        EXPECT_EQ(applet.WaitExit(5s), 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - signalled, testsupport::kEndAllowance);
+        const std::vector<Window> after = Windows(nullptr, c.title, false);
+        EXPECT_EQ(std::count(after.begin(), after.end(), box), 0) << "the box stayed";
+        EXPECT_EQ(applet.Err(), "");
+    }
 }
 
 // Without a display nothing waits for a click: texts go to the terminal.

@@ -32,6 +32,15 @@ inline constexpr bool kSanitized = true;
 inline constexpr bool kSanitized = false;
 #endif
 
+// How long ending may take once asked (a signal, a close, the audible end). The plain build is
+// held to the promise; under a sanitizer the program's exit also runs the sanitizer's own
+// checks (a leak scan), which take their time.
+inline constexpr auto kEndAllowance = kSanitized ? 1500ms : 200ms;
+
+// Where the program's standard output and error go: files kept as artifacts, or one of the two
+// into a pipe whose reading end is already closed (as in `quindle64 /E | true`).
+enum class Output { Files, ClosedPipeForOutput, ClosedPipeForError };
+
 inline std::string BinaryDir() {
     const char* dir = std::getenv("QUINDLE_BINARY_DIR");
     return dir != nullptr ? dir : ".";
@@ -58,7 +67,7 @@ inline std::string ReadFile(const std::string& path) {
 class Applet {
   public:
     Applet(const std::vector<std::string>& arguments, const std::string& display,
-           const std::string& tag) {
+           const std::string& tag, Output output = Output::Files) {
         outPath_ = ArtifactPath(tag + ".stdout.txt");
         errPath_ = ArtifactPath(tag + ".stderr.txt");
         std::vector<std::string> env;
@@ -101,6 +110,13 @@ class Applet {
             const int err = open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
                 _exit(127);
+            }
+            if (output != Output::Files) {
+                int ends[2];
+                if (pipe(ends) != 0 || close(ends[0]) != 0 ||
+                    dup2(ends[1], output == Output::ClosedPipeForOutput ? 1 : 2) < 0) {
+                    _exit(127);
+                }
             }
             execve(argv[0], argv.data(), envp.data());
             _exit(127);

@@ -1,6 +1,7 @@
-// A test on the test bed's X display (Xvfb, no window manager): finding top-level windows by
-// class and title, their geometry, what a window manager sends for the close box, keys,
-// clicks and screenshots kept under <build>/artifacts/.
+// A test on the test bed's X display (Xvfb without a window manager, or the second one with
+// openbox): finding top-level windows by class and title, their geometry and frames, what a
+// window manager sends for the close box, keys, clicks and screenshots kept under
+// <build>/artifacts/.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -23,33 +24,59 @@ namespace testsupport {
 class ScreenTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        const char* name = std::getenv("DISPLAY");
-        if (name == nullptr || name[0] == '\0' || (display_ = XOpenDisplay(name)) == nullptr) {
+        if (!UseDisplay(std::getenv("DISPLAY"))) {
             GTEST_SKIP() << "no X display (run inside scripts/testbed.sh)";
         }
-        displayName_ = name;
         // Other programs' windows may vanish between two requests.
         XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
     }
     void TearDown() override {
-        if (display_ != nullptr) {
-            XCloseDisplay(display_);
+        for (Display* display : opened_) {
+            XCloseDisplay(display);
         }
     }
 
-    // Top-level windows whose WM_CLASS class or name matches, mapped ones only when asked.
-    std::vector<Window> Windows(const char* className, const char* title, bool mappedOnly) {
-        std::vector<Window> found;
+    // Works on that display from here on (the test bed's second one runs a window manager).
+    // Connections stay open until the end of the test: an X server without clients resets
+    // and refuses connections for a moment.
+    bool UseDisplay(const char* name) {
+        Display* display = nullptr;
+        if (name == nullptr || name[0] == '\0' || (display = XOpenDisplay(name)) == nullptr) {
+            return false;
+        }
+        opened_.push_back(display);
+        display_ = display;
+        displayName_ = name;
+        return true;
+    }
+
+    std::vector<Window> ChildrenOf(Window window) {
         Window root = 0;
         Window parent = 0;
         Window* children = nullptr;
         unsigned count = 0;
-        XSync(display_, False);
-        if (XQueryTree(display_, DefaultRootWindow(display_), &root, &parent, &children, &count) ==
-            0) {
-            return found;
+        std::vector<Window> list;
+        if (XQueryTree(display_, window, &root, &parent, &children, &count) != 0 &&
+            children != nullptr) {
+            list.assign(children, children + count);
+            XFree(children);
         }
-        for (unsigned i = 0; i < count; ++i) {
+        return list;
+    }
+
+    // Top-level windows (children of the root, or of a window manager's frames) whose
+    // WM_CLASS class or name matches, mapped ones only when asked.
+    std::vector<Window> Windows(const char* className, const char* title, bool mappedOnly) {
+        std::vector<Window> found;
+        XSync(display_, False);
+        std::vector<Window> children = ChildrenOf(DefaultRootWindow(display_));
+        const size_t topCount = children.size();
+        for (size_t i = 0; i < topCount; ++i) {
+            const std::vector<Window> inner = ChildrenOf(children[i]);
+            children.insert(children.end(), inner.begin(), inner.end());
+        }
+        const size_t count = children.size();
+        for (size_t i = 0; i < count; ++i) {
             XWindowAttributes attributes{};
             if (XGetWindowAttributes(display_, children[i], &attributes) == 0 ||
                 (mappedOnly && attributes.map_state != IsViewable)) {
@@ -78,9 +105,6 @@ class ScreenTest : public ::testing::Test {
             if (match) {
                 found.push_back(children[i]);
             }
-        }
-        if (children != nullptr) {
-            XFree(children);
         }
         return found;
     }
@@ -114,6 +138,32 @@ class ScreenTest : public ::testing::Test {
         return {x, y, attributes.width, attributes.height};
     }
 
+    // The outer frame: the window's ancestor just below the root, borders included.
+    Geometry FrameGeometryOf(Window window) {
+        Window current = window;
+        for (;;) {
+            Window root = 0;
+            Window parent = 0;
+            Window* children = nullptr;
+            unsigned count = 0;
+            if (XQueryTree(display_, current, &root, &parent, &children, &count) == 0) {
+                break;
+            }
+            if (children != nullptr) {
+                XFree(children);
+            }
+            if (parent == root || parent == 0) {
+                break;
+            }
+            current = parent;
+        }
+        XWindowAttributes attributes{};
+        XGetWindowAttributes(display_, current, &attributes);
+        const int border = attributes.border_width;
+        return {attributes.x, attributes.y, attributes.width + 2 * border,
+                attributes.height + 2 * border};
+    }
+
     // What a window manager sends when the close box is clicked.
     void ClickCloseBox(Window window) {
         XEvent event{};
@@ -130,23 +180,25 @@ class ScreenTest : public ::testing::Test {
 
     void Screenshot(const std::string& name) {
         const std::string path = ArtifactPath(name);
-        const std::string command = "import -window root '" + path + "' 2>/dev/null";
+        const std::string command =
+            "import -display " + displayName_ + " -window root '" + path + "' 2>/dev/null";
         EXPECT_EQ(std::system(command.c_str()), 0) << command;
     }
 
     void Key(const char* key) {
-        const std::string command = std::string("xdotool key ") + key;
+        const std::string command = "DISPLAY=" + displayName_ + " xdotool key " + key;
         EXPECT_EQ(std::system(command.c_str()), 0);
     }
 
     void Click(int x, int y) {
-        const std::string command =
-            "xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " click 1";
+        const std::string command = "DISPLAY=" + displayName_ + " xdotool mousemove " +
+                                    std::to_string(x) + " " + std::to_string(y) + " click 1";
         EXPECT_EQ(std::system(command.c_str()), 0);
     }
 
     Display* display_ = nullptr;
     std::string displayName_;
+    std::vector<Display*> opened_;
 };
 
 }  // namespace testsupport

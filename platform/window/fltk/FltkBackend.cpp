@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -101,6 +102,7 @@ class FltkBackend : public DisplayBackend {
     void ApplyText(HWND window, const std::string& text);
     void ApplyPendingTexts();
     void Moved(HWND window, int x, int y, int width, int height);
+    void WaitUntilViewable(::Window window);
     static void OnWindowEvent(Fl_Widget* widget, void* data);
     static void OnButton(Fl_Widget* widget, void* data);
     static void OnWake(int fd, void* data);
@@ -302,11 +304,17 @@ void FltkBackend::WindowShown(HWND window, bool visible) {
         const ::Window xid = fl_xid(&top);
         x11::SetClassAndTitle(display_, xid, native->className.c_str(), top.label());
         x11::SetCloseBoxOnly(display_, xid);
-        // FLTK keeps room for a title bar it assumes; the position asked for is the one meant.
-        XMoveWindow(display_, xid, native->rect.left, native->rect.top);
-        if (!x11::WindowManagerRunning(display_)) {
+        const RECT target = native->rect;  // where the window manager first puts it is reported
+        WaitUntilViewable(xid);
+        // The rectangle is the outer one, while FLTK's windows place their client area (static
+        // gravity): the frame the window manager has put around it moves the client inwards.
+        const bool managed = x11::WindowManagerRunning(display_);
+        native->insets = managed ? x11::FrameInsets(display_, xid) : RECT{0, 0, 0, 0};
+        native->rect = target;
+        XMoveWindow(display_, xid, target.left + native->insets.left,
+                    target.top + native->insets.top);
+        if (!managed) {
             // Nobody else gives the new window the keyboard.
-            top.wait_for_expose();
             XSetInputFocus(display_, xid, RevertToPointerRoot, CurrentTime);
         }
         XFlush(display_);
@@ -330,11 +338,22 @@ void FltkBackend::WindowMoved(HWND window, const RECT& rect) {
         return;
     }
     const RECT& frame = native->insets;
-    native->top->ResizeQuietly(rect.left, rect.top,
+    native->top->ResizeQuietly(rect.left + frame.left, rect.top + frame.top,
                                std::max<int>(Width(rect) - frame.left - frame.right, 1),
                                std::max<int>(Height(rect) - frame.top - frame.bottom, 1));
     if (native->standIn != 0) {
         x11::MoveStandIn(display_, native->standIn, rect);
+    }
+}
+
+// A shown window is on the screen once it is viewable, and framed first when a window
+// manager runs. One that never maps it (another workspace) costs a second.
+void FltkBackend::WaitUntilViewable(::Window window) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    XWindowAttributes attributes{};
+    while (XGetWindowAttributes(display_, window, &attributes) != 0 &&
+           attributes.map_state != IsViewable && std::chrono::steady_clock::now() < end) {
+        Fl::wait(0.01);
     }
 }
 
