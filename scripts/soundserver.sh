@@ -77,10 +77,13 @@ ss_start_pipewire() {
     return 1
 }
 
-ss_signal() {  # ss_signal <signal>: every process of the server
+ss_signal() {  # ss_signal <signal> [pulse]: every process of the server, or its pulse server
     local pid
     for pid in $(cat "$SS_DIR/pids" 2>/dev/null); do
-        kill -"$1" "$pid" 2>/dev/null
+        if [ "${2:-}" != pulse ] || [ "$(cat /proc/"$pid"/comm 2>/dev/null)" != pipewire ] &&
+            [ "$(cat /proc/"$pid"/comm 2>/dev/null)" != wireplumber ]; then
+            kill -"$1" "$pid" 2>/dev/null
+        fi
     done
 }
 
@@ -125,8 +128,10 @@ ss_main() {
             # A pid file left behind would keep the next server from starting.
             rm -f "$SS_DIR/pids" "$SS_DIR/run/pulse/pid"
             ;;
-        freeze) ss_signal STOP ;;
-        thaw) ss_signal CONT ;;
+        # PipeWire's pulse server is the process that answers the clients; its graph is
+        # left running (a stopped graph garbles what is played and recorded, pacat's too).
+        freeze) ss_signal STOP pulse ;;
+        thaw) ss_signal CONT pulse ;;
         *) echo "unknown action $action" >&2; return 2 ;;
     esac
 }
