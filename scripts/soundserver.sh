@@ -52,6 +52,8 @@ ss_start_pipewire() {
         (ss_env dbus-daemon --session --fork --address="$bus" --print-pid=3 \
             3>"$SS_DIR/dbus.pid" >>"$SS_DIR/server.log" 2>&1) || return 1
     fi
+    # A killed server's sockets would seem ready before the new one listens.
+    rm -f "$SS_DIR/run/pipewire-0" "$SS_DIR/run/pipewire-0.lock" "$SS_DIR/run/pulse/native"
     for daemon in pipewire wireplumber pipewire-pulse; do
         (ss_env DBUS_SESSION_BUS_ADDRESS="$bus" setsid "$daemon" >>"$SS_DIR/server.log" 2>&1) &
         pids+=($!)

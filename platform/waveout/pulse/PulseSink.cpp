@@ -25,9 +25,11 @@ constexpr uint32_t kTargetLatencyMs = 500;
 constexpr uint32_t kRequestMs = 250;
 // Audio kept on our side beyond the server's buffer, handed over on the server's requests.
 constexpr uint32_t kRingMs = 300;
-// How often the server is asked for the stream's timing while it plays, and while it is
-// corked; each answer also shows that the server is still there.
+// How often the server is asked for the stream's timing while it plays, while it plays out
+// the end of the data (where the answers time the end), and while it is corked; each answer
+// also shows that the server is still there.
 constexpr int kTimingMs = 100;
+constexpr int kEndTimingMs = 10;
 constexpr int kCorkedTimingMs = 500;
 
 pa_sample_format_t PulseFormatOf(SampleType type) {
@@ -260,10 +262,16 @@ class PulseSink final : public AudioSink {
             pa_stream_get_state(self->stream_) == PA_STREAM_READY) {
             self->timing_ = pa_stream_update_timing_info(self->stream_, OnTiming, self);
         }
+        self->ArmTick(api, event);
+    }
+
+    // With the loop locked.
+    void ArmTick(pa_mainloop_api* api, pa_time_event* event) {
+        const int ms = corked_                        ? kCorkedTimingMs
+                       : underflowed_ && drainWanted_ ? kEndTimingMs
+                                                      : kTimingMs;
         timeval next;
-        pa_timeval_add(
-            pa_gettimeofday(&next),
-            static_cast<pa_usec_t>(self->corked_ ? kCorkedTimingMs : kTimingMs) * PA_USEC_PER_MSEC);
+        pa_timeval_add(pa_gettimeofday(&next), static_cast<pa_usec_t>(ms) * PA_USEC_PER_MSEC);
         api->time_restart(event, &next);
     }
 
@@ -325,6 +333,9 @@ class PulseSink final : public AudioSink {
         self->underflowAt_ = std::chrono::steady_clock::now();
         self->underflowPosition_ = std::max(self->lastPosition_, self->ServerPosition());
         self->underflowWritten_ = self->writtenFrames_;
+        if (!self->failed_) {
+            self->ArmTick(pa_threaded_mainloop_get_api(self->loop_), self->tick_);
+        }
         self->wake_();
     }
 
