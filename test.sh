@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds three times (warnings as errors; AddressSanitizer +
 # UndefinedBehaviorSanitizer; ThreadSanitizer) and runs the whole suite under ctest for each
-# build, inside the private test bed (its own sound server and display, scripts/testbed.sh).
+# build, inside the private test bed (its own sound server and display, scripts/testbed.sh);
+# the few sound-server tests run once more with PipeWire as the server.
 # QUINDLE_NO_TSAN=1 leaves out the ThreadSanitizer build.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -40,6 +41,10 @@ for dir in $builds; do
     echo "== ctest in $dir"
     scripts/testbed.sh ctest --test-dir "$dir" --output-on-failure -j"$jobs" || status=1
 done
+# The sound-server cases once more on PipeWire, in the warnings-as-errors tree only.
+echo "== ctest -L pipewire in build/werror, PipeWire test bed"
+QUINDLE_TESTBED_SERVER=pipewire scripts/testbed.sh \
+    ctest --test-dir build/werror --output-on-failure -L pipewire || status=1
 echo "== fuzz targets, a few seconds each"
 fuzz/run.sh 4 || status=1
 exit $status

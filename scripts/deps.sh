@@ -8,6 +8,9 @@ build_pkgs=(cmake g++ make pkg-config libx11-dev libfltk1.3-dev libpulse-dev lib
 test_pkgs=(libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xauth pulseaudio
            pulseaudio-utils libasound2-plugins alsa-utils sox libsox-fmt-mp3 twolame lame mpg123
            imagemagick xdotool x11-utils procps openbox)
+# The PipeWire variant of the test bed (QUINDLE_TESTBED_SERVER=pipewire): its pulse server,
+# session manager and a private session bus.
+test_pkgs+=(pipewire wireplumber pipewire-pulse dbus-daemon)
 
 want=("${build_pkgs[@]}")
 if [ "${1:-build}" = test ]; then

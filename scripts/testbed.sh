@@ -1,22 +1,20 @@
 #!/usr/bin/env bash
-# Private test bed: a PulseAudio server with a null sink "testsink" ("Test Sink") and an Xvfb
-# display, both in a private runtime directory, stopped again on exit. The user's own sound
+# Private test bed: a sound server with a null sink "testsink" ("Test Sink") and an Xvfb
+# display, both in a private runtime directory, stopped again on exit. The sound server is
+# PulseAudio, or PipeWire with QUINDLE_TESTBED_SERVER=pipewire. The user's own sound
 # server and display are never touched.
 #
 #   scripts/testbed.sh <command...>   runs the command inside the test bed, returns its status
 #   source scripts/testbed.sh         starts the test bed in the current shell (stops on exit)
 #
 # Exports PULSE_SERVER, PULSE_RUNTIME_PATH, DISPLAY (no window manager), QUINDLE_WM_DISPLAY
-# (openbox) and QUINDLE_TESTBED=1 for the tests.
+# (openbox), QUINDLE_TESTBED=1 and QUINDLE_TESTBED_SERVER (pulseaudio or pipewire) for the tests.
 
 testbed_log() { echo "testbed: $*" >&2; }
 
 testbed_stop() {
     testbed_stop_openbox
-    if [ -n "${TESTBED_PULSE_STARTED:-}" ]; then
-        XDG_RUNTIME_DIR=$TESTBED_DIR/run HOME=$TESTBED_DIR/home pulseaudio --kill 2>/dev/null || true
-        TESTBED_PULSE_STARTED=
-    fi
+    testbed_stop_sound_server
     if [ -n "${TESTBED_XVFB_PID:-}" ]; then
         kill "$TESTBED_XVFB_PID" 2>/dev/null || true
         wait "$TESTBED_XVFB_PID" 2>/dev/null || true
@@ -27,28 +25,24 @@ testbed_stop() {
     fi
 }
 
+# The sound server: PulseAudio, or with QUINDLE_TESTBED_SERVER=pipewire PipeWire's pulse
+# server, started by scripts/soundserver.sh in the test bed's directory.
 testbed_start_pulse() {
-    mkdir -p "$TESTBED_DIR/run" "$TESTBED_DIR/home"
-    chmod 700 "$TESTBED_DIR/run"
-    local desc='device.description="Test Sink"'
-    if ! XDG_RUNTIME_DIR=$TESTBED_DIR/run HOME=$TESTBED_DIR/home \
-        pulseaudio --daemonize=yes --exit-idle-time=-1 -n --use-pid-file=yes \
-        --load="module-native-protocol-unix auth-anonymous=1" \
-        --load="module-null-sink sink_name=testsink rate=48000 format=s16le channels=2 norewinds=1 sink_properties='$desc'" \
-        >"$TESTBED_DIR/pulse.log" 2>&1; then
-        testbed_log "pulseaudio did not start:"; cat "$TESTBED_DIR/pulse.log" >&2
-        return 1
-    fi
+    export QUINDLE_TESTBED_SERVER=${QUINDLE_TESTBED_SERVER:-pulseaudio}
+    local here
+    here=$(dirname "${BASH_SOURCE[0]}")
+    TESTBED_SOUND_SCRIPT=$(cd "$here" && pwd)/soundserver.sh
     TESTBED_PULSE_STARTED=1
-    export PULSE_RUNTIME_PATH=$TESTBED_DIR/run/pulse
-    export PULSE_SERVER=unix:$TESTBED_DIR/run/pulse/native
-    local i
-    for i in $(seq 1 100); do
-        pactl info >/dev/null 2>&1 && return 0
-        sleep 0.05
-    done
-    testbed_log "pulseaudio does not answer"
-    return 1
+    "$TESTBED_SOUND_SCRIPT" start "$TESTBED_DIR/sound" >/dev/null || return 1
+    export PULSE_RUNTIME_PATH=$TESTBED_DIR/sound/run/pulse
+    export PULSE_SERVER=unix:$TESTBED_DIR/sound/run/pulse/native
+}
+
+testbed_stop_sound_server() {
+    if [ -n "${TESTBED_PULSE_STARTED:-}" ]; then
+        "$TESTBED_SOUND_SCRIPT" stop "$TESTBED_DIR/sound" 2>/dev/null || true
+        TESTBED_PULSE_STARTED=
+    fi
 }
 
 testbed_start_xvfb() {

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -24,6 +25,8 @@
 #include "resources/Resources.h"
 #include "support/AppletProcess.h"
 #include "support/FileWatch.h"
+#include "support/PulseRecording.h"
+#include "support/SoundServer.h"
 #include "support/TempDir.h"
 #include "support/WaveFile.h"
 #include "wavfile/WavFileBase.h"
@@ -95,128 +98,152 @@ void ExpectCleanEnd(const Applet& applet, const std::string& what) {
     EXPECT_EQ(err.find("WARNING: ThreadSanitizer"), std::string::npos) << what << ": " << err;
 }
 
-// A second sound server of our own, so that killing it leaves the test bed's one alone.
-class PrivateSoundServer {
-  public:
-    bool Start() {
-        const std::string run = dir_.File("run"), home = dir_.File("home");
-        // Its own runtime directory, not the test bed's that the environment names.
-        const std::string env = "env -u PULSE_SERVER PULSE_RUNTIME_PATH=" + run +
-                                "/pulse XDG_RUNTIME_DIR=" + run + " HOME=" + home + " ";
-        const std::string command =
-            "mkdir -p " + run + " " + home + " && chmod 700 " + run + " && " + env +
-            "pulseaudio --daemonize=yes --exit-idle-time=-1 -n --use-pid-file=yes"
-            " --load='module-native-protocol-unix auth-anonymous=1'"
-            " --load='module-null-sink sink_name=faultsink rate=48000 format=s16le channels=2"
-            " norewinds=1' >" +
-            dir_.File("pulse.log") + " 2>&1";
-        if (Shell(command) != 0) {
-            return false;
-        }
-        server_ = "unix:" + run + "/pulse/native";
-        for (int i = 0; i < 100; ++i) {
-            if (Shell("PULSE_SERVER=" + server_ + " pactl info >/dev/null 2>&1") == 0) {
-                return true;
+// Whether each 50 ms piece of `audio` (16-bit stereo, 48 kHz) lies in the recording, in order
+// from `from`; false with a message when more than `spare` pieces are missing.
+::testing::AssertionResult HeardInOrder(const std::vector<uint8_t>& recording,
+                                        const std::vector<uint8_t>& audio, size_t from, int spare) {
+    constexpr size_t kPiece = kRate / 20 * 4;
+    size_t at = from;
+    for (size_t piece = 0; piece < audio.size(); piece += kPiece) {
+        const auto begin = audio.begin() + static_cast<ptrdiff_t>(piece);
+        const auto end =
+            audio.begin() + static_cast<ptrdiff_t>(std::min(piece + kPiece, audio.size()));
+        const auto found = std::search(recording.begin() + static_cast<ptrdiff_t>(at),
+                                       recording.end(), begin, end);
+        if (found == recording.end()) {
+            if (spare-- > 0) {
+                continue;
             }
-            std::this_thread::sleep_for(50ms);
+            return ::testing::AssertionFailure()
+                   << "the piece at " << piece / 4.0 / kRate << " s was not heard";
         }
-        return false;
+        at = static_cast<size_t>(found - recording.begin()) + static_cast<size_t>(end - begin);
     }
-    ~PrivateSoundServer() { Kill(); }
+    return ::testing::AssertionSuccess();
+}
 
-    // Ends the server at once, as a crash would.
-    void Kill() {
-        std::ifstream pidFile(dir_.File("run/pulse/pid"));
-        long pid = 0;
-        if (pidFile >> pid && pid > 0) {
-            kill(static_cast<pid_t>(pid), SIGKILL);  // its socket closes with it
-        }
-        // Nobody may reap the daemon here: its pid file would keep a new one from starting.
-        std::remove(dir_.File("run/pulse/pid").c_str());
-    }
-    const std::string& Address() const { return server_; }
+double Since(std::chrono::steady_clock::time_point then) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - then).count();
+}
 
-  private:
-    testsupport::TempDir dir_;
-    std::string server_;
-};
-
-// Runs the children of this scope against another sound server.
-class ServerOverride {
-  public:
-    explicit ServerOverride(const std::string& address) {
-        const char* old = std::getenv("PULSE_SERVER");
-        had_ = old != nullptr;
-        old_ = had_ ? old : "";
-        setenv("PULSE_SERVER", address.c_str(), 1);
-    }
-    ~ServerOverride() {
-        if (had_) {
-            setenv("PULSE_SERVER", old_.c_str(), 1);
-        } else {
-            unsetenv("PULSE_SERVER");
-        }
-    }
-
-  private:
-    bool had_ = false;
-    std::string old_;
-};
-
-TEST(Fault, SoundServerKilledMidPlaybackEndsTheRunInBoundedTime) {
-    if (!waveouttest::HaveTool("pulseaudio")) {
-        GTEST_SKIP() << "no pulseaudio";
-    }
+// The sound server killed, or stopped (SIGSTOP) for a while, in the middle of a run, once and
+// looping. A stop shorter than the three seconds a server may stay silent loses nothing and
+// the run ends at the audible end; a longer one, like a kill, ends the pass as failed: once,
+// the program ends in bounded time; looping, it keeps trying and plays again once the server
+// is back, and still ends when asked.
+TEST(Fault, SoundServerKilledOrStoppedMidPlayback) {
     testsupport::TempDir dir;
-    const std::string path = Wave(dir.File("long.wav"), 6.0);
+    const std::vector<uint8_t> audio = waveouttest::NoiseBytes(3 * kRate * 4, 5);
+    const std::string path =
+        testsupport::WriteWaveFile(dir.File("long.wav"), audio, "PCM16", 2, kRate);
     const FileSnapshot before = FileSnapshot::Of(path);
+    // PipeWire: its pulse server stops, the graph plays on; the graph cycle that the stop hits
+    // comes out garbled, for pacat too, so the one or two pieces it touches may be missing.
+    // PulseAudio's null sink renders a stopped period at once when it goes on, so a stop longer
+    // than the quarter to half second the stream holds on the server runs it dry and the server
+    // drops what follows (pacat, with two seconds held, survives it): its brief stop is shorter.
+    const char* kind = std::getenv("QUINDLE_TESTBED_SERVER");
+    const bool pipewire = kind != nullptr && std::string(kind) == "pipewire";
+    const auto kBriefStop = pipewire ? 2000ms : 150ms;
+    const int spare = pipewire ? 2 : 0;
+    enum class Fault { Kill, Stop };
     struct Case {
         const char* what;
-        std::vector<std::string> options;
-        bool endsByItself;
+        Fault fault;
+        std::chrono::milliseconds stopFor;  // the stop signal's length
+        bool looping;
     };
     const Case cases[] = {
-        {"once", {}, true},
-        {"looping", {"/L", "/I:0"}, false},
+        {"killed once", Fault::Kill, 0ms, false},
+        {"killed looping", Fault::Kill, 0ms, true},
+        {"stopped briefly once", Fault::Stop, kBriefStop, false},
+        {"stopped briefly looping", Fault::Stop, kBriefStop, true},
+        {"stopped 4 s once", Fault::Stop, 4000ms, false},
+        {"stopped 4 s looping", Fault::Stop, 4000ms, true},
     };
     for (const Case& c : cases) {
-        PrivateSoundServer server;
+        testsupport::PrivateSoundServer server;
         ASSERT_TRUE(server.Start()) << "could not start a private sound server";
+        std::unique_ptr<testsupport::TimedRecorder> recorder;
         std::unique_ptr<Applet> applet;
         {
-            ServerOverride use(server.Address());
-            std::vector<std::string> arguments = c.options;
-            arguments.push_back(path);
+            testsupport::ServerOverride use(server.Address());
+            recorder = std::make_unique<testsupport::TimedRecorder>();
+            std::vector<std::string> arguments = {path};
+            if (c.looping) {
+                arguments = {"/L", "/I:0", path};
+            }
             applet = std::make_unique<Applet>(arguments, "", std::string("fault-server-") + c.what);
         }
-        std::this_thread::sleep_for(800ms + kSlack / 2);
+        std::this_thread::sleep_for(1000ms + kSlack / 2);
         ASSERT_TRUE(applet->Running()) << c.what << ": " << applet->Err();
-        auto asked = std::chrono::steady_clock::now();  // the kill, or the stop signal
-        server.Kill();
-        if (c.endsByItself) {
-            EXPECT_EQ(applet->WaitExit(2s + kSlack), 0) << c.what << ": the program hung";
+        const auto hit = std::chrono::steady_clock::now();
+        const bool fails = c.fault == Fault::Kill || c.stopFor >= 3s;
+        if (c.fault == Fault::Kill) {
+            server.Kill();
         } else {
-            // Looping keeps trying to start again, silently; once the server is back, a pass
-            // plays there again, and the run still ends when asked.
+            server.Freeze();
+            if (!c.looping && fails) {
+                // The silent server fails the sink: the run ends while the server is still
+                // stopped.
+                EXPECT_EQ(applet->WaitExit(4s + kSlack), 0) << c.what << ": the program hung";
+                std::printf("%s: ended %.2f s after the stop\n", c.what, Since(hit));
+            }
+            std::this_thread::sleep_for(
+                c.stopFor - std::chrono::milliseconds(static_cast<int>(Since(hit) * 1000)));
+            server.Thaw();
+        }
+        if (!c.looping && fails) {
+            if (c.fault == Fault::Kill) {
+                EXPECT_EQ(applet->WaitExit(2s + kSlack), 0) << c.what << ": the program hung";
+                std::printf("%s: ended %.2f s after the kill\n", c.what, Since(hit));
+            }
+        } else if (!c.looping) {
+            // Nothing lost: every piece is heard, and the program ends at the audible end.
+            EXPECT_EQ(applet->WaitExit(3s + kSlack), 0) << c.what << ": the program hung";
+            const auto ended = std::chrono::steady_clock::now();
+            std::this_thread::sleep_for(300ms);
+            recorder->Stop();
+            const double early =
+                std::chrono::duration<double>(recorder->LastSound() - ended).count();
+            std::printf("%s: ended %.2f s after the stop, %.3f s before the last sound\n", c.what,
+                        Since(hit), early);
+            EXPECT_TRUE(HeardInOrder(recorder->Bytes(), audio, 0, spare)) << c.what;
+            EXPECT_LT(early, 0.1) << c.what << ": the program ended before the audio did";
+        } else {
+            // Looping: it keeps going, quietly; a pass plays on the server once it is back.
             std::this_thread::sleep_for(500ms);
             ASSERT_TRUE(applet->Running()) << c.what << ": " << applet->Err();
-            ASSERT_TRUE(server.Start()) << "could not start the sound server again";
+            if (c.fault == Fault::Kill) {
+                ASSERT_TRUE(server.Start()) << "could not start the sound server again";
+            }
+            if (!fails) {
+                // The pass that was stopped plays out whole before the next one begins.
+                std::this_thread::sleep_for(3s);
+                std::vector<uint8_t> heard = recorder->Bytes();
+                const size_t first = testsupport::FindAudio(heard, audio);
+                ASSERT_NE(first, std::string::npos) << c.what << ": nothing heard";
+                const std::vector<uint8_t> rest(heard.begin() + static_cast<ptrdiff_t>(first + 4),
+                                                heard.end());
+                const size_t second = testsupport::FindAudio(rest, audio);
+                if (second != std::string::npos) {
+                    heard.resize(first + 4 + second);
+                }
+                EXPECT_TRUE(HeardInOrder(heard, audio, first, spare))
+                    << c.what << ", the first pass";
+            }
             bool playsAgain = false;
-            for (int i = 0; i < 40 && !playsAgain; ++i) {
+            for (int i = 0; i < 80 && !playsAgain; ++i) {
                 std::this_thread::sleep_for(100ms);
                 playsAgain = Shell("test -n \"$(PULSE_SERVER=" + server.Address() +
                                    " pactl list short sink-inputs)\"") == 0;
             }
-            EXPECT_TRUE(playsAgain) << "no pass played after the server came back";
-            asked = std::chrono::steady_clock::now();
+            EXPECT_TRUE(playsAgain) << c.what << ": no pass played after the server came back";
+            const auto asked = std::chrono::steady_clock::now();
             applet->Signal(SIGTERM);
             EXPECT_EQ(applet->WaitExit(1s + kSlack), 0) << c.what << ": the program hung";
+            std::printf("%s: ended %.2f s after the stop signal\n", c.what, Since(asked));
         }
-        std::printf(
-            "%s: ended %.0f ms after %s\n", c.what,
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - asked)
-                .count(),
-            c.endsByItself ? "the server was killed" : "the stop signal");
         ExpectCleanEnd(*applet, c.what);
     }
     EXPECT_TRUE(FileSnapshot::Of(path) == before);

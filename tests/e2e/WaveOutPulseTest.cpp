@@ -10,6 +10,7 @@
 
 #include "platform/WaveOutHarness.h"
 #include "support/PulseRecording.h"
+#include "support/SoundServer.h"
 #include "support/TempDir.h"
 
 using namespace waveouttest;
@@ -227,37 +228,26 @@ TEST_F(WaveOutPulse, PauseHoldsAndResetReturnsAll) {
 }
 
 // A sound server that goes away mid-playback: every queued header comes back, later ones
-// too, and pausing, resetting and closing still work. The server is a second private one
-// that this test starts and kills.
+// too, and pausing, resetting and closing still return at once. The server is a second
+// private one of the test bed's kind that this test starts and kills.
 TEST_F(WaveOutPulse, ServerThatGoesAwayReturnsEverything) {
-    const std::string root = dir_.File("server");
-    const std::string env = "env -u PULSE_RUNTIME_PATH -u PULSE_SERVER XDG_RUNTIME_DIR=" + root +
-                            "/run HOME=" + root + "/home ";
-    ASSERT_EQ(Shell("mkdir -p " + root + "/run " + root + "/home && chmod 700 " + root +
-                    "/run && " + env +
-                    "pulseaudio --daemonize=yes --exit-idle-time=-1 -n --use-pid-file=yes "
-                    "--load='module-native-protocol-unix auth-anonymous=1' "
-                    "--load='module-null-sink sink_name=testsink norewinds=1' 2>/dev/null"),
-              0);
-    const std::string server = "unix:" + root + "/run/pulse/native";
-    ASSERT_EQ(Shell("for i in $(seq 100); do PULSE_SERVER=" + server +
-                    " pactl info >/dev/null 2>&1 && exit 0; sleep 0.05; done; exit 1"),
-              0);
-    const std::string testBed =
-        std::getenv("PULSE_SERVER") != nullptr ? std::getenv("PULSE_SERVER") : "";
+    testsupport::PrivateSoundServer privateServer;
+    ASSERT_TRUE(privateServer.Start());
+    const std::string server = privateServer.Address();
     CallbackThread callback;
     HWAVEOUT out = nullptr;
-    setenv("PULSE_SERVER", server.c_str(), 1);  // the sink's connection goes to that server
-    const MMRESULT opened =
-        waveOutOpen(&out, sink_, FormatImage::Pcm(2, kSinkRate, 16).Get(),
-                    reinterpret_cast<DWORD_PTR>(callback.Window()), 0, CALLBACK_WINDOW);
-    setenv("PULSE_SERVER", testBed.c_str(), 1);
+    MMRESULT opened = MMSYSERR_ERROR;
+    {
+        testsupport::ServerOverride use(server);  // the sink's connection goes to that server
+        opened = waveOutOpen(&out, sink_, FormatImage::Pcm(2, kSinkRate, 16).Get(),
+                             reinterpret_cast<DWORD_PTR>(callback.Window()), 0, CALLBACK_WINDOW);
+    }
     ASSERT_EQ(opened, MMSYSERR_NOERROR);
     const std::vector<uint8_t> audio(kSinkRate * 4 * 4, 0);
     HeaderSet headers(audio, HeaderSet::Even(audio.size(), kSinkRate * 4 / 2));
     ASSERT_EQ(headers.WriteAll(out), MMSYSERR_NOERROR);
     std::this_thread::sleep_for(300ms);
-    Shell(env + "pulseaudio --kill");
+    privateServer.Kill();
     ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, headers.Size(), 3s));
     // From now on the device reports that it is gone, and it still closes.
     WAVEHDR late{};
@@ -265,11 +255,13 @@ TEST_F(WaveOutPulse, ServerThatGoesAwayReturnsEverything) {
     late.lpData = reinterpret_cast<LPSTR>(more.data());
     late.dwBufferLength = static_cast<DWORD>(more.size());
     ASSERT_EQ(waveOutPrepareHeader(out, &late, sizeof late), MMSYSERR_NOERROR);
+    const Clock::time_point asked = Clock::now();
     EXPECT_EQ(waveOutWrite(out, &late, sizeof late), MMSYSERR_NODRIVER);
     EXPECT_EQ(waveOutPause(out), MMSYSERR_NODRIVER);
     EXPECT_EQ(waveOutRestart(out), MMSYSERR_NODRIVER);
     EXPECT_EQ(waveOutReset(out), MMSYSERR_NODRIVER);
     EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
+    EXPECT_LT(Clock::now() - asked, 500ms);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
-// A playback stream on the sound server, over the process's shared connection. A server that
-// goes away fails the stream, and every call here returns at once from then on. The play
-// position is the server's timing of the stream (what has reached the speakers), interpolated
-// between its updates.
+// A playback stream on the sound server, over the process's shared connection. Every failure
+// (the server goes away, a write, cork or re-open fails, or the server stays silent for
+// kAnswerSeconds) fails the sink, and every call here returns at once from then on. The play
+// position is only what the server has confirmed as played: its timing of the stream, asked
+// for every kTimingMs, is never run on by a clock of ours while the server is silent.
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
@@ -24,6 +25,12 @@ constexpr uint32_t kTargetLatencyMs = 500;
 constexpr uint32_t kRequestMs = 250;
 // Audio kept on our side beyond the server's buffer, handed over on the server's requests.
 constexpr uint32_t kRingMs = 300;
+// How often the server is asked for the stream's timing while it plays, while it plays out
+// the end of the data (where the answers time the end), and while it is corked; each answer
+// also shows that the server is still there.
+constexpr int kTimingMs = 100;
+constexpr int kEndTimingMs = 10;
+constexpr int kCorkedTimingMs = 500;
 
 pa_sample_format_t PulseFormatOf(SampleType type) {
     switch (type) {
@@ -110,6 +117,9 @@ class PulseSink final : public AudioSink {
         }
         pa_threaded_mainloop_lock(loop_);
         DropStream();
+        if (tick_ != nullptr) {
+            pa_threaded_mainloop_get_api(loop_)->time_free(tick_);
+        }
         pa_threaded_mainloop_unlock(loop_);
     }
 
@@ -121,6 +131,9 @@ class PulseSink final : public AudioSink {
         loop_ = connection_->Loop();
         context_ = connection_->Context();
         pa_threaded_mainloop_lock(loop_);
+        pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
+        timeval when;
+        tick_ = api->time_new(api, pa_gettimeofday(&when), OnTick, this);
         const MMRESULT result = OpenStream(false);
         pa_threaded_mainloop_unlock(loop_);
         return result;
@@ -151,11 +164,12 @@ class PulseSink final : public AudioSink {
         return written;
     }
 
+    // A cork the server refuses or does not answer fails the sink: Failed() tells the caller
+    // that nothing happened.
     void Pause() override { Cork(true); }
 
     void Resume() override {
-        Cork(false);
-        if (drainWanted_) {
+        if (Cork(false) && drainWanted_) {
             Drain();  // a short remainder that was waiting for the start threshold
         }
     }
@@ -168,21 +182,21 @@ class PulseSink final : public AudioSink {
         pa_threaded_mainloop_lock(loop_);
         drainWanted_ = true;
         PushToServer();
-        if (!failed_ && stream_ != nullptr) {
-            pa_operation* operation = pa_stream_drain(stream_, nullptr, nullptr);
-            if (operation != nullptr) {
-                pa_operation_unref(operation);
-            }
+        if (!failed_ && stream_ != nullptr && drain_ == nullptr) {
+            drain_ = pa_stream_drain(stream_, OnDrained, this);
         }
         pa_threaded_mainloop_unlock(loop_);
     }
 
-    // A fresh stream is the simplest way back to position 0 with nothing buffered.
+    // A fresh stream is the simplest way back to position 0 with nothing buffered; one that
+    // cannot be opened fails the sink.
     void Reset() override {
         pa_threaded_mainloop_lock(loop_);
         if (!failed_) {
             DropStream();
-            OpenStream(corked_);
+            if (OpenStream(corked_) != MMSYSERR_NOERROR) {
+                Fail();
+            }
         }
         lastPosition_ = 0;
         writtenFrames_ = 0;
@@ -195,11 +209,14 @@ class PulseSink final : public AudioSink {
     uint64_t Position() override {
         pa_threaded_mainloop_lock(loop_);
         if (!failed_ && stream_ != nullptr) {
-            lastPosition_ = std::max(lastPosition_, ServerPosition());
-            if (underflowed_ && !corked_) {
-                // The server's clock stops at the last byte it read, a sink latency before
-                // the end; the sink plays that latency out in real time.
-                const auto since = std::chrono::steady_clock::now() - underflowAt_;
+            lastPosition_ = std::max(lastPosition_, std::min(ServerPosition(), writtenFrames_));
+            if (underflowed_ && drainWanted_ && ringFill_ == 0 && !corked_ &&
+                lastAnswer_ > underflowAt_) {
+                // At the end of the data the server's clock stops at the last byte it read, a
+                // sink latency before the end; the sink plays that latency out in real time,
+                // as far as the server has answered since. (An underrun with more data to
+                // come is not the end: the server's clock goes on when the data comes.)
+                const auto since = lastAnswer_ - underflowAt_;
                 const auto elapsed =
                     std::chrono::duration_cast<std::chrono::microseconds>(since).count();
                 const uint64_t frames =
@@ -223,7 +240,57 @@ class PulseSink final : public AudioSink {
         if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
             self->Fail();
         }
+        self->lastAnswer_ = std::chrono::steady_clock::now();
         pa_threaded_mainloop_signal(self->loop_, 0);
+    }
+
+    // On the loop's thread: asks for the stream's timing, and fails the sink when the server
+    // has given no answer for kAnswerSeconds. The connection is given up then too, so that
+    // the next open tries a new one.
+    static void OnTick(pa_mainloop_api* api, pa_time_event* event, const timeval* /*when*/,
+                       void* data) {
+        auto* self = static_cast<PulseSink*>(data);
+        if (self->failed_) {
+            return;  // not armed again
+        }
+        if (std::chrono::steady_clock::now() - self->lastAnswer_ >=
+            std::chrono::seconds(kAnswerSeconds)) {
+            self->GiveUp();
+            return;
+        }
+        if (self->stream_ != nullptr && self->timing_ == nullptr &&
+            pa_stream_get_state(self->stream_) == PA_STREAM_READY) {
+            self->timing_ = pa_stream_update_timing_info(self->stream_, OnTiming, self);
+        }
+        self->ArmTick(api, event);
+    }
+
+    // With the loop locked.
+    void ArmTick(pa_mainloop_api* api, pa_time_event* event) {
+        const int ms = corked_                        ? kCorkedTimingMs
+                       : underflowed_ && drainWanted_ ? kEndTimingMs
+                                                      : kTimingMs;
+        timeval next;
+        pa_timeval_add(pa_gettimeofday(&next), static_cast<pa_usec_t>(ms) * PA_USEC_PER_MSEC);
+        api->time_restart(event, &next);
+    }
+
+    static void OnTiming(pa_stream* /*stream*/, int /*success*/, void* data) {
+        auto* self = static_cast<PulseSink*>(data);
+        pa_operation_unref(self->timing_);
+        self->timing_ = nullptr;
+        self->lastAnswer_ = std::chrono::steady_clock::now();
+    }
+
+    // The server has read everything written (a drain ends without an underflow message).
+    static void OnDrained(pa_stream* /*stream*/, int success, void* data) {
+        auto* self = static_cast<PulseSink*>(data);
+        pa_operation_unref(self->drain_);
+        self->drain_ = nullptr;
+        self->lastAnswer_ = std::chrono::steady_clock::now();
+        if (success != 0) {
+            OnUnderflow(nullptr, self);
+        }
     }
 
     // The server asks for more: it gets what the ring holds, and the device thread is woken
@@ -250,6 +317,7 @@ class PulseSink final : public AudioSink {
             const size_t chunk = std::min({wanted, ringFill_, ring_.size() - ringStart_});
             if (pa_stream_write(stream_, ring_.data() + ringStart_, chunk, nullptr, 0,
                                 PA_SEEK_RELATIVE) != 0) {
+                Fail();
                 return;
             }
             ringStart_ = (ringStart_ + chunk) % ring_.size();
@@ -265,6 +333,9 @@ class PulseSink final : public AudioSink {
         self->underflowAt_ = std::chrono::steady_clock::now();
         self->underflowPosition_ = std::max(self->lastPosition_, self->ServerPosition());
         self->underflowWritten_ = self->writtenFrames_;
+        if (!self->failed_) {
+            self->ArmTick(pa_threaded_mainloop_get_api(self->loop_), self->tick_);
+        }
         self->wake_();
     }
 
@@ -277,13 +348,49 @@ class PulseSink final : public AudioSink {
         return played * spec_.rate / 1000000u;
     }
 
-    static void OnOperationDone(pa_stream* /*stream*/, int /*success*/, void* data) {
-        pa_threaded_mainloop_signal(static_cast<PulseSink*>(data)->loop_, 0);
+    struct Operation {
+        PulseSink* sink;
+        bool done = false;
+        bool success = false;
+    };
+    static void OnOperationDone(pa_stream* /*stream*/, int success, void* data) {
+        auto* operation = static_cast<Operation*>(data);
+        operation->done = true;
+        operation->success = success != 0;
+        operation->sink->lastAnswer_ = std::chrono::steady_clock::now();
+        pa_threaded_mainloop_signal(operation->sink->loop_, 0);
+    }
+
+    // With the loop locked: waits for the answer to `operation` (made with OnOperationDone
+    // and `result`); false, with the sink failed, when the server refused or did not answer.
+    bool Await(pa_operation* operation, Operation* result) {
+        if (operation == nullptr) {
+            Fail();
+            return false;
+        }
+        if (!connection_->WaitFor([&] { return result->done || failed_; }, kAnswerSeconds)) {
+            GiveUp();
+        }
+        pa_operation_cancel(operation);  // no late callback on `result`
+        pa_operation_unref(operation);
+        if (!result->success) {
+            Fail();
+        }
+        return !failed_;
     }
 
     void Fail() {
         if (!failed_.exchange(true)) {
             wake_();
+        }
+    }
+
+    // With the loop locked: the server did not answer in time. It is not asked again on this
+    // connection; its streams fail with it.
+    void GiveUp() {
+        Fail();
+        if (PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) {
+            pa_context_disconnect(context_);
         }
     }
 
@@ -302,9 +409,9 @@ class PulseSink final : public AudioSink {
         attr.prebuf = static_cast<uint32_t>(-1);
         attr.minreq = static_cast<uint32_t>(pa_usec_to_bytes(kRequestMs * 1000, &spec_));
         attr.fragsize = static_cast<uint32_t>(-1);
-        auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING |
-                                                    PA_STREAM_AUTO_TIMING_UPDATE |
-                                                    (corked ? PA_STREAM_START_CORKED : 0));
+        // No interpolated timing: the position is what the server reported, see OnTick.
+        auto flags = static_cast<pa_stream_flags_t>(corked ? PA_STREAM_START_CORKED : 0);
+        lastAnswer_ = std::chrono::steady_clock::now();
         if (pa_stream_connect_playback(stream_, target_.empty() ? nullptr : target_.c_str(), &attr,
                                        flags, nullptr, nullptr) < 0) {
             DropStream();
@@ -312,8 +419,10 @@ class PulseSink final : public AudioSink {
         }
         if (!connection_->WaitFor(
                 [&] { return pa_stream_get_state(stream_) == PA_STREAM_READY || failed_; },
-                kAnswerSeconds) ||
-            failed_) {
+                kAnswerSeconds)) {
+            GiveUp();
+        }
+        if (failed_) {
             DropStream();
             return MMSYSERR_NODRIVER;
         }
@@ -329,27 +438,34 @@ class PulseSink final : public AudioSink {
         pa_stream_set_state_callback(stream_, nullptr, nullptr);
         pa_stream_set_write_callback(stream_, nullptr, nullptr);
         pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
+        for (pa_operation** operation : {&timing_, &drain_}) {
+            if (*operation != nullptr) {
+                pa_operation_cancel(*operation);
+                pa_operation_unref(*operation);
+                *operation = nullptr;
+            }
+        }
         pa_stream_disconnect(stream_);
         pa_stream_unref(stream_);
         stream_ = nullptr;
     }
 
-    void Cork(bool cork) {
+    // False, with the sink failed, when the server refused the cork or did not answer.
+    bool Cork(bool cork) {
         pa_threaded_mainloop_lock(loop_);
         corked_ = cork;
         if (!failed_ && stream_ != nullptr) {
-            pa_operation* operation = pa_stream_cork(stream_, cork ? 1 : 0, OnOperationDone, this);
-            if (operation != nullptr) {
-                connection_->WaitFor(
-                    [&] {
-                        return pa_operation_get_state(operation) != PA_OPERATION_RUNNING || failed_;
-                    },
-                    kAnswerSeconds);
-                pa_operation_cancel(operation);  // no late callback on a sink that may be gone
-                pa_operation_unref(operation);
+            Operation corked{this};
+            if (Await(pa_stream_cork(stream_, cork ? 1 : 0, OnOperationDone, &corked), &corked) &&
+                cork) {
+                // The position where it stopped, from the server's timing after the cork.
+                Operation timing{this};
+                Await(pa_stream_update_timing_info(stream_, OnOperationDone, &timing), &timing);
             }
         }
+        const bool done = !failed_;
         pa_threaded_mainloop_unlock(loop_);
+        return done;
     }
 
     const std::string target_;
@@ -361,6 +477,11 @@ class PulseSink final : public AudioSink {
     pa_threaded_mainloop* loop_ = nullptr;  // the connection's
     pa_context* context_ = nullptr;         // the connection's
     pa_stream* stream_ = nullptr;
+    pa_time_event* tick_ = nullptr;   // asks for the timing, watches for a silent server
+    pa_operation* timing_ = nullptr;  // the timing request on its way, if any
+    pa_operation* drain_ = nullptr;   // the drain request on its way, if any
+    // When the server last answered anything (steady clock; the loop's lock).
+    std::chrono::steady_clock::time_point lastAnswer_;
     std::atomic<bool> failed_{false};
     bool corked_ = false;
     std::atomic<bool> drainWanted_{false};
