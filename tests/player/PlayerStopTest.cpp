@@ -198,6 +198,8 @@ TEST_F(PlayerStop, FailedDeviceKeepsPausedBuffersAndTheEngineStillEnds) {
             std::this_thread::sleep_for(60ms);
             ASSERT_EQ(player.Pause(), 0);
             device_.Fail();
+            // A buffer that came back before the pause is still refilled (and parked).
+            std::this_thread::sleep_for(50ms);
         }
         const int readsWhenFailed = reads.Reads();
         std::this_thread::sleep_for(100ms);
