@@ -1,6 +1,7 @@
-// The one narrow interface behind which every output backend sits (sound server, Null
-// Output, and ALSA when it comes): open (AudioBackend::Open), write, pause, resume, drain,
-// reset, position, close (the destructor). The wave-output service's device thread is the
+// The one narrow interface behind which every output backend sits (sound server, ALSA, Null
+// Output, and a test's own): a backend lists its devices, says whether a device takes a
+// format and opens sinks; a sink writes, pauses, resumes, drains, resets, reports its position
+// and its failure, and closes (the destructor). The wave-output service's device thread is the
 // only caller of a sink's feeding calls; Position() may also be called from the
 // application's threads, so sinks make it thread-safe.
 #pragma once
@@ -10,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,12 +60,27 @@ class AudioSink {
     virtual std::chrono::milliseconds RoomExpectedIn() = 0;
 };
 
-// A kind of device: decides which formats it takes and opens sinks. `target` names the
-// device within the backend (empty for its default).
+// A device as its backend lists it.
+struct BackendDevice {
+    std::string name;    // as the desktop's sound settings show it; cut for szPname
+    std::string target;  // the backend's own name of the device, for Accepts and Open
+    uint16_t maxChannels;
+};
+
+// A backend's devices in its own order, and the one it plays on by default, if any.
+struct BackendDevices {
+    std::vector<BackendDevice> devices;
+    std::optional<BackendDevice> preferred;
+};
+
+// A kind of device: lists its devices, decides which formats a device takes, opens sinks.
 class AudioBackend {
   public:
     virtual ~AudioBackend() = default;
-    virtual bool Accepts(const SinkFormat& format) const = 0;
+    // False when the backend has nothing to offer now (no server answers, say), so that the
+    // device list asks the next sound system.
+    virtual bool ListDevices(BackendDevices* found) = 0;
+    virtual bool Accepts(const std::string& target, const SinkFormat& format) const = 0;
     // `wake` may be called from any thread when the sink has room or has failed.
     virtual std::unique_ptr<AudioSink> Open(const std::string& target, const SinkFormat& format,
                                             std::function<void()> wake, MMRESULT* error) = 0;

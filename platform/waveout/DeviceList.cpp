@@ -1,92 +1,50 @@
 #include "platform/waveout/DeviceList.h"
 
 #include <cstring>
-#include <mutex>
+#include <optional>
 
-#ifdef QUINDLE_WITH_ALSA
-#include "platform/waveout/alsa/AlsaBackend.h"
-#endif
 #include "platform/waveout/null/NullOutput.h"
-#include "platform/waveout/pulse/PulseBackend.h"
 
 namespace platform {
 namespace {
 
-DeviceEntry NullOutputEntry() {
-    return DeviceEntry{"Null Output", &NullOutputBackend(), "", 32};
+std::vector<AudioBackend*>& TestBackends() {
+    static auto* backends = new std::vector<AudioBackend*>();
+    return *backends;
 }
 
-#ifdef QUINDLE_WITH_ALSA
-// ALSA's playback devices; the mapper is ALSA's "default" when it opens, else the first one.
-// When the sound server did not answer, a "default" that is ALSA's plugin for that server is
-// not tried: it could not play, and a server that never answers would hold the open.
-void AddAlsaDevices(DeviceList* list, bool serverSilent) {
-    const std::vector<AlsaDevice> devices =
-        AlsaTestDevicesSet() ? AlsaTestDevices() : AlsaPlaybackDevices(ReadAlsaCards());
-    for (const AlsaDevice& device : devices) {
-        list->devices.push_back(
-            DeviceEntry{device.name, &AlsaBackendFor(device.target), device.target, 2});
-    }
-    int card = -1, pcm = -1;
-    if (!(serverSilent && AlsaPcmIsServerPlugin("default")) &&
-        AlsaPcmOpens("default", &card, &pcm)) {
-        const std::string behind = "plughw:" + std::to_string(card) + "," + std::to_string(pcm);
-        list->mapper = DeviceEntry{"ALSA default", &AlsaBackendFor("default"), "default", 2};
-        for (const AlsaDevice& device : devices) {
-            if (device.target == behind) {
-                list->mapper.name = device.name;
-            }
-        }
-    } else if (!devices.empty()) {
-        list->mapper = list->devices.front();
-    }
-}
-#endif
-
-// The sound server's sinks by description; false when no server answers or it has none.
-bool AddServerSinks(DeviceList* list) {
-    std::vector<PulseSinkInfo> sinks;
-    if (!ListPulseSinks(&sinks) || sinks.empty()) {
+// Lists the backend's devices; its default becomes the mapper unless one came before. False
+// when the backend has nothing to offer.
+bool Add(AudioBackend* backend, DeviceList* list, std::optional<DeviceEntry>* mapper) {
+    BackendDevices found;
+    if (!backend->ListDevices(&found)) {
         return false;
     }
-    for (const PulseSinkInfo& sink : sinks) {
-        list->devices.push_back(
-            DeviceEntry{sink.description, &PulseBackend(), sink.name, sink.channels});
-        if (sink.isDefault) {
-            list->mapper.name = sink.description;
-        }
+    auto entry = [&](const BackendDevice& device) {
+        return DeviceEntry{device.name, backend, device.target, device.maxChannels};
+    };
+    for (const BackendDevice& device : found.devices) {
+        list->devices.push_back(entry(device));
     }
-    // The mapper follows the server's default sink, wherever the server sends it.
-    list->mapper.backend = &PulseBackend();
-    list->mapper.target.clear();
-    if (list->mapper.name == "Null Output") {
-        list->mapper.name = sinks.front().description;
+    if (found.preferred.has_value() && !mapper->has_value()) {
+        *mapper = entry(*found.preferred);
     }
     return true;
 }
 
-DeviceEntry& TestDevice() {
-    static auto* entry = new DeviceEntry{"", nullptr, "", 32};
-    return *entry;
-}
-
 DeviceList TakeSnapshot() {
     DeviceList list;
-    list.mapper = NullOutputEntry();
-#ifdef QUINDLE_WITH_ALSA
-    // ALSA's devices when no sound server answers, or when a test names its own.
-    if (AlsaTestDevicesSet()) {
-        AddAlsaDevices(&list, false);
-    } else if (!AddServerSinks(&list)) {
-        AddAlsaDevices(&list, true);
+    std::optional<DeviceEntry> mapper;
+    for (AudioBackend* system : SoundSystems()) {
+        if (Add(system, &list, &mapper)) {
+            break;
+        }
     }
-#else
-    AddServerSinks(&list);
-#endif
-    if (TestDevice().backend != nullptr) {
-        list.devices.push_back(TestDevice());
+    for (AudioBackend* backend : TestBackends()) {
+        Add(backend, &list, &mapper);
     }
-    list.devices.push_back(NullOutputEntry());
+    Add(&NullOutputBackend(), &list, &mapper);
+    list.mapper = *mapper;  // Null Output's at the latest
     return list;
 }
 
@@ -97,9 +55,8 @@ const DeviceList& Devices() {
     return *list;
 }
 
-void AddTestDevice(const std::string& name, AudioBackend* backend) {
-    TestDevice().name = name;
-    TestDevice().backend = backend;
+void AddTestBackend(AudioBackend* backend) {
+    TestBackends().push_back(backend);
 }
 
 void CopyDeviceName(const std::string& name, char (&target)[32]) {

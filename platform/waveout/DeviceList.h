@@ -1,6 +1,6 @@
-// The device list: one snapshot per process, taken at first use. In order: the sound
-// server's sinks when a server answers (by description); otherwise the ALSA playback
-// devices; then a device a test added; last, always, "Null Output".
+// The device list: one snapshot per process, taken at first use. In order: the devices of the
+// first sound system that answers (the sound server's sinks; otherwise ALSA's playback
+// devices), then the devices of the backends tests added, last, always, "Null Output".
 #pragma once
 
 #include <string>
@@ -13,7 +13,7 @@ namespace platform {
 struct DeviceEntry {
     std::string name;       // as the desktop's sound settings show it; cut for szPname
     AudioBackend* backend;  // lives for the process
-    std::string target;     // the backend's own name of the device; empty for its default
+    std::string target;     // the backend's own name of the device
     uint16_t maxChannels;
 };
 
@@ -24,9 +24,14 @@ struct DeviceList {
 
 const DeviceList& Devices();
 
-// For tests: lists one device of `backend` right before "Null Output". Only a call made before
-// the device list is first used takes effect.
-void AddTestDevice(const std::string& name, AudioBackend* backend);
+// The sound systems built in, in the order they are asked; only the first that answers is
+// listed. Defined by the source file the build chooses for the backends it has.
+std::vector<AudioBackend*> SoundSystems();
+
+// The one way in for tests: `backend` (a recording, failing or slow device, living for the
+// process) lists its devices right before "Null Output". Only a call made before the device
+// list is first used takes effect, so tests make it at start-up.
+void AddTestBackend(AudioBackend* backend);
 
 // Copies the name into szPname: at most 31 bytes, cut at a UTF-8 character boundary.
 void CopyDeviceName(const std::string& name, char (&target)[32]);

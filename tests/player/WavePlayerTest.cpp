@@ -1,5 +1,6 @@
-// The engine against the Null Output device: what reaches the device, the state word, the
-// start failures, stopping in the middle, and reuse of the buffers and thread.
+// The engine against the Null Output device and the recording scripted device: what reaches
+// the device, the state word, the start failures, stopping in the middle, and reuse of the buffers
+// and thread.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,7 +12,7 @@
 
 #include "player/WavePlayer.h"
 #include "support/Noise.h"
-#include "support/NullOutputTap.h"
+#include "support/ScriptedDevice.h"
 #include "support/TempDir.h"
 #include "support/WaveFile.h"
 
@@ -20,7 +21,7 @@ using testsupport::TempDir;
 
 namespace {
 
-using Tap = testsupport::NullOutputTap;
+using testsupport::ScriptedDevice;
 
 int32_t NullDevice() {
     return static_cast<int32_t>(waveOutGetNumDevs()) - 1;
@@ -52,7 +53,7 @@ std::string ErrorText(WavePlayer& player) {
 
 TEST(WavePlayer, DeviceGetsTheFileFromThePunchInOnNothingLostOrRepeated) {
     TempDir dir;
-    Tap tap;
+    ScriptedDevice& device = ScriptedDevice::Get();
     WavePlayer player(nullptr);
     constexpr size_t kBlock = WavePlayer::kBufferBytes;
     struct Case {
@@ -71,8 +72,8 @@ TEST(WavePlayer, DeviceGetsTheFileFromThePunchInOnNothingLostOrRepeated) {
         const std::string path = dir.File("play" + std::to_string(pass) + ".wav");
         const std::vector<uint8_t> audio = testsupport::NoiseBytes(c.bytes, 77 + pass++);
         WriteWave(path, audio);
-        tap.Clear();
-        ASSERT_EQ(player.Start(NullDevice(), path.c_str(), c.punchIn, 1.0f, 1.0f), 0)
+        device.Clear();
+        ASSERT_EQ(player.Start(device.Id(), path.c_str(), c.punchIn, 1.0f, 1.0f), 0)
             << ErrorText(player);
         EXPECT_EQ(player.GetState(), PLAYER_STOPPED) << "Start does not change the state";
         EXPECT_EQ(player.GetDataBytes(), static_cast<int32_t>(c.bytes));
@@ -82,7 +83,7 @@ TEST(WavePlayer, DeviceGetsTheFileFromThePunchInOnNothingLostOrRepeated) {
         EXPECT_EQ(player.Close(), 0);
         const size_t skip = c.punchIn > 0 ? static_cast<size_t>(c.punchIn) : 0;
         const std::vector<uint8_t> expected(audio.begin() + static_cast<long>(skip), audio.end());
-        const std::vector<uint8_t> got = tap.Bytes();
+        const std::vector<uint8_t> got = device.Bytes();
         ASSERT_EQ(got.size(), expected.size()) << c.bytes << " from " << c.punchIn;
         EXPECT_TRUE(got == expected) << "bytes differ for " << c.bytes << " from " << c.punchIn;
     }

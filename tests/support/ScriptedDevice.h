@@ -1,11 +1,13 @@
-// A sound device under the test's control, listed right before "Null Output": it records the
-// bytes it is given, plays them by the clock at an adjustable speed, and fails when told to.
-// A program that includes this header lists it from its start-up on.
+// A sound device under the test's control, added through the service's one test seam and so
+// listed right before "Null Output": it records the bytes it is given, plays them by the
+// play-out clock at an adjustable speed, and fails when told to. A program that includes this
+// header lists it from its start-up on.
 #pragma once
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -14,6 +16,7 @@
 
 #include <platform/waveout.h>
 #include "platform/waveout/DeviceList.h"
+#include "platform/waveout/PlayoutClock.h"
 
 namespace testsupport {
 
@@ -22,7 +25,7 @@ class ScriptedDevice final : public platform::AudioBackend {
     static ScriptedDevice& Get() {
         static auto* device = [] {
             auto* created = new ScriptedDevice();
-            platform::AddTestDevice("Scripted Device", created);
+            platform::AddTestBackend(created);
             return created;
         }();
         return *device;
@@ -36,15 +39,14 @@ class ScriptedDevice final : public platform::AudioBackend {
     // How many times faster than real time the open sink plays.
     void SetSpeed(double speed) {
         std::lock_guard<std::mutex> lock(mutex_);
-        Advance();
         speed_ = speed;
+        clock_.SetRate(Clock::now(), ClockRate());
     }
     void Fail() {
         std::lock_guard<std::mutex> lock(mutex_);
         failed_ = true;
     }
-    // Everything written to a sink of this device since the last Clear, and how many frames
-    // of it have been played.
+    // Everything written to a sink of this device since the last Clear.
     std::vector<uint8_t> Bytes() {
         std::lock_guard<std::mutex> lock(mutex_);
         return bytes_;
@@ -57,22 +59,33 @@ class ScriptedDevice final : public platform::AudioBackend {
         std::lock_guard<std::mutex> lock(mutex_);
         bytes_.clear();
         speed_ = 1.0;
+        clock_.SetRate(Clock::now(), ClockRate());
         failed_ = false;
     }
 
-    bool Accepts(const platform::SinkFormat& format) const override {
-        return format.rate >= 1 && format.channels >= 1 && format.channels <= 32;
+    bool ListDevices(platform::BackendDevices* found) override {
+        found->devices = {{"Scripted Device", kTarget, 32}};
+        return true;
     }
-    std::unique_ptr<platform::AudioSink> Open(const std::string& /*target*/,
+    bool Accepts(const std::string& target, const platform::SinkFormat& format) const override {
+        return target == kTarget && format.rate >= 1 && format.channels >= 1 &&
+               format.channels <= 32;
+    }
+    std::unique_ptr<platform::AudioSink> Open(const std::string& target,
                                               const platform::SinkFormat& format,
                                               std::function<void()> wake,
                                               MMRESULT* error) override {
+        if (!Accepts(target, format)) {
+            *error = WAVERR_BADFORMAT;
+            return nullptr;
+        }
         *error = MMSYSERR_NOERROR;
         return std::make_unique<Sink>(this, format, std::move(wake));
     }
 
   private:
     using Clock = std::chrono::steady_clock;
+    static constexpr const char* kTarget = "scripted";
 
     // One open sink at a time; its clock lives here so the test can change the speed.
     class Sink final : public platform::AudioSink {
@@ -82,10 +95,8 @@ class ScriptedDevice final : public platform::AudioBackend {
             std::lock_guard<std::mutex> lock(device_->mutex_);
             device_->frameBytes_ = format.FrameBytes();
             device_->rate_ = format.rate;
-            device_->written_ = device_->played_ = 0;
-            device_->running_ = true;
-            device_->since_ = Clock::now();
-            device_->playedAtSince_ = 0;
+            device_->clock_ = platform::PlayoutClock(device_->ClockRate());
+            device_->clock_.Start(Clock::now(), 0, 0);
             // A device thread that sleeps until the played position should have moved would
             // oversleep a fast clock: wake it often.
             ticker_ = std::thread([this] {
@@ -106,58 +117,45 @@ class ScriptedDevice final : public platform::AudioBackend {
         }
         size_t Writable() override {
             std::lock_guard<std::mutex> lock(device_->mutex_);
-            device_->Advance();
             if (device_->failed_) {
                 return 0;
             }
             const uint64_t capacity = std::max<uint64_t>(1, device_->rate_ / 10);
-            return (capacity - (device_->written_ - device_->played_)) * device_->frameBytes_;
+            const uint64_t held = device_->clock_.End() - device_->clock_.PlayedAt(Clock::now());
+            return (capacity - held) * device_->frameBytes_;
         }
         bool Write(const uint8_t* data, size_t bytes) override {
             std::lock_guard<std::mutex> lock(device_->mutex_);
             if (device_->failed_) {
                 return false;
             }
-            device_->Advance();
-            if (device_->written_ == device_->played_) {
-                device_->since_ = Clock::now();
-                device_->playedAtSince_ = device_->played_;
-            }
             device_->bytes_.insert(device_->bytes_.end(), data, data + bytes);
-            device_->written_ += bytes / device_->frameBytes_;
+            device_->clock_.Extend(Clock::now(),
+                                   device_->clock_.End() + bytes / device_->frameBytes_);
             return true;
         }
         void Pause() override {
             std::lock_guard<std::mutex> lock(device_->mutex_);
-            device_->Advance();
-            device_->running_ = false;
+            device_->clock_.Pause(Clock::now());
         }
         void Resume() override {
             std::lock_guard<std::mutex> lock(device_->mutex_);
-            if (!device_->running_) {
-                device_->running_ = true;
-                device_->since_ = Clock::now();
-                device_->playedAtSince_ = device_->played_;
-            }
+            device_->clock_.Resume(Clock::now());
         }
         void Drain() override {}
         void Reset() override {
             std::lock_guard<std::mutex> lock(device_->mutex_);
-            device_->written_ = device_->played_ = device_->playedAtSince_ = 0;
-            device_->since_ = Clock::now();
+            device_->clock_.Start(Clock::now(), 0, 0);
         }
         uint64_t Position() override {
             std::lock_guard<std::mutex> lock(device_->mutex_);
-            device_->Advance();
-            return device_->played_;
+            return device_->clock_.PlayedAt(Clock::now());
         }
         bool Failed() override {
             std::lock_guard<std::mutex> lock(device_->mutex_);
             return device_->failed_;
         }
-        std::chrono::milliseconds RoomExpectedIn() override {
-            return std::chrono::milliseconds(3);
-        }
+        std::chrono::milliseconds RoomExpectedIn() override { return std::chrono::milliseconds(3); }
 
       private:
         ScriptedDevice* const device_;
@@ -168,17 +166,9 @@ class ScriptedDevice final : public platform::AudioBackend {
         bool stop_ = false;
     };
 
-    // With mutex_ held: moves the play position on by the time passed at the current speed;
-    // it never passes what was written.
-    void Advance() {
-        const Clock::time_point now = Clock::now();
-        if (running_) {
-            const double seconds = std::chrono::duration<double>(now - since_).count();
-            const auto frames = playedAtSince_ + static_cast<uint64_t>(seconds * rate_ * speed_);
-            played_ = std::min(frames, written_);
-        }
-        since_ = now;
-        playedAtSince_ = played_;
+    // With mutex_ held: frames a second at the current speed.
+    uint64_t ClockRate() const {
+        return static_cast<uint64_t>(std::llround(static_cast<double>(rate_) * speed_));
     }
 
     std::mutex mutex_;
@@ -187,11 +177,7 @@ class ScriptedDevice final : public platform::AudioBackend {
     bool failed_ = false;
     size_t frameBytes_ = 1;
     uint64_t rate_ = 1;
-    uint64_t written_ = 0;
-    uint64_t played_ = 0;
-    uint64_t playedAtSince_ = 0;
-    Clock::time_point since_ = Clock::now();
-    bool running_ = true;
+    platform::PlayoutClock clock_{1};
 };
 
 // Registered before main(), so it is there when the device list is first taken.

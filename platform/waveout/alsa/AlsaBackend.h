@@ -51,7 +51,14 @@ bool AlsaPcmIsServerPlugin(const std::string& target);
 // numbers. Called before any other ALSA call of the backend.
 void QuietAlsaLibrary();
 
-// The backend for one PCM; it lives for the process.
-AudioBackend& AlsaBackendFor(const std::string& target);
+// The playback devices (the test list when it is set, else the cards') and as the default
+// ALSA's "default" when it opens, named after the card PCM behind it, else the first device.
+// ALSA is asked only when no sound server answered (or a test names its PCMs), so a "default"
+// that is ALSA's plugin for that server is not tried then: it could not play, and a server
+// that never answers would hold the open.
+bool ListAlsaDevices(BackendDevices* found);
+
+// Opens any PCM by its name, through the plug layer when the name says so.
+AudioBackend& AlsaBackend();
 
 }  // namespace platform

@@ -3,9 +3,9 @@
 #include <alsa/asoundlib.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -194,6 +194,27 @@ bool AlsaPcmOpens(const std::string& target, int* card, int* device) {
     *card = probe->card;
     *device = probe->device;
     return true;
+}
+
+bool ListAlsaDevices(BackendDevices* found) {
+    const bool testList = AlsaTestDevicesSet();
+    for (const AlsaDevice& device :
+         testList ? AlsaTestDevices() : AlsaPlaybackDevices(ReadAlsaCards())) {
+        found->devices.push_back(BackendDevice{device.name, device.target, 2});
+    }
+    int card = -1, pcm = -1;
+    if ((testList || !AlsaPcmIsServerPlugin("default")) && AlsaPcmOpens("default", &card, &pcm)) {
+        const std::string behind = "plughw:" + std::to_string(card) + "," + std::to_string(pcm);
+        found->preferred = BackendDevice{"ALSA default", "default", 2};
+        for (const BackendDevice& device : found->devices) {
+            if (device.target == behind) {
+                found->preferred->name = device.name;
+            }
+        }
+    } else if (!found->devices.empty()) {
+        found->preferred = found->devices.front();
+    }
+    return !found->devices.empty() || found->preferred.has_value();
 }
 
 }  // namespace platform

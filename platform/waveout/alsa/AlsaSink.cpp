@@ -15,9 +15,9 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <map>
 #include <mutex>
 
+#include "platform/waveout/PlayoutClock.h"
 #include "platform/waveout/alsa/AlsaBackend.h"
 
 namespace platform {
@@ -87,7 +87,10 @@ bool Restrict(snd_pcm_t* pcm, snd_pcm_hw_params_t* hw, const SinkFormat& format)
 class AlsaSink final : public AudioSink {
   public:
     AlsaSink(const SinkFormat& format, std::function<void()> wake)
-        : format_(format), frameBytes_(format.FrameBytes()), wake_(std::move(wake)) {}
+        : format_(format),
+          frameBytes_(format.FrameBytes()),
+          wake_(std::move(wake)),
+          tail_(format.rate) {}
 
     ~AlsaSink() override {
         if (pcm_ != nullptr) {
@@ -203,7 +206,7 @@ class AlsaSink final : public AudioSink {
         }
         UpdatePosition();
         paused_ = true;
-        tail_.valid = lastReading_.valid = false;
+        tailing_ = lastReading_.valid = false;
         if (snd_pcm_state(pcm_) != SND_PCM_STATE_RUNNING) {
             return;  // not started: nothing plays, nothing to hold
         }
@@ -259,7 +262,7 @@ class AlsaSink final : public AudioSink {
         written_ = played_ = 0;
         known_ = 0;
         positionAt_ = {};
-        tail_.valid = lastReading_.valid = false;
+        tailing_ = lastReading_.valid = false;
         held_.clear();
         historyAt_ = 0;
         drainWanted_ = reprimed_ = false;
@@ -333,12 +336,12 @@ class AlsaSink final : public AudioSink {
             default:
                 break;
         }
-        if (tail_.valid) {
+        if (tailing_) {
             // Until the frames from before the underrun have played out, the clock runs on
             // them at the rate.
-            const uint64_t tailPlayed = std::min(tailEnd_, FramesSince(tail_, now));
-            played = tailPlayed < tailEnd_ ? tailPlayed : std::max(played, tailEnd_);
-            tail_.valid = tailPlayed < tailEnd_;
+            const uint64_t tailPlayed = tail_.PlayedAt(now);
+            tailing_ = tailPlayed < tail_.End();
+            played = tailing_ ? tailPlayed : std::max(played, tail_.End());
         }
         played_ = std::max(played_, std::min(played, written_));
     }
@@ -347,19 +350,14 @@ class AlsaSink final : public AudioSink {
     // given, up to the delay last read, so the clock runs on from that reading rather than
     // jumping to the end.
     void StartTail() {
-        if (tail_.valid) {
+        if (tailing_) {
             return;
         }
-        tail_ = lastReading_.valid ? lastReading_ : Reading{Clock::now(), played_, true};
-        tailEnd_ = written_;
+        const Reading from =
+            lastReading_.valid ? lastReading_ : Reading{Clock::now(), played_, true};
+        tail_.Start(from.at, from.played, written_);
+        tailing_ = true;
         lastReading_.valid = false;
-    }
-
-    uint64_t FramesSince(const Reading& reading, Clock::time_point now) const {
-        const auto elapsed =
-            std::chrono::duration_cast<std::chrono::microseconds>(now - reading.at).count();
-        return reading.played +
-               static_cast<uint64_t>(std::max<int64_t>(0, elapsed)) * format_.rate / 1000000u;
     }
 
     // With the lock held: gets the PCM going again after an error; false when it is gone.
@@ -482,16 +480,16 @@ class AlsaSink final : public AudioSink {
 
     std::mutex mutex_;
     std::chrono::milliseconds roomIn_{kRoomMin};  // when Writable() may give room again
-    size_t known_ = 0;       // frames surely free: the last reading less what was written since
-    bool filling_ = false;   // let in until the buffer is full
+    size_t known_ = 0;      // frames surely free: the last reading less what was written since
+    bool filling_ = false;  // let in until the buffer is full
     std::atomic<bool> failed_{false};
     bool paused_ = false;
     bool drainWanted_ = false;      // a short remainder is to play without waiting for more
     bool reprimed_ = false;         // dropped by a pause, to start again on resume
     Clock::time_point positionAt_;  // when Position() last read the device
     Reading lastReading_{};         // the last delay read while running
-    Reading tail_{};                // playing out what was written before an underrun...
-    uint64_t tailEnd_ = 0;          // ...up to here
+    bool tailing_ = false;          // playing out what was written before an underrun
+    PlayoutClock tail_;
     uint64_t written_ = 0;          // frames given to the PCM since open or reset
     uint64_t played_ = 0;           // never reported backwards
     std::vector<uint8_t> held_;     // frames to write before anything new
@@ -499,19 +497,19 @@ class AlsaSink final : public AudioSink {
     size_t historyAt_ = 0;
 };
 
-class AlsaBackend final : public AudioBackend {
+class AlsaBackendImpl final : public AudioBackend {
   public:
-    explicit AlsaBackend(std::string target) : target_(std::move(target)) {}
+    bool ListDevices(BackendDevices* found) override { return ListAlsaDevices(found); }
 
     // Asks the PCM itself, and lets it go again. A PCM that is busy or cannot be opened
     // now is given the benefit of the doubt: the open then reports why.
-    bool Accepts(const SinkFormat& format) const override {
+    bool Accepts(const std::string& target, const SinkFormat& format) const override {
         if (!Plausible(format)) {
             return false;
         }
         QuietAlsaLibrary();
         snd_pcm_t* pcm = nullptr;
-        if (snd_pcm_open(&pcm, target_.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
+        if (snd_pcm_open(&pcm, target.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
             return true;
         }
         snd_pcm_hw_params_t* hw = nullptr;
@@ -521,35 +519,26 @@ class AlsaBackend final : public AudioBackend {
         return accepted;
     }
 
-    std::unique_ptr<AudioSink> Open(const std::string& /*target*/, const SinkFormat& format,
+    std::unique_ptr<AudioSink> Open(const std::string& target, const SinkFormat& format,
                                     std::function<void()> wake, MMRESULT* error) override {
         if (!Plausible(format)) {
             *error = WAVERR_BADFORMAT;
             return nullptr;
         }
         auto sink = std::make_unique<AlsaSink>(format, std::move(wake));
-        *error = sink->Open(target_);
+        *error = sink->Open(target);
         if (*error != MMSYSERR_NOERROR) {
             return nullptr;
         }
         return sink;
     }
-
-  private:
-    const std::string target_;
 };
 
 }  // namespace
 
-AudioBackend& AlsaBackendFor(const std::string& target) {
-    static std::mutex mutex;
-    static auto* backends = new std::map<std::string, std::unique_ptr<AlsaBackend>>();
-    std::lock_guard<std::mutex> lock(mutex);
-    std::unique_ptr<AlsaBackend>& backend = (*backends)[target];
-    if (backend == nullptr) {
-        backend = std::make_unique<AlsaBackend>(target);
-    }
-    return *backend;
+AudioBackend& AlsaBackend() {
+    static AlsaBackendImpl backend;
+    return backend;
 }
 
 }  // namespace platform

@@ -1,82 +1,58 @@
 #include "platform/waveout/null/NullOutput.h"
 
 #include <algorithm>
-#include <chrono>
 #include <mutex>
+
+#include "platform/waveout/PlayoutClock.h"
 
 namespace platform {
 namespace {
 
-std::mutex& TapMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
+const BackendDevice kDevice{"Null Output", "null", 32};
 
-NullOutputTap& Tap() {
-    static auto* tap = new NullOutputTap();
-    return *tap;
-}
-
-// The clock: while running and not starved, the play position advances with the time since
-// `since_`; it never passes what was written, and when it catches up (an underrun) it waits
-// there until new data comes.
+// Plays by the play-out clock: while running it advances with the time, never past what was
+// written, and after an underrun it runs again from the next write.
 class NullSink final : public AudioSink {
   public:
     explicit NullSink(const SinkFormat& format)
-        : rate_(format.rate),
-          frameBytes_(format.FrameBytes()),
-          capacity_(std::max<uint64_t>(1, format.rate / 10)) {}
+        : frameBytes_(format.FrameBytes()),
+          capacity_(std::max<uint64_t>(1, format.rate / 10)),
+          clock_(format.rate) {
+        clock_.Start(Clock::now(), 0, 0);
+    }
 
     size_t Writable() override {
         std::lock_guard<std::mutex> lock(mutex_);
-        Advance();
-        return static_cast<size_t>(capacity_ - (written_ - played_)) * frameBytes_;
+        const uint64_t played = clock_.PlayedAt(Clock::now());
+        return static_cast<size_t>(capacity_ - (clock_.End() - played)) * frameBytes_;
     }
 
-    bool Write(const uint8_t* data, size_t bytes) override {
-        {
-            std::lock_guard<std::mutex> lock(TapMutex());
-            if (Tap()) {
-                Tap()(data, bytes);
-            }
-        }
+    bool Write(const uint8_t* /*data*/, size_t bytes) override {
         std::lock_guard<std::mutex> lock(mutex_);
-        Advance();
-        if (written_ == played_) {
-            since_ = Clock::now();  // the clock was starved: it runs again from now
-            playedAtSince_ = played_;
-        }
-        written_ += bytes / frameBytes_;
+        clock_.Extend(Clock::now(), clock_.End() + bytes / frameBytes_);
         return true;
     }
 
     void Pause() override {
         std::lock_guard<std::mutex> lock(mutex_);
-        Advance();
-        running_ = false;
+        clock_.Pause(Clock::now());
     }
 
     void Resume() override {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!running_) {
-            running_ = true;
-            since_ = Clock::now();
-            playedAtSince_ = played_;
-        }
+        clock_.Resume(Clock::now());
     }
 
     void Drain() override {}
 
     void Reset() override {
         std::lock_guard<std::mutex> lock(mutex_);
-        written_ = played_ = playedAtSince_ = 0;
-        since_ = Clock::now();
+        clock_.Start(Clock::now(), 0, 0);
     }
 
     uint64_t Position() override {
         std::lock_guard<std::mutex> lock(mutex_);
-        Advance();
-        return played_;
+        return clock_.PlayedAt(Clock::now());
     }
 
     bool Failed() override { return false; }
@@ -85,45 +61,33 @@ class NullSink final : public AudioSink {
   private:
     using Clock = std::chrono::steady_clock;
 
-    void Advance() {
-        if (!running_) {
-            return;
-        }
-        const Clock::time_point now = Clock::now();
-        const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(now - since_);
-        const uint64_t frames =
-            playedAtSince_ + static_cast<uint64_t>(static_cast<unsigned __int128>(elapsed.count()) *
-                                                   rate_ / 1000000000u);
-        if (frames >= written_) {
-            played_ = written_;
-            since_ = now;
-            playedAtSince_ = played_;
-        } else {
-            played_ = frames;
-        }
-    }
-
-    std::mutex mutex_;
-    const uint64_t rate_;
     const size_t frameBytes_;
     const uint64_t capacity_;  // frames
-    uint64_t written_ = 0;
-    uint64_t played_ = 0;
-    uint64_t playedAtSince_ = 0;
-    Clock::time_point since_ = Clock::now();
-    bool running_ = true;
+    std::mutex mutex_;
+    PlayoutClock clock_;
 };
 
 class NullBackend final : public AudioBackend {
   public:
-    bool Accepts(const SinkFormat& format) const override {
-        return format.rate >= 1 && format.rate <= 768000 && format.channels >= 1 &&
-               format.channels <= 32;
+    bool ListDevices(BackendDevices* found) override {
+        found->devices = {kDevice};
+        found->preferred = kDevice;
+        return true;
     }
 
-    std::unique_ptr<AudioSink> Open(const std::string& /*target*/, const SinkFormat& format,
+    bool Accepts(const std::string& target, const SinkFormat& format) const override {
+        return target == kDevice.target && format.rate >= 1 && format.rate <= 768000 &&
+               format.channels >= 1 && format.channels <= 32;
+    }
+
+    // It never fails and its room comes by the clock (see RoomExpectedIn): nothing to wake.
+    std::unique_ptr<AudioSink> Open(const std::string& target, const SinkFormat& format,
                                     std::function<void()> /*wake*/, MMRESULT* error) override {
-        if (!Accepts(format)) {
+        if (target != kDevice.target) {
+            *error = MMSYSERR_BADDEVICEID;
+            return nullptr;
+        }
+        if (!Accepts(target, format)) {
             *error = WAVERR_BADFORMAT;
             return nullptr;
         }
@@ -137,11 +101,6 @@ class NullBackend final : public AudioBackend {
 AudioBackend& NullOutputBackend() {
     static NullBackend backend;
     return backend;
-}
-
-void SetNullOutputTap(NullOutputTap tap) {
-    std::lock_guard<std::mutex> lock(TapMutex());
-    Tap() = std::move(tap);
 }
 
 }  // namespace platform

@@ -1,23 +1,14 @@
 // The sound-server backend (libpulse; PipeWire's pulse server speaks the same protocol).
 #pragma once
 
-#include <string>
-#include <vector>
-
 #include "platform/waveout/AudioSink.h"
 
 namespace platform {
 
-struct PulseSinkInfo {
-    std::string name;         // the server's sink name, used to open it
-    std::string description;  // what the desktop's sound settings show
-    uint16_t channels;
-    bool isDefault;
-};
-
-// Asks the server for its sinks, in the server's order. False when no server answers within
-// a short time; a server is never started for this.
-bool ListPulseSinks(std::vector<PulseSinkInfo>* sinks);
+// The server's sinks by description, and as the default the server's default sink, wherever
+// the server sends it. False when no server answers within a short time, or it has no sinks;
+// a server is never started for this.
+bool ListServerSinks(BackendDevices* found);
 
 AudioBackend& PulseBackend();
 

@@ -5,6 +5,13 @@
 namespace platform {
 namespace {
 
+struct PulseSinkInfo {
+    std::string name;         // the server's sink name, used to open it
+    std::string description;  // what the desktop's sound settings show
+    uint16_t channels;
+    bool isDefault;
+};
+
 struct Listing {
     pa_threaded_mainloop* loop;
     std::vector<PulseSinkInfo>* sinks;
@@ -35,8 +42,7 @@ void OnSinkInfo(pa_context* /*context*/, const pa_sink_info* info, int last, voi
     }
 }
 
-}  // namespace
-
+// Asks the server for its sinks, in the server's order; false when it does not answer.
 bool ListPulseSinks(std::vector<PulseSinkInfo>* sinks) {
     std::shared_ptr<PulseConnection> connection = PulseConnection::Get();
     if (connection == nullptr) {
@@ -69,6 +75,25 @@ bool ListPulseSinks(std::vector<PulseSinkInfo>* sinks) {
         sinks->clear();
     }
     return answered;
+}
+
+}  // namespace
+
+bool ListServerSinks(BackendDevices* found) {
+    std::vector<PulseSinkInfo> sinks;
+    if (!ListPulseSinks(&sinks) || sinks.empty()) {
+        return false;
+    }
+    // No target: the default follows the server's default sink, wherever the server sends it,
+    // and the server maps any layout up to its maximum onto it.
+    found->preferred = BackendDevice{sinks.front().description, "", PA_CHANNELS_MAX};
+    for (const PulseSinkInfo& sink : sinks) {
+        found->devices.push_back(BackendDevice{sink.description, sink.name, sink.channels});
+        if (sink.isDefault) {
+            found->preferred->name = sink.description;
+        }
+    }
+    return true;
 }
 
 }  // namespace platform

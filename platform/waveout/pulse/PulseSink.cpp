@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/waveout/PlayoutClock.h"
 #include "platform/waveout/pulse/PulseBackend.h"
 #include "platform/waveout/pulse/PulseConnection.h"
 
@@ -106,7 +107,10 @@ bool ToPulse(const SinkFormat& format, pa_sample_spec* spec, pa_channel_map* map
 class PulseSink final : public AudioSink {
   public:
     PulseSink(const SinkFormat& format, std::string target, std::function<void()> wake)
-        : target_(std::move(target)), wake_(std::move(wake)), frameBytes_(format.FrameBytes()) {
+        : target_(std::move(target)),
+          wake_(std::move(wake)),
+          frameBytes_(format.FrameBytes()),
+          endPlayout_(format.rate) {
         ToPulse(format, &spec_, &map_);
         ring_.resize(std::max<size_t>(1, format.rate * kRingMs / 1000) * frameBytes_);
     }
@@ -211,17 +215,12 @@ class PulseSink final : public AudioSink {
         if (!failed_ && stream_ != nullptr) {
             lastPosition_ = std::max(lastPosition_, std::min(ServerPosition(), writtenFrames_));
             if (underflowed_ && drainWanted_ && ringFill_ == 0 && !corked_ &&
-                lastAnswer_ > underflowAt_) {
+                lastAnswer_ > endPlayout_.ReadingAt()) {
                 // At the end of the data the server's clock stops at the last byte it read, a
                 // sink latency before the end; the sink plays that latency out in real time,
                 // as far as the server has answered since. (An underrun with more data to
                 // come is not the end: the server's clock goes on when the data comes.)
-                const auto since = lastAnswer_ - underflowAt_;
-                const auto elapsed =
-                    std::chrono::duration_cast<std::chrono::microseconds>(since).count();
-                const uint64_t frames =
-                    underflowPosition_ + static_cast<uint64_t>(elapsed) * spec_.rate / 1000000u;
-                lastPosition_ = std::max(lastPosition_, std::min(frames, underflowWritten_));
+                lastPosition_ = std::max(lastPosition_, endPlayout_.PlayedAt(lastAnswer_));
             }
         }
         const uint64_t position = lastPosition_;
@@ -330,9 +329,9 @@ class PulseSink final : public AudioSink {
     static void OnUnderflow(pa_stream* /*stream*/, void* data) {
         auto* self = static_cast<PulseSink*>(data);
         self->underflowed_ = true;
-        self->underflowAt_ = std::chrono::steady_clock::now();
-        self->underflowPosition_ = std::max(self->lastPosition_, self->ServerPosition());
-        self->underflowWritten_ = self->writtenFrames_;
+        self->endPlayout_.Start(std::chrono::steady_clock::now(),
+                                std::max(self->lastPosition_, self->ServerPosition()),
+                                self->writtenFrames_);
         if (!self->failed_) {
             self->ArmTick(pa_threaded_mainloop_get_api(self->loop_), self->tick_);
         }
@@ -491,16 +490,18 @@ class PulseSink final : public AudioSink {
     std::vector<uint8_t> ring_;
     size_t ringStart_ = 0;
     size_t ringFill_ = 0;
-    // The last underrun: when, where the server's clock stood and how much had been written.
+    // The last underrun: from where the server's clock stood then, up to what had been written.
     bool underflowed_ = false;
-    std::chrono::steady_clock::time_point underflowAt_;
-    uint64_t underflowPosition_ = 0;
-    uint64_t underflowWritten_ = 0;
+    PlayoutClock endPlayout_;
 };
 
 class PulseBackendImpl final : public AudioBackend {
   public:
-    bool Accepts(const SinkFormat& format) const override {
+    bool ListDevices(BackendDevices* found) override { return ListServerSinks(found); }
+
+    // The server converts to whichever sink plays the stream: a format it can describe is
+    // taken by every sink.
+    bool Accepts(const std::string& /*target*/, const SinkFormat& format) const override {
         pa_sample_spec spec;
         pa_channel_map map;
         return ToPulse(format, &spec, &map);
@@ -508,7 +509,7 @@ class PulseBackendImpl final : public AudioBackend {
 
     std::unique_ptr<AudioSink> Open(const std::string& target, const SinkFormat& format,
                                     std::function<void()> wake, MMRESULT* error) override {
-        if (!Accepts(format)) {
+        if (!Accepts(target, format)) {
             *error = WAVERR_BADFORMAT;
             return nullptr;
         }
