@@ -183,11 +183,12 @@ TEST(ConversionChain, StretchKeepsLengthPitchAndAccounting) {
     struct Case {
         const char* what;
         std::vector<Segment> segments;
+        double gain = 1.0;
     };
     const Case cases[] = {
         {"longer", {{11000, 48000}}},
-        {"shorter", {{8000, 48000}}},
-        {"longer then shorter", {{11000, 24000}, {8000, 24000}}},
+        {"shorter at half volume", {{8000, 48000}}, 0.5},
+        {"longer then shorter at half volume", {{11000, 24000}, {8000, 24000}}, 0.5},
         {"plain then longer", {{10000, 24000}, {11000, 24000}}},
         {"longer then plain", {{12000, 24000}, {10000, 24000}}},
     };
@@ -220,6 +221,7 @@ TEST(ConversionChain, StretchKeepsLengthPitchAndAccounting) {
         std::vector<double> reference;
         for (const Run& run : runs) {
             ConversionChain chain(run.format);
+            chain.SetVolume(c.gain == 1.0 ? 0xFFFFFFFF : 0x8000'8000);
             const size_t frame = chain.Sink().FrameBytes();
             std::vector<uint8_t> out;
             double expected = 0;  // output frames the input so far should make
@@ -253,6 +255,15 @@ TEST(ConversionChain, StretchKeepsLengthPitchAndAccounting) {
                 continue;
             }
             reference = samples;
+            // The tone's amplitude 0.5 times the gain, in every part of the output.
+            const size_t tenth = samples.size() / 10;
+            for (size_t part = 0; part < 10; ++part) {
+                double peak = 0;
+                for (size_t i = part * tenth; i < (part + 1) * tenth; ++i) {
+                    peak = std::max(peak, std::abs(samples[i]));
+                }
+                EXPECT_NEAR(peak, 0.5 * c.gain, 0.03) << c.what << " part " << part;
+            }
             EXPECT_NEAR(MeasureFrequency(out, 2, 0, 48000), 1000, 10) << c.what;
             EXPECT_NEAR(MeasureFrequency(out, 2, 1, 48000), 1500, 15) << c.what;
             const Segment& last = c.segments.back();
