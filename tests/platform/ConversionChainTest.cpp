@@ -152,12 +152,11 @@ TEST(ConversionChain, MpegEqualsTheReferenceDecoder) {
             GTEST_SKIP() << reference.missing << " is missing";
         }
         ASSERT_GT(reference.decoded.size(), c.rate * c.channels * 2u) << c.what;
-        StreamFormat format = Format(Coding::Mpeg, c.channels, 0, 0, c.rate);
-        ConversionChain chain(format);
+        ConversionChain chain(Format(Coding::Mpeg, c.channels, 0, 0, c.rate));
         ASSERT_TRUE(chain.Ready());
-        const std::vector<uint8_t> half(reference.coded.begin(),
-                                        reference.coded.begin() + 7001);  // ends inside a frame
-        const std::vector<uint8_t> early = FeedInPieces(chain, half, {1, 417, 999});
+        const std::vector<uint8_t> start(reference.coded.begin(),
+                                         reference.coded.begin() + 7001);  // ends inside a frame
+        const std::vector<uint8_t> early = FeedInPieces(chain, start, {1, 417, 999});
         ASSERT_LE(early.size(), reference.decoded.size());
         EXPECT_TRUE(std::equal(early.begin(), early.end(), reference.decoded.begin())) << c.what;
         chain.Reset();
@@ -173,8 +172,8 @@ TEST(ConversionChain, MpegEqualsTheReferenceDecoder) {
 // The stretch plays each stretch of input at its own factor and the same pitch: the output's
 // length is the factors times the input to within 1 %, the input's end that the chain
 // reports keeps to that after every piece (what the stretcher holds back included), and it
-// meets the output exactly after a flush, where the count starts again. The
-// 24-bit and float samples go through the stretcher's float and back as the 16-bit ones do.
+// meets the output exactly after a flush, where the count starts again. The 24-bit and
+// float samples go through the stretcher's floats and back as the 16-bit ones do.
 TEST(ConversionChain, StretchKeepsLengthPitchAndAccounting) {
     struct Segment {
         DWORD stretch;
