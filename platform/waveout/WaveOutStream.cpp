@@ -1,11 +1,9 @@
 #include "platform/waveout/WaveOutStream.h"
 
 #include <algorithm>
-#include <cmath>
 #include <system_error>
 
 #include <platform/window.h>
-#include "platform/waveout/SampleCodec.h"
 
 namespace platform {
 namespace {
@@ -16,11 +14,7 @@ constexpr auto kSafetyPoll = std::chrono::milliseconds(500);
 }  // namespace
 
 WaveOutStream::WaveOutStream(HWAVEOUT handle, const StreamFormat& format, HWND notifyWindow)
-    : handle_(handle),
-      format_(format),
-      sinkFormat_(format.ForSink()),
-      sinkFrameBytes_(sinkFormat_.FrameBytes()),
-      notifyWindow_(notifyWindow) {}
+    : handle_(handle), format_(format), notifyWindow_(notifyWindow), chain_(format) {}
 
 WaveOutStream::~WaveOutStream() {
     if (thread_.joinable()) {
@@ -36,18 +30,14 @@ WaveOutStream::~WaveOutStream() {
 MMRESULT WaveOutStream::Open(const DeviceEntry& device) {
     MMRESULT error = MMSYSERR_NOERROR;
     sink_ = device.backend->Open(
-        device.target, sinkFormat_, [this] { Wake(); }, &error);
+        device.target, chain_.Sink(), [this] { Wake(); }, &error);
     if (sink_ == nullptr) {
         return error != MMSYSERR_NOERROR ? error : MMSYSERR_NODRIVER;
     }
-    if (format_.coding == StreamFormat::Coding::Mpeg) {
-        decoder_ = std::make_unique<MpegDecoder>(format_.channels);
-        if (!decoder_->Ready()) {
-            sink_.reset();
-            return MMSYSERR_NOMEM;
-        }
+    if (!chain_.Ready()) {
+        sink_.reset();
+        return MMSYSERR_NOMEM;  // no MPEG decoder to be had
     }
-    gains_ = ChannelGains(sinkFormat_, appliedVolume_);
     try {
         thread_ = std::thread([this] { Run(); });
     } catch (const std::system_error&) {
@@ -255,22 +245,13 @@ void WaveOutStream::ReturnAll(std::vector<WAVEHDR*>* done) {
 
 void WaveOutStream::DoReset(std::vector<WAVEHDR*>* done) {
     sink_->Reset();
-    if (decoder_ != nullptr) {
-        decoder_->Restart();
-    }
-    if (stretcher_ != nullptr) {
-        stretcher_->Clear();
-    }
-    carry_.clear();
+    chain_.Reset();
     pending_.clear();
     pendingOffset_ = 0;
     drained_ = false;
     drainSink_ = false;
-    stretchBase_ = 0;
-    stretchInput_ = 0;
     std::lock_guard<std::mutex> lock(mutex_);
     ReturnAll(done);
-    produced_ = 0;
     retiredBytes_ = 0;
     lastPosition_ = 0;
     chainFlushed_ = true;
@@ -285,91 +266,24 @@ void WaveOutStream::ApplySettings(const Requests& requests) {
         }
         sinkPaused_ = requests.paused;
     }
-    if (requests.volume != appliedVolume_) {
-        appliedVolume_ = requests.volume;
-        gains_ = ChannelGains(sinkFormat_, appliedVolume_);
-    }
-    if (requests.stretch != appliedStretch_) {
-        appliedStretch_ = requests.stretch;
-        if (appliedStretch_ == 10000) {
-            if (stretcher_ != nullptr) {
-                // What the stretcher holds still belongs to the header being played.
-                const size_t before = pending_.size();
-                stretcher_->Flush(&pending_);
-                std::lock_guard<std::mutex> lock(mutex_);
-                AddOutput(before, queue_.empty() ? nullptr : &queue_.back());
-                EndStretchSegment();
-            }
-            stretcher_.reset();
-        } else {
-            if (stretcher_ == nullptr) {
-                stretcher_ = std::make_unique<TimeStretcher>(sinkFormat_.type, sinkFormat_.channels,
-                                                             sinkFormat_.rate);
-                std::lock_guard<std::mutex> lock(mutex_);
-                EndStretchSegment();
-            } else {
-                // The input so far keeps the old factor; the new one counts from here.
-                stretchBase_ += static_cast<uint64_t>(std::llround(stretchInput_ * stretchFactor_));
-                stretchInput_ = 0;
-            }
-            stretchFactor_ = appliedStretch_ / 10000.0;
-            if (!stretcher_->SetLengthFactor(stretchFactor_)) {
-                stretcher_.reset();  // a layout the stretcher cannot take plays unstretched
-            }
-        }
+    chain_.SetVolume(requests.volume);
+    if (chain_.SetStretch(requests.stretch, &pending_)) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        Account(queue_.empty() ? nullptr : &queue_.back(), true);
     }
 }
 
-// Counts the output appended to pending_ since `fromByte` as produced by `entry`. With the
-// lock held. While stretching, the stretcher holds back some of the input it was given; the
-// entry's audio ends where its input lands at the stretch factor, even if that part of the
-// output has not come out yet.
-void WaveOutStream::AddOutput(size_t fromByte, Entry* entry) {
-    const size_t bytes = pending_.size() - fromByte;
-    ApplyGain(sinkFormat_.type, gains_, pending_.data() + fromByte, bytes);
-    produced_ += bytes / sinkFrameBytes_;
+// Records where the audio of `entry`, whose bytes the chain took last, now ends in sink
+// frames. With the lock held. After a flush the chain holds nothing back: no entry ends
+// beyond what came out.
+void WaveOutStream::Account(Entry* entry, bool flushed) {
     if (entry != nullptr) {
-        uint64_t end = produced_;
-        if (stretcher_ != nullptr) {
-            end = std::max<uint64_t>(
-                end,
-                stretchBase_ + static_cast<uint64_t>(std::llround(stretchInput_ * stretchFactor_)));
+        entry->outEnd = chain_.InputEnd();
+    }
+    if (flushed) {
+        for (Entry& each : queue_) {
+            each.outEnd = std::min(each.outEnd, std::max(each.outStart, chain_.Produced()));
         }
-        entry->outEnd = end;
-    }
-}
-
-// The stretcher has given out everything (flushed or new): no entry ends beyond what was
-// produced, and the factor's count starts again here. With the lock held.
-void WaveOutStream::EndStretchSegment() {
-    for (Entry& entry : queue_) {
-        entry.outEnd = std::min(entry.outEnd, std::max(entry.outStart, produced_));
-    }
-    stretchBase_ = produced_;
-    stretchInput_ = 0;
-}
-
-void WaveOutStream::Convert(const uint8_t* data, size_t bytes) {
-    const uint8_t* samples = data;
-    size_t count = bytes;
-    if (decoder_ != nullptr) {
-        decoded_.clear();
-        decoder_->Feed(data, bytes, &decoded_);
-        samples = decoded_.data();
-        count = decoded_.size() / sinkFrameBytes_ * sinkFrameBytes_;
-    } else if (!carry_.empty() || bytes % sinkFrameBytes_ != 0) {
-        // Headers need not hold whole sample frames: keep the part frame for the next bytes.
-        carry_.insert(carry_.end(), data, data + bytes);
-        count = carry_.size() / sinkFrameBytes_ * sinkFrameBytes_;
-        decoded_.assign(carry_.begin(), carry_.begin() + static_cast<ptrdiff_t>(count));
-        carry_.erase(carry_.begin(), carry_.begin() + static_cast<ptrdiff_t>(count));
-        samples = decoded_.data();
-    }
-    if (stretcher_ != nullptr) {
-        stretcher_->Process(samples, count, &pending_);
-        stretchInput_ += count / sinkFrameBytes_;
-    } else {
-        pending_.insert(pending_.end(), samples, samples + count);
     }
 }
 
@@ -385,11 +299,12 @@ bool WaveOutStream::ConvertNext() {
             Entry& entry = queue_[index];
             if (!entry.reached) {
                 entry.reached = true;
-                entry.outStart = entry.outEnd = produced_;
+                entry.outStart = entry.outEnd = chain_.Produced();
             }
             if (entry.consumed < entry.header->dwBufferLength) {
                 data = reinterpret_cast<const uint8_t*>(entry.header->lpData) + entry.consumed;
-                bytes = std::min<size_t>(kChunkBytes, entry.header->dwBufferLength - entry.consumed);
+                bytes =
+                    std::min<size_t>(kChunkBytes, entry.header->dwBufferLength - entry.consumed);
                 break;
             }
         }
@@ -402,15 +317,14 @@ bool WaveOutStream::ConvertNext() {
         pending_.erase(pending_.begin(), pending_.begin() + static_cast<ptrdiff_t>(pendingOffset_));
         pendingOffset_ = 0;
     }
-    const size_t before = pending_.size();
     // The header's memory stays valid while it is queued, and only this thread removes
     // queued headers, so it is read without the lock.
-    Convert(data, bytes);
+    chain_.Write(data, bytes, &pending_);
     drained_ = false;
     std::lock_guard<std::mutex> lock(mutex_);
     Entry& entry = queue_[index];
     entry.consumed += bytes;
-    AddOutput(before, &entry);
+    Account(&entry, false);
     chainFlushed_ = false;
     return true;
 }
@@ -440,15 +354,12 @@ void WaveOutStream::Feed() {
             continue;
         }
         if (!drained_) {
-            // Everything written has been taken: push out what the converters hold, then
+            // Everything written has been taken: push out what the chain holds, then
             // let the sink play a remainder shorter than its start threshold.
-            if (stretcher_ != nullptr) {
-                stretcher_->Flush(&pending_);
-            }
+            chain_.Flush(&pending_);
             {
                 std::lock_guard<std::mutex> lock(mutex_);
-                AddOutput(0, queue_.empty() ? nullptr : &queue_.back());
-                EndStretchSegment();
+                Account(queue_.empty() ? nullptr : &queue_.back(), true);
                 chainFlushed_ = true;
             }
             drained_ = true;
@@ -475,7 +386,7 @@ void WaveOutStream::Retire(std::vector<WAVEHDR*>* done) {
             return;
         }
         if (queue_.size() == 1 && !chainFlushed_) {
-            return;  // the converters may still hold the end of the last header
+            return;  // the chain may still hold the end of the last header
         }
         retiredBytes_ += entry.consumed;
         entry.header->dwFlags = (entry.header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
@@ -501,7 +412,7 @@ WaveOutStream::Clock::time_point WaveOutStream::NextDeadline() {
         waitFor = end > played ? end - played : 0;
     }
     // Wake when the sink's clock should have passed the end of the oldest header.
-    const auto until = std::chrono::microseconds(waitFor * 1000000 / sinkFormat_.rate + 1000);
+    const auto until = std::chrono::microseconds(waitFor * 1000000 / chain_.Sink().rate + 1000);
     return std::min(deadline, now + std::min<Clock::duration>(until, kSafetyPoll));
 }
 

@@ -1,5 +1,6 @@
 // One open wave-output handle: the queue of written headers and the device thread that feeds
-// them, converted, to the backend's sink and retires them by the sink's clock.
+// them through the conversion chain to the backend's sink and retires them by the sink's
+// clock, mapping sink frames back to the headers by where the chain says their input ends.
 //
 // Threads and locks. The application's threads only change the queue and post requests
 // under `mutex_`; pause, restart and reset are carried out by the device thread and the
@@ -21,10 +22,9 @@
 
 #include <platform/waveout.h>
 #include "platform/waveout/AudioSink.h"
+#include "platform/waveout/ConversionChain.h"
 #include "platform/waveout/DeviceList.h"
-#include "platform/waveout/MpegDecoder.h"
 #include "platform/waveout/StreamFormat.h"
-#include "platform/waveout/TimeStretcher.h"
 
 namespace platform {
 
@@ -75,9 +75,7 @@ class WaveOutStream {
     void DoReset(std::vector<WAVEHDR*>* done);
     void Feed();
     bool ConvertNext();
-    void Convert(const uint8_t* data, size_t bytes);
-    void AddOutput(size_t fromByte, Entry* entry);
-    void EndStretchSegment();
+    void Account(Entry* entry, bool flushed);
     void Retire(std::vector<WAVEHDR*>* done);
     void ReturnAll(std::vector<WAVEHDR*>* done);
     Clock::time_point NextDeadline();
@@ -86,8 +84,6 @@ class WaveOutStream {
 
     const HWAVEOUT handle_;
     const StreamFormat format_;
-    const SinkFormat sinkFormat_;
-    const size_t sinkFrameBytes_;
     const HWND notifyWindow_;
     std::unique_ptr<AudioSink> sink_;
     std::shared_mutex sinkGuard_;  // the application's threads use sink_ only under it
@@ -97,7 +93,6 @@ class WaveOutStream {
     std::mutex mutex_;
     std::condition_variable applied_;
     std::deque<Entry> queue_;
-    uint64_t produced_ = 0;      // frames produced for the sink since open or reset
     uint64_t retiredBytes_ = 0;  // source bytes of the retired headers
     uint64_t lastPosition_ = 0;  // never reported backwards
     uint64_t requestSerial_ = 0;
@@ -107,7 +102,7 @@ class WaveOutStream {
     bool closing_ = false;
     bool threadEnded_ = false;
     bool failed_ = false;
-    bool chainFlushed_ = true;  // nothing of the last header is held inside the converters
+    bool chainFlushed_ = true;  // nothing of the last header is held inside the chain
     DWORD volume_ = 0xFFFFFFFF;
     DWORD stretch_ = 10000;
 
@@ -118,20 +113,11 @@ class WaveOutStream {
 
     // Device thread only.
     bool sinkPaused_ = false;
-    DWORD appliedVolume_ = 0xFFFFFFFF;
-    DWORD appliedStretch_ = 10000;
-    std::vector<float> gains_;
-    std::unique_ptr<MpegDecoder> decoder_;
-    std::unique_ptr<TimeStretcher> stretcher_;
-    std::vector<uint8_t> carry_;    // a partial sample frame waiting for the next bytes
-    std::vector<uint8_t> decoded_;  // decoder output before stretch and gain
+    ConversionChain chain_;
     std::vector<uint8_t> pending_;  // output not yet taken by the sink
     size_t pendingOffset_ = 0;
-    double stretchFactor_ = 1.0;
-    uint64_t stretchBase_ = 0;   // frames produced before the stretcher took its current input
-    uint64_t stretchInput_ = 0;  // frames given to the stretcher since then
-    bool drained_ = false;       // the converters were flushed since the last new bytes
-    bool drainSink_ = false;     // the sink is to start even a short remainder
+    bool drained_ = false;    // the chain was flushed since the last new bytes
+    bool drainSink_ = false;  // the sink is to start even a short remainder
 };
 
 }  // namespace platform
