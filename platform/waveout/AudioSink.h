@@ -1,6 +1,6 @@
-// The one narrow interface behind which every output backend sits (sound server, Null
-// Output, and ALSA when it comes): open (AudioBackend::Open), write, pause, resume, drain,
-// reset, position, close (the destructor). The wave-output service's device thread is the
+// The one narrow interface behind which every output backend sits (sound server, ALSA, Null
+// Output): open (AudioBackend::Open), write, pause, resume, drain, reset, position, close
+// (the destructor). The wave-output service's device thread is the
 // only caller of a sink's feeding calls; Position() may also be called from the
 // application's threads, so sinks make it thread-safe.
 #pragma once
