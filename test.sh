@@ -2,7 +2,8 @@
 # Installs what is missing, builds three times (warnings as errors; AddressSanitizer +
 # UndefinedBehaviorSanitizer; ThreadSanitizer) and runs the whole suite under ctest for each
 # build, inside the private test bed (its own sound server and display, scripts/testbed.sh);
-# the few sound-server tests run once more with PipeWire as the server.
+# the few sound-server tests run once more with PipeWire as the server. The fuzz targets are
+# built with the file layer alone and its tests, which run outside the test bed.
 # QUINDLE_NO_TSAN=1 leaves out the ThreadSanitizer build.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -24,11 +25,15 @@ if [ -z "${QUINDLE_NO_TSAN:-}" ]; then
     build build/tsan -DCMAKE_BUILD_TYPE=Debug -DQUINDLE_SANITIZE=thread
     builds="$builds build/tsan"
 fi
-# The fuzz targets: clang with libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer, in
-# their own tree with only those targets built.
-CC=clang CXX=clang++ cmake -S "$root" -B build/fuzz -DQUINDLE_WERROR=ON -DQUINDLE_FUZZ=ON \
-    -DQUINDLE_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build/fuzz -j"$jobs" --target fuzz_targets
+# The fuzz targets (clang with libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer) in a
+# tree of the file layer alone, with its tests: pkg-config is shown no module at all, so this
+# tree proves that the file layer needs no window, audio or decoding development package, and
+# its ctest checks that none of its programs links such a library.
+mkdir -p build/no-pkg-config
+PKG_CONFIG_LIBDIR="$root/build/no-pkg-config" CC=clang CXX=clang++ cmake -S "$root" -B build/fuzz \
+    -DQUINDLE_WERROR=ON -DQUINDLE_FUZZ=ON -DQUINDLE_FILE_LAYER_ONLY=ON -DQUINDLE_TESTS=ON \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/fuzz -j"$jobs"
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
@@ -45,6 +50,8 @@ done
 echo "== ctest -L pipewire in build/werror, PipeWire test bed"
 QUINDLE_TESTBED_SERVER=pipewire scripts/testbed.sh \
     ctest --test-dir build/werror --output-on-failure -L pipewire || status=1
+echo "== ctest in build/fuzz (file layer alone, no test bed)"
+ctest --test-dir build/fuzz --output-on-failure -j"$jobs" || status=1
 echo "== fuzz targets, a few seconds each"
 fuzz/run.sh 4 || status=1
 exit $status

@@ -8,7 +8,7 @@
 
 namespace {
 
-TEST(Resources, StringsIconsAndDialogsAreFoundThroughTheModule) {
+TEST(ModuleResources, StringsIconsAndDialogsAreFoundThroughTheModule) {
     HINSTANCE module = RegisterModuleResources(&QuindleResources());
     char buffer[100];
     EXPECT_EQ(LoadStringA(module, IDS_CLASS_NAME, buffer, sizeof buffer), 7);
