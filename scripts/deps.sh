@@ -5,12 +5,16 @@ set -euo pipefail
 
 build_pkgs=(cmake g++ make pkg-config libx11-dev libfltk1.3-dev libpulse-dev libasound2-dev
             libmpg123-dev libsoundtouch-dev)
+build_pkgs+=(dpkg-dev)  # dpkg-shlibdeps, for the Debian package's dependencies
 test_pkgs=(libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xauth pulseaudio
            pulseaudio-utils libasound2-plugins alsa-utils sox libsox-fmt-mp3 twolame lame mpg123
            imagemagick xdotool x11-utils procps openbox)
 # The PipeWire variant of the test bed (QUINDLE_TESTBED_SERVER=pipewire): its pulse server,
 # session manager and a private session bus.
 test_pkgs+=(pipewire wireplumber pipewire-pulse dbus-daemon)
+# The install and package checks: lintian, the desktop-entry and manual-page checkers, and
+# GLib's desktop launcher (gio launch).
+test_pkgs+=(lintian desktop-file-utils man-db groff-base libglib2.0-bin)
 
 want=("${build_pkgs[@]}")
 if [ "${1:-build}" = test ]; then

@@ -101,4 +101,24 @@ const ResourceDialog* FindDialog(HINSTANCE instance, LPCSTR name) {
     return nullptr;
 }
 
+std::vector<unsigned char> IconRgba(const ResourceIcon& icon) {
+    std::vector<unsigned char> pixels(static_cast<size_t>(icon.width * icon.height * 4));
+    for (int row = 0; row < icon.height; ++row) {
+        for (int column = 0; column < icon.width; ++column) {
+            const char cell = icon.rows[row][column];
+            if (cell == '.') {
+                continue;
+            }
+            const int index = cell <= '9' ? cell - '0' : cell - 'A' + 10;
+            const uint32_t colour = icon.palette[index & 0xF];
+            unsigned char* pixel = &pixels[static_cast<size_t>((row * icon.width + column) * 4)];
+            pixel[0] = static_cast<unsigned char>(colour >> 16);
+            pixel[1] = static_cast<unsigned char>(colour >> 8);
+            pixel[2] = static_cast<unsigned char>(colour);
+            pixel[3] = 0xFF;
+        }
+    }
+    return pixels;
+}
+
 }  // namespace platform

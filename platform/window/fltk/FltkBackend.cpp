@@ -187,23 +187,7 @@ void FltkBackend::CreateTopLevel(const WindowInfo& info) {
         top.set_modal();
     }
     if (const ResourceIcon* icon = FindIcon(info.icon); icon != nullptr) {
-        std::vector<unsigned char> pixels(static_cast<size_t>(icon->width * icon->height * 4));
-        for (int row = 0; row < icon->height; ++row) {
-            for (int column = 0; column < icon->width; ++column) {
-                const char cell = icon->rows[row][column];
-                unsigned char* pixel =
-                    &pixels[static_cast<size_t>((row * icon->width + column) * 4)];
-                if (cell == '.') {
-                    continue;  // transparent
-                }
-                const int index = cell <= '9' ? cell - '0' : cell - 'A' + 10;
-                const uint32_t colour = icon->palette[index & 0xF];
-                pixel[0] = static_cast<unsigned char>(colour >> 16);
-                pixel[1] = static_cast<unsigned char>(colour >> 8);
-                pixel[2] = static_cast<unsigned char>(colour);
-                pixel[3] = 0xFF;
-            }
-        }
+        const std::vector<unsigned char> pixels = IconRgba(*icon);
         const Fl_RGB_Image image(pixels.data(), icon->width, icon->height, 4);
         top.icon(&image);  // FLTK keeps a copy
     }

@@ -2,6 +2,8 @@
 // a module instance handle so that the usual loading calls find them.
 #pragma once
 
+#include <vector>
+
 #include <platform/types.h>
 
 #define MAKEINTRESOURCEA(id) \
@@ -71,6 +73,9 @@ namespace platform {
 // For backends: the resources behind a handle, or null.
 const ResourceIcon* FindIcon(HICON icon);
 const ResourceDialog* FindDialog(HINSTANCE instance, LPCSTR name);
+// The icon's pixels as 8-bit red, green, blue, alpha, row by row from the top; a transparent
+// pixel is all zero.
+std::vector<unsigned char> IconRgba(const ResourceIcon& icon);
 }  // namespace platform
 
 // Styles that dialog templates use.
