@@ -54,4 +54,6 @@ echo "== ctest in build/fuzz (file layer alone, no test bed)"
 ctest --test-dir build/fuzz --output-on-failure -j"$jobs" || status=1
 echo "== fuzz targets, a few seconds each"
 fuzz/run.sh 4 || status=1
+echo "== install and package checks (Release tree build/release)"
+scripts/package_checks.sh || status=1
 exit $status
