@@ -20,8 +20,8 @@ scripts/deps.sh test
 
 jobs=$(nproc)
 stage_start=$SECONDS
-stage() {  # stage <name>: prints how long the previous stage took
-    echo "== $1 (+$((SECONDS - stage_start)) s)"
+stage() {  # stage <name>: names the next stage and the seconds since the start
+    echo "== $1 (at $((SECONDS - stage_start)) s)"
 }
 
 stage "configure build/file-layer (file layer alone, no pkg-config module)"
