@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Runs each fuzz target for the given number of seconds on its corpus, one after the other at
-# the lowest priority, and prints the executions per target and any findings. Exits 1 when a
+# low priority, and prints the executions per target and any findings. Exits 1 when a
 # target found something; the input is kept under <build dir>/findings/.
 # Usage: fuzz/run.sh <seconds> [target...]    (default: every target)
-# Environment: QUINDLE_FUZZ_BUILD (default build/fuzz).
+# Environment: QUINDLE_FUZZ_BUILD (default build/fuzz), QUINDLE_FUZZ_NICE (default 19: the
+# lowest priority; on a busy machine that stretches the first pass over the corpus, which
+# -max_total_time does not bound).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUINDLE_FUZZ_BUILD:-$root/build/fuzz}
@@ -32,7 +34,7 @@ for t in "${targets[@]}"; do
     [ -f "$root/fuzz/dict/$t.dict" ] && dict=(-dict="$root/fuzz/dict/$t.dict")
     rc=0
     # New coverage is kept in the corpus; a hang of more than 10 s per input is a finding.
-    nice -n 19 "$bin" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    nice -n "${QUINDLE_FUZZ_NICE:-19}" "$bin" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
         -print_final_stats=1 -artifact_prefix="$findings/$t-" "${dict[@]}" "$build/corpus/$t" \
         >"$log" 2>&1 || rc=$?
     execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
