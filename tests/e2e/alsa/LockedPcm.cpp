@@ -1,8 +1,9 @@
 // An ALSA PCM plugin for the tests ("type lockedpcm"): a device that only one opener can hold
 // at a time (an exclusive lock on the file named by `lockfile`; a second open fails with
 // EBUSY), that plays 16-bit stereo at 48 kHz paced by the monotonic clock, reports an
-// underrun when it runs dry, as a sound card does, and has no hardware pause. It appends every frame it has played (not merely been given) to the file
-// named by `file`, if given, so a dropped buffer never shows there.
+// underrun when it runs dry, as a sound card does, and has no hardware pause. It appends every
+// frame it has played (not merely been given) to the file named by `file`, if given, so a dropped
+// buffer never shows there.
 #include <alsa/asoundlib.h>
 #include <alsa/pcm_external.h>
 #include <fcntl.h>
@@ -180,19 +181,22 @@ extern "C" SND_PCM_PLUGIN_DEFINE_FUNC(lockedpcm) {
     }
     const unsigned access[] = {SND_PCM_ACCESS_RW_INTERLEAVED, SND_PCM_ACCESS_MMAP_INTERLEAVED};
     const unsigned formats[] = {SND_PCM_FORMAT_S16_LE};
-    if ((error = snd_pcm_ioplug_set_param_list(&pcm->io, SND_PCM_IOPLUG_HW_ACCESS, 2, access)) <
-            0 ||
-        (error = snd_pcm_ioplug_set_param_list(&pcm->io, SND_PCM_IOPLUG_HW_FORMAT, 1, formats)) <
-            0 ||
-        (error = snd_pcm_ioplug_set_param_minmax(&pcm->io, SND_PCM_IOPLUG_HW_CHANNELS, 2, 2)) < 0 ||
-        (error = snd_pcm_ioplug_set_param_minmax(&pcm->io, SND_PCM_IOPLUG_HW_RATE, 48000, 48000)) <
-            0 ||
-        (error = snd_pcm_ioplug_set_param_minmax(&pcm->io, SND_PCM_IOPLUG_HW_PERIOD_BYTES, 256,
-                                                 1 << 20)) < 0 ||
-        (error = snd_pcm_ioplug_set_param_minmax(&pcm->io, SND_PCM_IOPLUG_HW_PERIODS, 2, 1024)) <
-            0 ||
-        (error = snd_pcm_ioplug_set_param_minmax(&pcm->io, SND_PCM_IOPLUG_HW_BUFFER_BYTES, 1024,
-                                                 4 << 20)) < 0) {
+    const unsigned ranges[][3] = {{SND_PCM_IOPLUG_HW_CHANNELS, 2, 2},
+                                  {SND_PCM_IOPLUG_HW_RATE, 48000, 48000},
+                                  {SND_PCM_IOPLUG_HW_PERIOD_BYTES, 256, 1 << 20},
+                                  {SND_PCM_IOPLUG_HW_PERIODS, 2, 1024},
+                                  {SND_PCM_IOPLUG_HW_BUFFER_BYTES, 1024, 4 << 20}};
+    error = snd_pcm_ioplug_set_param_list(&pcm->io, SND_PCM_IOPLUG_HW_ACCESS, 2, access);
+    if (error >= 0) {
+        error = snd_pcm_ioplug_set_param_list(&pcm->io, SND_PCM_IOPLUG_HW_FORMAT, 1, formats);
+    }
+    for (const auto& range : ranges) {
+        if (error >= 0) {
+            error = snd_pcm_ioplug_set_param_minmax(&pcm->io, static_cast<int>(range[0]), range[1],
+                                                    range[2]);
+        }
+    }
+    if (error < 0) {
         snd_pcm_ioplug_delete(&pcm->io);
         return error;
     }
