@@ -98,10 +98,8 @@ TEST_F(AppletOnTestBed, PlaysTheFileFromThePunchInAndEndsAtTheAudibleEnd) {
 
 TEST_F(AppletOnTestBed, ClosingTheWindowMidPlaybackEndsAtOnce) {
     const std::string path = Wave("long.wav", Noise(10.0, 4));
-    std::set<Window> known;
-    for (Window w : Windows("QUINDLE", nullptr, true)) {
-        known.insert(w);
-    }
+    const std::vector<Window> shown = Windows("QUINDLE", nullptr, true);
+    const std::set<Window> known(shown.begin(), shown.end());
     TimedRecorder recorder;
     Applet applet({path}, displayName_, "applet-close");
     const Window window = WaitForNewWindow("QUINDLE", nullptr, known);
@@ -141,8 +139,7 @@ TEST(AppletWords, EachWordIsOneItemByteForByte) {
         return testsupport::WriteWaveFile(dir.File(name), silence);
     };
     const std::string quoted = wave("q\"x.wav");
-    const std::string spaced = wave("p \"x y\".wav");
-    const std::string tabbed = wave("tab\there .wav");
+    const std::string spaced = wave("p \"x\ty\".wav");
     const std::string utf8 = wave("\xC3\xA9t\xC3\xA9 \xE2\x99\xAA.wav");
     const std::string usage = "Missing required parameter: <filename>.\n";
     struct Case {
@@ -153,7 +150,6 @@ TEST(AppletWords, EachWordIsOneItemByteForByte) {
     const Case cases[] = {
         {{"/H", "/D:null", quoted}, "", ""},
         {{"/D:null", spaced}, "", ""},
-        {{"/D:null", tabbed}, "", ""},
         {{"-d:null", utf8}, "", ""},
         // The quotes belong to the device text, which names no device.
         {{"/D:\"Null Output\"", quoted}, "", "Device list:\n"},

@@ -35,10 +35,6 @@ constexpr auto kSlack = 3s;  // sanitizers start, run and end the program slower
 constexpr auto kSlack = 1s;
 #endif
 
-bool HaveSoundServer() {
-    return std::system("pactl info >/dev/null 2>&1") == 0;
-}
-
 std::string Wave(const std::string& path, double seconds, uint32_t seed = 1) {
     return testsupport::WriteWaveFile(
         path, waveouttest::NoiseBytes(static_cast<size_t>(seconds * kRate) * 4, seed), "PCM16", 2,
@@ -198,7 +194,7 @@ TEST(Fault, SoundServerKilledOrStoppedMidPlayback) {
 
 TEST(Fault, FileTruncatedWhilePlayingEndsCleanly) {
     testsupport::TempDir dir;
-    const bool server = HaveSoundServer();
+    const bool server = std::system("pactl info >/dev/null 2>&1") == 0;
     constexpr off_t kWaveBytes = 44 + 3 * kRate * 4;
     struct Case {
         const char* what;
@@ -235,7 +231,7 @@ TEST(Fault, UnreadableFileGivesStartingError) {
                             std::vector<uint8_t>(goodBytes.begin(), goodBytes.begin() + 20));
     testsupport::WriteBytes(dir.File("locked.wav"), goodBytes);
     chmod(dir.File("locked.wav").c_str(), 0);
-    const bool server = HaveSoundServer();
+    const bool server = std::system("pactl info >/dev/null 2>&1") == 0;
     for (const char* name : {"folder.wav", "cut.wav", "locked.wav"}) {
         for (const char* device : {"/D:null", "/D:Test Sink"}) {
             if ((device[3] == 'T' && !server) ||

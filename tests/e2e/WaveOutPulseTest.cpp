@@ -1,9 +1,5 @@
-// The wave-output contract on a real sound server: the test bed's private PulseAudio with
-// its null sink "Test Sink", whose monitor is recorded with pacat while we play.
+// The wave output on the test bed's sound server; its null sink "Test Sink" is recorded.
 #include <gtest/gtest.h>
-
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <thread>
@@ -20,8 +16,8 @@ namespace {
 
 constexpr uint32_t kSinkRate = 48000;
 
+using testsupport::FindAudio;
 using testsupport::Recorder;
-
 class WaveOutPulse : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -37,8 +33,6 @@ class WaveOutPulse : public ::testing::Test {
     UINT sink_ = 0;
     testsupport::TempDir dir_;
 };
-
-using testsupport::FindAudio;
 
 TEST_F(WaveOutPulse, SinksAreListedByDescriptionBeforeNullOutput) {
     EXPECT_LT(sink_, NullOutput());
