@@ -39,7 +39,7 @@ class ScratchFile {
     }
     bool Holds(const uint8_t* data, size_t size) const {
         std::ifstream in(path_, std::ios::binary);
-        const std::vector<char> bytes{std::istreambuf_iterator<char>(in), {}};
+        const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
         return bytes.size() == size && std::equal(bytes.begin(), bytes.end(), data);
     }
 

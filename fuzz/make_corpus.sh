@@ -19,8 +19,8 @@ for enc in '-b 8 -e unsigned' '-c 2 -b 16' '-b 24' '-c 2 -b 32 -e float' '-c 6 -
     sox -n -r 8000 -c 1 $enc "$wr/sox$name.wav" synth 0.02 sine 440
     tail -c +21 "$wr/sox$name.wav" | head -c 300 >"$ww/record$name"  # format record, then audio
 done
-head -c 30 "$wr/sox2b16.wav" >"$wr/truncated.wav"
-{ head -c 40 "$wr/sox2b16.wav"; printf '\x40\x42\x0f\x00'; tail -c +45 "$wr/sox2b16.wav"; } >"$wr/data-too-long.wav"
+head -c 30 "$wr/soxc2b16.wav" >"$wr/truncated.wav"
+{ head -c 40 "$wr/soxc2b16.wav"; printf '\x40\x42\x0f\x00'; tail -c +45 "$wr/soxc2b16.wav"; } >"$wr/data-too-long.wav"
 
 sox -n -r 44100 -c 2 -b 16 "$work/s44.wav" synth 0.08 sine 440
 sox -n -r 22050 -c 1 -b 16 "$work/m22.wav" synth 0.1 sine 440
