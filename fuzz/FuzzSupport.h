@@ -49,8 +49,7 @@ class ScratchFile {
 
 // A read size from the input's end while it lasts, then a large fixed one.
 inline int32_t NextSize(FuzzedDataProvider& provider, int32_t maxSize, int32_t fallback) {
-    return provider.remaining_bytes() == 0 ? fallback
-                                           : provider.ConsumeIntegralInRange<int32_t>(0, maxSize);
+    return provider.remaining_bytes() ? provider.ConsumeIntegralInRange(0, maxSize) : fallback;
 }
 
 // Reads to the end in sizes from the provider; never more than the data length.

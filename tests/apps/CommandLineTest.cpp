@@ -73,18 +73,14 @@ TEST(CommandLine, EachWordIsExactlyOneItem) {
         std::vector<std::string> spellings;
     };
     const Case cases[] = {
-        {{"/H", "q\"x.wav", " a\tb .wav ", ""},
+        {{"/H", "q\"x.wav", " a\tb .wav ", "", "/home/ann/my \"best\" take.wav", "//x.wav"},
          {{'H', "-"}},
-         {"q\"x.wav", " a\tb .wav ", ""},
+         {"q\"x.wav", " a\tb .wav ", "", "/home/ann/my \"best\" take.wav", "//x.wav"},
          {"H"}},
         {{"/D:\"Null Output\"", "-x:\"a b\""},
          {{'D', "\"Null Output\""}, {'X', "\"a b\""}},
          {},
          {"D", "x"}},
-        {{"/home/ann/my \"best\" take.wav", "//x.wav"},
-         {},
-         {"/home/ann/my \"best\" take.wav", "//x.wav"},
-         {}},
         {{"/D:1 - QDL7310 /04", "/LX"}, {{'D', "1 - QDL7310 /04"}, {'L', "-"}}, {}, {"D", "L"}},
         // A letter beyond ASCII is one whole UTF-8 character; a stray byte stands alone.
         {{"/\xC3\x89:a/b", "/\xE2\x99\xAA/x", "/\xFF:1"},
