@@ -1,22 +1,22 @@
-// Helpers shared by the fuzz targets: a scratch file per process, whole-file access, a check
-// that aborts (so a broken expectation is reported as a finding), and read sizes taken from
-// the input.
+// Helpers shared by the fuzz targets: a check that aborts (libFuzzer keeps the input as a
+// crash), a scratch file per process, read sizes from the input and a read to the end.
 #pragma once
 
-#include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-namespace fuzzsupport {
+#include "wavfile/WavFileBase.h"
 
-// Aborts with the failed condition: libFuzzer then keeps the input as a crash.
 #define FUZZ_CHECK(condition)                                                                  \
     do {                                                                                       \
         if (!(condition)) {                                                                    \
@@ -25,59 +25,63 @@ namespace fuzzsupport {
         }                                                                                      \
     } while (0)
 
-// A file in /tmp private to this process, removed when the process ends normally. The
-// suffix chooses the file type in the factory (".wav", ".daf", ".mp3").
+namespace fuzzsupport {
+
+// A file in /tmp private to this process; the suffix picks the file type (".wav", ".daf", ".mp3").
 class ScratchFile {
   public:
-    explicit ScratchFile(const std::string& suffix) {
-        const char* dir = std::getenv("TMPDIR");
-        path_ = std::string(dir != nullptr && dir[0] != '\0' ? dir : "/tmp") + "/quindle-fuzz-" +
-                std::to_string(::getpid()) + suffix;
-    }
+    explicit ScratchFile(const char* suffix)
+        : path_("/tmp/quindle-fuzz-" + std::to_string(::getpid()) + suffix) {}
     ~ScratchFile() { ::unlink(path_.c_str()); }
-    ScratchFile(const ScratchFile&) = delete;
-    ScratchFile& operator=(const ScratchFile&) = delete;
-
     const char* Path() const { return path_.c_str(); }
-
     void Write(const uint8_t* data, size_t size) const {
-        const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        FUZZ_CHECK(fd >= 0);
-        size_t done = 0;
-        while (done < size) {
-            const ssize_t n = ::write(fd, data + done, size - done);
-            FUZZ_CHECK(n > 0);
-            done += static_cast<size_t>(n);
-        }
-        ::close(fd);
+        std::ofstream(path_, std::ios::binary).write(reinterpret_cast<const char*>(data), size);
     }
-
-    std::vector<uint8_t> Read() const {
-        std::vector<uint8_t> bytes;
-        const int fd = ::open(path_.c_str(), O_RDONLY);
-        if (fd < 0) {
-            return bytes;
-        }
-        uint8_t chunk[65536];
-        ssize_t n;
-        while ((n = ::read(fd, chunk, sizeof chunk)) > 0) {
-            bytes.insert(bytes.end(), chunk, chunk + n);
-        }
-        ::close(fd);
-        return bytes;
+    bool Holds(const uint8_t* data, size_t size) const {
+        std::ifstream in(path_, std::ios::binary);
+        const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+        return bytes.size() == size && std::equal(bytes.begin(), bytes.end(), data);
     }
 
   private:
     std::string path_;
 };
 
-// Sizes for successive reads or writes: taken from the input while it lasts (from its end,
-// so the front stays the file's bytes), then a fixed size so a long file is read quickly.
+// A read size from the input's end while it lasts, then a large fixed one.
 inline int32_t NextSize(FuzzedDataProvider& provider, int32_t maxSize, int32_t fallback) {
-    if (provider.remaining_bytes() == 0) {
-        return fallback;
+    return provider.remaining_bytes() ? provider.ConsumeIntegralInRange(0, maxSize) : fallback;
+}
+
+// Reads to the end in sizes from the provider; never more than the data length.
+inline std::vector<uint8_t> ReadAll(TWavFileBase& file, FuzzedDataProvider& provider) {
+    std::vector<uint8_t> got;
+    std::vector<uint8_t> buffer;
+    for (;;) {
+        const int32_t ask = NextSize(provider, 70000, 65536);
+        buffer.assign(static_cast<size_t>(ask), 0xA5);
+        const int32_t n = file.Read(buffer.data(), ask);
+        FUZZ_CHECK(n >= 0 && n <= ask);
+        if (n == 0 && ask != 0) {
+            break;
+        }
+        got.insert(got.end(), buffer.begin(), buffer.begin() + n);
+        FUZZ_CHECK(got.size() <= static_cast<size_t>(file.DataLength));
     }
-    return provider.ConsumeIntegralInRange<int32_t>(0, maxSize);
+    FUZZ_CHECK(file.ReadCount == static_cast<int32_t>(got.size()));
+    return got;
+}
+
+// What the status window shows of a format: must not fail whatever the record holds.
+inline void DescribeFormat(TWavFmt& format) {
+    char* text = nullptr;
+    format.GetFormatText(&text);
+    FUZZ_CHECK(text != nullptr);
+    char name[32];
+    int32_t channels = 0, rate = 0, bitRate = 0;
+    format.GetFormatInfo(name, &channels, &rate, &bitRate);
+    format.SamplesFromBytes(0x7FFFFFFF, format.SamplesPerFrame);
+    format.GetBytesPerSecond();
+    format.GetFrameBytes();
 }
 
 }  // namespace fuzzsupport

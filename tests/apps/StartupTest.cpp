@@ -1,5 +1,5 @@
 // Start-up without a screen: the device list shortcut, the usage box, placement beside a
-// running instance, the client-area fix-up and the /H and /I values.
+// running instance and the client-area fix-up.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -26,8 +26,6 @@ TEST(Placement, BesideTheRunningInstanceOrInTheCorner) {
     };
     const Case cases[] = {
         {false, {}, {0, 0}},
-        {true, {0, 0, 240, 100}, {25, 25}},
-        {true, {100, 50, 340, 150}, {125, 75}},
         {true, {759, 0, 999, 100}, {784, 25}},  // right + 25 == desktop right stays
         {true, {760, 0, 1000, 100}, {0, 0}},    // one pixel more does not
         {true, {0, 643, 240, 743}, {25, 668}},  // bottom + 25 == desktop bottom stays
@@ -37,29 +35,6 @@ TEST(Placement, BesideTheRunningInstanceOrInTheCorner) {
         const POINT at = PlaceBesideInstance(desktop, c.found ? &c.instance : nullptr);
         EXPECT_EQ(at.x, c.expected.x);
         EXPECT_EQ(at.y, c.expected.y);
-    }
-}
-
-TEST(Placement, ClientFixUpGivesExactly240By80) {
-    struct Case {
-        RECT outer;
-        RECT client;
-        bool resize;
-        int width;
-        int height;
-    };
-    const Case cases[] = {
-        {{0, 0, 240, 100}, {0, 0, 234, 74}, true, 246, 106},  // a frame: grow
-        {{0, 0, 240, 100}, {0, 0, 240, 100}, true, 240, 80},  // no frame: shrink
-        {{0, 0, 240, 100}, {0, 0, 240, 80}, false, 0, 0},
-        {{5, 5, 245, 105}, {0, 0, 236, 80}, true, 244, 100},
-    };
-    for (const Case& c : cases) {
-        int width = 0;
-        int height = 0;
-        EXPECT_EQ(ClientFixUp(c.outer, c.client, &width, &height), c.resize);
-        EXPECT_EQ(width, c.width);
-        EXPECT_EQ(height, c.height);
     }
 }
 
@@ -100,88 +75,72 @@ class StartInstanceTest : public ::testing::Test {
     std::string text_;
 };
 
-TEST_F(StartInstanceTest, OptionEShowsOnlyTheDeviceListWhateverElseIsThere) {
-    EXPECT_FALSE(Start("/X /E:1 a.wav b.wav"));
-    ASSERT_EQ(display_.modals.size(), 1u);
-    const RecordingDisplay::Modal& list = display_.modals[0];
-    EXPECT_EQ(list.kind, platform::ModalKind::Dialog);
-    ASSERT_EQ(list.controls.size(), 2u);
-    EXPECT_EQ(list.controls[1].first, "EDIT");
-    EXPECT_EQ(list.controls[1].second.rfind("Device list:\r\n0 - \"", 0), 0u);
-    EXPECT_NE(list.controls[1].second.find("\"Null Output\"\r\n"), std::string::npos);
-    EXPECT_EQ(FindWindowA("QUINDLE", nullptr), nullptr);
-}
-
-TEST_F(StartInstanceTest, ARejectedCommandLineShowsTheUsageBoxAndCreatesNoWindow) {
-    EXPECT_FALSE(Start("/x:1 -B"));
-    ASSERT_EQ(display_.modals.size(), 1u);
-    const RecordingDisplay::Modal& box = display_.modals[0];
-    EXPECT_EQ(box.kind, platform::ModalKind::MessageBox);
-    EXPECT_EQ(box.caption, "Quindle64.exe Version 1.14");
-    ASSERT_FALSE(box.controls.empty());
-    EXPECT_EQ(box.controls[0].second,
-              "Missing required parameter: <filename>.\nUnknown option /X:1\n\n" + UsageText());
-    EXPECT_TRUE(shell.showBytes);
-    EXPECT_EQ(FindWindowA("QUINDLE", nullptr), nullptr);
-}
-
-TEST_F(StartInstanceTest, HiddenWindowBesideARunningInstanceWithAnExact240By80Client) {
-    display_.frame = RECT{3, 22, 3, 3};
-    // The stand-in instance is a status window too: it plays an endless tone on Null Output.
-    std::string standIn = "/D:null ~F440";
-    shell.commandLine = std::make_unique<CommandLine>(standIn.data());
-    HWND running = CreateWindowExA(0, "QUINDLE", "other", WS_CAPTION, 100, 50, 246, 105, nullptr,
-                                   nullptr, instance_, nullptr);
-    ASSERT_NE(running, nullptr);
-    ASSERT_TRUE(Start("/D:null ~F440 /H /I:500,2000,250"));
-    HWND window = FindWindowA("QUINDLE", "Quindle64.exe Version 1.14");
-    ASSERT_NE(window, nullptr);
-    RECT outer{};
-    RECT client{};
-    GetWindowRect(window, &outer);
-    GetClientRect(window, &client);
-    EXPECT_EQ(outer.left, 125);
-    EXPECT_EQ(outer.top, 75);
-    EXPECT_EQ(outer.right - outer.left, 246);
-    EXPECT_EQ(outer.bottom - outer.top, 105);
-    EXPECT_EQ(client.right, 240);
-    EXPECT_EQ(client.bottom, 80);
-    EXPECT_FALSE(IsWindowVisible(window));
-    EXPECT_TRUE(shell.hidden);
-    EXPECT_TRUE(shell.loopDelay.enabled);
-    EXPECT_EQ(shell.loopDelay.first, 500);
-    EXPECT_EQ(shell.loopDelay.limit, 2000);
-    EXPECT_EQ(shell.loopDelay.step, 250);
-    EXPECT_TRUE(display_.modals.empty());
-    DestroyWindow(running);
-}
-
-TEST_F(StartInstanceTest, AnotherProgramsWindowNearTheEdgeSendsTheWindowToTheCorner) {
-    display_.foreignClass = "QUINDLE";
+// Option E shows only the device list whatever else is there; a rejected line the usage box.
+TEST_F(StartInstanceTest, RefusedStartsShowOneBoxAndCreateNoWindow) {
+    const std::string usage =
+        "Missing required parameter: <filename>.\nUnknown option /X:1\n\n" + UsageText();
     struct Case {
-        RECT neighbour;
-        LONG x;
-        LONG y;
+        const char* line;
+        platform::ModalKind kind;
+        size_t control;
+        std::string text;
     };
-    for (const Case c : {Case{{1020, 0, 1260, 80}, 0, 0}, Case{{300, 200, 540, 280}, 325, 225}}) {
-        display_.foreignRect = c.neighbour;
-        ASSERT_TRUE(Start("/D:null ~F440"));
+    for (const Case& c :
+         {Case{"/X /E:1 a.wav b.wav", platform::ModalKind::Dialog, 1, "\"Null Output\"\r\n"},
+          Case{"/x:1 -B", platform::ModalKind::MessageBox, 0, usage}}) {
+        display_.modals.clear();
+        EXPECT_FALSE(Start(c.line));
+        ASSERT_EQ(display_.modals.size(), 1u) << c.line;
+        EXPECT_EQ(display_.modals[0].kind, c.kind);
+        ASSERT_GT(display_.modals[0].controls.size(), c.control);
+        EXPECT_NE(display_.modals[0].controls[c.control].second.find(c.text), std::string::npos);
+        EXPECT_EQ(FindWindowA("QUINDLE", nullptr), nullptr);
+    }
+}
+
+// Beside a running instance (hidden, framed) or another program's window of the same class
+// (frameless): the corner when the window would leave the desktop; always a 240x80 client.
+TEST_F(StartInstanceTest, PlacedBesideTheNeighbourWithAnExact240By80Client) {
+    struct Case {
+        bool foreign;
+        RECT neighbour;
+        POINT at;
+    };
+    for (const Case& c :
+         {Case{false, {100, 50, 346, 155}, {125, 75}}, Case{true, {1020, 0, 1260, 80}, {0, 0}},
+          Case{true, {300, 200, 540, 280}, {325, 225}}}) {
+        HWND running = nullptr;
+        if (c.foreign) {
+            display_.frame = RECT{};
+            display_.foreignClass = "QUINDLE";
+            display_.foreignRect = c.neighbour;
+        } else {
+            display_.frame = RECT{3, 22, 3, 3};
+            // The stand-in instance is a status window too: an endless tone on Null Output.
+            std::string standIn = "/D:null ~F440";
+            shell.commandLine = std::make_unique<CommandLine>(standIn.data());
+            running = CreateWindowExA(0, "QUINDLE", "other", WS_CAPTION, 100, 50, 246, 105, nullptr,
+                                      nullptr, instance_, nullptr);
+            ASSERT_NE(running, nullptr);
+        }
+        ASSERT_TRUE(Start(c.foreign ? "/D:null ~F440" : "/D:null ~F440 /H"));
         HWND window = FindWindowA("QUINDLE", "Quindle64.exe Version 1.14");
         ASSERT_NE(window, nullptr);
         RECT outer{};
         RECT client{};
         GetWindowRect(window, &outer);
         GetClientRect(window, &client);
-        EXPECT_EQ(outer.left, c.x);
-        EXPECT_EQ(outer.top, c.y);
-        // Without a frame the outer size is the client size.
-        EXPECT_EQ(outer.right - outer.left, 240);
-        EXPECT_EQ(outer.bottom - outer.top, 80);
-        EXPECT_TRUE(IsWindowVisible(window));
-        EXPECT_FALSE(shell.loopDelay.enabled);
+        EXPECT_EQ(outer.left, c.at.x);
+        EXPECT_EQ(outer.top, c.at.y);
+        EXPECT_EQ(client.right, 240);
+        EXPECT_EQ(client.bottom, 80);
+        EXPECT_EQ(outer.right - outer.left, c.foreign ? 240 : 246);
+        EXPECT_EQ(IsWindowVisible(window), c.foreign);
+        DestroyWindow(running);
         DestroyWindow(window);  // posts the quit message
         MSG message;
-        EXPECT_EQ(GetMessageA(&message, nullptr, 0, 0), FALSE);
+        while (GetMessageA(&message, nullptr, 0, 0)) {
+        }
     }
 }
 
