@@ -1,5 +1,3 @@
-// The ALSA card enumeration: one device per playback PCM, "card: PCM", in card and device
-// order, with names that cut cleanly into szPname.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,7 +9,7 @@ namespace {
 
 using platform::AlsaDevice;
 
-TEST(AlsaDevices, OnePerPlaybackPcmInCardAndDeviceOrder) {
+TEST(AlsaDevices, OnePerPlaybackPcmInCardAndDeviceOrderWithNamesThatCutCleanly) {
     const std::vector<AlsaDevice> devices = platform::AlsaPlaybackDevices({
         {2, "Scarlett 18i20", {{3, "Out 7-8"}, {0, "Out 1-2"}}},
         {3, "USB Mic", {}},
@@ -28,10 +26,7 @@ TEST(AlsaDevices, OnePerPlaybackPcmInCardAndDeviceOrder) {
         EXPECT_EQ(devices[i].name, expected[i].first);
         EXPECT_EQ(devices[i].target, expected[i].second);
     }
-}
-
-// Names are cut to 31 bytes, never inside a UTF-8 character.
-TEST(AlsaDevices, LongUtf8NamesCutAtACharacterBoundary) {
+    // Names are cut to 31 bytes for szPname, never inside a UTF-8 character.
     const std::pair<std::string, std::string> cases[] = {
         {"Карта: Выход на колонки", "Карта: Выход на к"},  // "о" would end at byte 32
         {"Audio 🎧🎧🎧🎧🎧🎧🎧: Main", "Audio 🎧🎧🎧🎧🎧🎧"},

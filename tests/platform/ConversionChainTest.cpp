@@ -1,10 +1,8 @@
-// The conversion chain alone: bytes in, sink bytes out, and where the output of the input
-// given so far ends.
+// The conversion chain alone: bytes in, sink bytes out, and where each input ends in it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 #include "platform/WaveOutHarness.h"
 #include "platform/waveout/ConversionChain.h"
@@ -14,7 +12,6 @@
 using platform::ConversionChain;
 using platform::StreamFormat;
 using waveouttest::MeasureFrequency;
-using waveouttest::NoiseBytes;
 
 namespace {
 
@@ -47,22 +44,9 @@ std::vector<uint8_t> FeedInPieces(ConversionChain& chain, const std::vector<uint
     return out;
 }
 
-double S8(const uint8_t* p) {
-    return (p[0] - 128) / 128.0;
-}
 double S16(const uint8_t* p) {
     return static_cast<int16_t>(p[0] | p[1] << 8) / 32768.0;
 }
-double S24(const uint8_t* p) {
-    return static_cast<int32_t>(static_cast<uint32_t>(p[0] << 8 | p[1] << 16 | p[2] << 24)) /
-           2147483648.0;
-}
-double F32(const uint8_t* p) {
-    float v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-
 std::vector<double> Samples(const std::vector<uint8_t>& bytes, double (*sample)(const uint8_t*),
                             size_t width) {
     std::vector<double> out;
@@ -70,47 +54,6 @@ std::vector<double> Samples(const std::vector<uint8_t>& bytes, double (*sample)(
         out.push_back(sample(&bytes[i]));
     }
     return out;
-}
-
-// PCM reaches the sink byte for byte at full volume, scaled per channel otherwise.
-TEST(ConversionChain, PcmPassesWholeFramesAndTakesTheGain) {
-    const double left = 0x8000 / 65535.0, right = 0x4000 / 65535.0;
-    struct Case {
-        const char* what;
-        StreamFormat format;
-        double (*sample)(const uint8_t*);
-        size_t width;
-        std::vector<double> gains;  // at volume 0x4000'8000
-    };
-    const Case cases[] = {
-        {"PCM8 mono", Format(Coding::Pcm, 1, 8), S8, 1, {left}},
-        {"PCM24 front three", Format(Coding::Pcm, 3, 24, 0x7), S24, 3, {left, right, left}},
-    };
-    for (const Case& c : cases) {
-        const size_t frame = c.width * c.format.channels;
-        const std::vector<uint8_t> audio = NoiseBytes(frame * 4000, 99);
-        for (DWORD volume : {0xFFFFFFFFu, 0x4000'8000u}) {
-            ConversionChain chain(c.format);
-            ASSERT_TRUE(chain.Ready());
-            chain.SetVolume(volume);
-            const std::vector<uint8_t> out = FeedInPieces(chain, audio, {1, 4001, 3, 7, 2});
-            EXPECT_EQ(chain.InputEnd(), chain.Produced()) << c.what;
-            std::vector<uint8_t> flushed;
-            EXPECT_EQ(chain.Flush(&flushed), audio.size() / frame) << c.what;
-            EXPECT_TRUE(flushed.empty()) << c.what;
-            ASSERT_EQ(out.size(), audio.size()) << c.what;
-            if (volume == 0xFFFFFFFFu) {
-                EXPECT_TRUE(out == audio) << c.what << ": bytes changed at full volume";
-                continue;
-            }
-            const std::vector<double> in = Samples(audio, c.sample, c.width);
-            const std::vector<double> scaled = Samples(out, c.sample, c.width);
-            for (size_t i = 0; i < in.size(); ++i) {
-                ASSERT_NEAR(scaled[i], in[i] * c.gains[i % c.gains.size()], 1.0 / 120)
-                    << c.what << " sample " << i;
-            }
-        }
-    }
 }
 
 // MPEG layers II and III come out exactly as mpg123 decodes them, fed in odd-sized pieces;
@@ -155,7 +98,6 @@ TEST(ConversionChain, MpegEqualsTheReferenceDecoder) {
 
 // Each half of the input plays at its own stretch and the same pitch: the reported input end
 // keeps to the factors within 1 % after every piece and meets the output after a flush.
-// 24-bit and float samples come out as the 16-bit ones do.
 TEST(ConversionChain, StretchKeepsLengthPitchAndAccounting) {
     struct Case {
         DWORD stretches[2];
@@ -163,29 +105,11 @@ TEST(ConversionChain, StretchKeepsLengthPitchAndAccounting) {
     };
     const size_t kHalf = 24000, kPiece = 16384;
     const std::vector<uint8_t> tone16 = waveouttest::StereoTone(1000, 1500, 48000, 2 * kHalf);
-    std::vector<uint8_t> tone24, toneFloat;
-    for (size_t i = 0; i < tone16.size(); i += 2) {
-        const uint8_t s24[3] = {0, tone16[i], tone16[i + 1]};
-        tone24.insert(tone24.end(), s24, s24 + 3);
-        const float f = static_cast<float>(S16(&tone16[i]));
-        const auto* bytes = reinterpret_cast<const uint8_t*>(&f);
-        toneFloat.insert(toneFloat.end(), bytes, bytes + 4);
-    }
-    struct Run {
-        StreamFormat format;
-        const std::vector<uint8_t>* tone;
-        double (*sample)(const uint8_t*);
-        size_t width;
-    };
-    const Run runs[] = {{Format(Coding::Pcm, 2, 16), &tone16, S16, 2},
-                        {Format(Coding::Pcm, 2, 24), &tone24, S24, 3},
-                        {Format(Coding::Float, 2, 32), &toneFloat, F32, 4}};
     for (const Case c :
          {Case{{11000, 8000}, 0.5}, Case{{10000, 11000}, 1}, Case{{12000, 10000}, 1}}) {
         const DWORD what = c.stretches[0];
-        std::vector<double> reference;
-        for (const Run& run : runs) {
-            ConversionChain chain(run.format);
+        {
+            ConversionChain chain(Format(Coding::Pcm, 2, 16));
             chain.SetVolume(c.gain == 1.0 ? 0xFFFFFFFF : 0x8000'8000);
             const size_t frame = chain.Sink().FrameBytes();
             std::vector<uint8_t> out;
@@ -199,7 +123,7 @@ TEST(ConversionChain, StretchKeepsLengthPitchAndAccounting) {
                 }
                 for (const size_t end = at + kHalf * frame; at < end;) {
                     const size_t piece = std::min(kPiece, end - at);
-                    const uint64_t inputEnd = chain.Write(run.tone->data() + at, piece, &out);
+                    const uint64_t inputEnd = chain.Write(tone16.data() + at, piece, &out);
                     at += piece;
                     expected += piece / frame * (stretch / 10000.0);
                     EXPECT_GE(inputEnd, chain.Produced());
@@ -211,15 +135,7 @@ TEST(ConversionChain, StretchKeepsLengthPitchAndAccounting) {
             EXPECT_EQ(inputEnd, chain.Produced()) << what;
             EXPECT_EQ(inputEnd * frame, out.size()) << what;
             EXPECT_NEAR(static_cast<double>(inputEnd), expected, expected / 100) << what;
-            const std::vector<double> samples = Samples(out, run.sample, run.width);
-            if (run.tone != &tone16) {
-                ASSERT_EQ(samples.size(), reference.size()) << what;
-                for (size_t i = 0; i < samples.size(); ++i) {
-                    ASSERT_NEAR(samples[i], reference[i], 1.0 / 32768) << what << " " << i;
-                }
-                continue;
-            }
-            reference = samples;
+            const std::vector<double> samples = Samples(out, S16, 2);
             double peak = 0;
             for (double v : samples) {
                 peak = std::max(peak, std::abs(v));

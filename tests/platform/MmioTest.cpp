@@ -13,13 +13,10 @@
 using testsupport::FillingDisk;
 using testsupport::ReadBytes;
 using testsupport::TempDir;
-using testsupport::WriteBytes;
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-constexpr FOURCC kWave = mmioFOURCC('W', 'A', 'V', 'E');
 
 Bytes Filled(size_t count, uint8_t first) {
     Bytes bytes(count);
@@ -134,7 +131,7 @@ TEST(Mmio, AFullDiskIsReportedByEveryCallItAffects) {
         {"header update: the pad byte does not fit",
          [&](HMMIO mmio) {
              riff = MMCKINFO{};
-             riff.fccType = kWave;
+             riff.fccType = mmioFOURCC('W', 'A', 'V', 'E');
              mmioCreateChunk(mmio, &riff, MMIO_CREATERIFF);
              data = MMCKINFO{};
              data.ckid = mmioFOURCC('d', 'a', 't', 'a');

@@ -139,12 +139,6 @@ class FormatImage {
             bytes_[1 + at + i] = static_cast<uint8_t>(v >> (8 * i));
         }
     }
-    void PutSubFormat(uint16_t subTag) {
-        static const uint8_t tail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
-                                         0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-        Put16(24, subTag);
-        std::memcpy(bytes_ + 1 + 26, tail, sizeof tail);
-    }
     LPCWAVEFORMATEX Get() const { return reinterpret_cast<LPCWAVEFORMATEX>(bytes_ + 1); }
 
     static FormatImage Pcm(uint16_t channels, uint32_t rate, uint16_t bits) {
@@ -156,7 +150,10 @@ class FormatImage {
                           static_cast<uint16_t>(channels * bits / 8), 22);
         image.Put16(18, validBits);
         image.Put32(20, mask);
-        image.PutSubFormat(subTag);
+        static const uint8_t guidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                             0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+        image.Put16(24, subTag);
+        std::memcpy(image.bytes_ + 1 + 26, guidTail, sizeof guidTail);
         return image;
     }
     static FormatImage Mpeg(uint16_t channels, uint32_t rate, uint16_t layerField) {
@@ -183,7 +180,6 @@ inline UINT FindDevice(const char* name) {
     return WAVE_MAPPER - 1;  // no such device
 }
 
-// Opens a device with notifications to `window` (none when it is null); null on failure.
 inline HWAVEOUT OpenDevice(UINT id, const FormatImage& format, HWND window) {
     HWAVEOUT device = nullptr;
     EXPECT_EQ(waveOutOpen(&device, id, format.Get(), reinterpret_cast<DWORD_PTR>(window), 0,

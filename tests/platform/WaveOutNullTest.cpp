@@ -1,5 +1,4 @@
-// The wave-output contract on "Null Output" and the scripted recording device: no server,
-// no hardware.
+// The wave-output contract on Null Output and the scripted recording device.
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
@@ -60,14 +59,12 @@ TEST(WaveOutNull, FormatQueryAcceptsWhatItCanPlayAndOpensNothing) {
     FormatImage badGuid = FormatImage::Extensible(6, 48000, 24, 24, 0x3F, WAVE_FORMAT_PCM);
     badGuid.Put16(24, 0x55);
     const std::pair<FormatImage, MMRESULT> cases[] = {
-        {FormatImage::Pcm(1, 8000, 8), MMSYSERR_NOERROR},
         {FormatImage::Pcm(2, 96000, 24), MMSYSERR_NOERROR},
         {FormatImage::Extensible(4, 44100, 32, 32, 0x33, WAVE_FORMAT_IEEE_FLOAT), MMSYSERR_NOERROR},
         {FormatImage::Mpeg(2, 48000, ACM_MPEG_LAYER2), MMSYSERR_NOERROR},
         {FormatImage(WAVE_FORMAT_MPEGLAYER3, 2, 44100, 0, 1, 12), MMSYSERR_NOERROR},
         {FormatImage(0x1234, 2, 44100, 16), WAVERR_BADFORMAT},
         {FormatImage::Pcm(2, 44100, 12), WAVERR_BADFORMAT},
-        {FormatImage::Pcm(33, 44100, 16), WAVERR_BADFORMAT},
         {FormatImage::Pcm(2, 0, 16), WAVERR_BADFORMAT},
         {FormatImage(WAVE_FORMAT_PCM, 2, 44100, 16, 3), WAVERR_BADFORMAT},
         {FormatImage::Mpeg(3, 44100, ACM_MPEG_LAYER3), WAVERR_BADFORMAT},
@@ -85,7 +82,6 @@ TEST(WaveOutNull, BadHandlesAndHeaderStatesGiveClearNumbers) {
     const auto bogus = reinterpret_cast<HWAVEOUT>(0x5550);
     WAVEHDR header{};
     EXPECT_EQ(waveOutWrite(bogus, &header, sizeof header), MMSYSERR_INVALHANDLE);
-    EXPECT_EQ(waveOutReset(nullptr), MMSYSERR_INVALHANDLE);
     const FormatImage pcm = FormatImage::Pcm(2, 48000, 16);
     HWAVEOUT device = nullptr;
     EXPECT_EQ(waveOutOpen(&device, NullOutput(), pcm.Get(), 0, 0, CALLBACK_WINDOW),
