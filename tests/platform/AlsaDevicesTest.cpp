@@ -33,11 +33,11 @@ TEST(AlsaDevices, OnePerPlaybackPcmInCardAndDeviceOrderWithNamesThatCutCleanly) 
         {"A very long card name here: and a long PCM", "A very long card name here: and"},
         {"", ""},
     };
-    for (const auto& [full, expected] : cases) {
+    for (const auto& [full, cut] : cases) {
         char name[32];
         std::memset(name, 0x55, sizeof name);
         platform::CopyDeviceName(full, name);
-        EXPECT_EQ(std::string(name), expected);
+        EXPECT_EQ(std::string(name), cut);
     }
 }
 

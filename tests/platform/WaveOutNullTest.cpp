@@ -131,13 +131,13 @@ TEST(WaveOutNull, PlaysExactBytesAndReturnsHeadersInOrderWhenPlayed) {
         if (e.message != MM_WOM_DONE) {
             continue;
         }
-        ASSERT_EQ(e.header, headers[done]) << "headers came back out of order";
+        ASSERT_EQ(e.header, headers[done++]) << "headers came back out of order";
         EXPECT_EQ(e.header->dwFlags & (WHDR_DONE | WHDR_INQUEUE | WHDR_PREPARED),
                   static_cast<DWORD>(WHDR_DONE | WHDR_PREPARED));
         bytesBefore += e.header->dwBufferLength;
         EXPECT_GE(std::chrono::duration<double>(e.when - started).count(),
                   static_cast<double>(bytesBefore / 4) / rate - 0.005)
-            << "header " << done++ << " came back before it was played";
+            << "header " << done - 1 << " came back before it was played";
     }
     ASSERT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
     ASSERT_TRUE(callback.WaitFor(MM_WOM_CLOSE, 1, 2s));
