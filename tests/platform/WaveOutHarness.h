@@ -1,6 +1,4 @@
-// Helpers for the wave-output tests: a callback thread with a hidden window that records the
-// service's notifications (as the player's callback thread does), format images, test
-// signals and the command-line tools that make test data.
+// Helpers for the wave-output tests: a notification thread, format images, test signals.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -33,9 +31,7 @@ struct Notification {
     Clock::time_point when;
 };
 
-// A thread that owns a hidden "BUTTON" window and records every MM_WOM_* posted to it.
-// `onDone`, when set, runs on that thread for each MM_WOM_DONE, so a test can call back into
-// the service from the notification as the player does.
+// Records every MM_WOM_* posted to its hidden window; `onDone` runs on that thread.
 class CallbackThread {
   public:
     explicit CallbackThread(std::function<void(WAVEHDR*)> onDone = {})
@@ -51,7 +47,6 @@ class CallbackThread {
     }
     HWND Window() const { return window_; }
 
-    // Waits until `count` notifications of `message` have arrived; false on timeout.
     bool WaitFor(UINT message, size_t count, std::chrono::milliseconds timeout) {
         std::unique_lock<std::mutex> lock(mutex_);
         return changed_.wait_for(lock, timeout, [&] { return CountLocked(message) >= count; });
@@ -122,7 +117,7 @@ class CallbackThread {
     std::vector<Notification> events_;
 };
 
-// A 40-byte format image, stored one byte off alignment on purpose: the service must copy it.
+// A format image stored one byte off alignment: the service must copy it.
 class FormatImage {
   public:
     FormatImage(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits,
@@ -138,35 +133,27 @@ class FormatImage {
         Put16(14, bits);
         Put16(16, extension);
     }
-    void Put16(int at, uint16_t v) {
-        bytes_[1 + at] = static_cast<uint8_t>(v);
-        bytes_[2 + at] = static_cast<uint8_t>(v >> 8);
-    }
-    void Put32(int at, uint32_t v) {
-        for (int i = 0; i < 4; ++i) {
+    void Put16(int at, uint16_t v) { Put32(at, v, 2); }
+    void Put32(int at, uint32_t v, int size = 4) {
+        for (int i = 0; i < size; ++i) {
             bytes_[1 + at + i] = static_cast<uint8_t>(v >> (8 * i));
         }
-    }
-    void PutSubFormat(uint16_t subTag) {
-        static const uint8_t tail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
-                                         0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-        Put16(24, subTag);
-        std::memcpy(bytes_ + 1 + 26, tail, sizeof tail);
     }
     LPCWAVEFORMATEX Get() const { return reinterpret_cast<LPCWAVEFORMATEX>(bytes_ + 1); }
 
     static FormatImage Pcm(uint16_t channels, uint32_t rate, uint16_t bits) {
         return FormatImage(WAVE_FORMAT_PCM, channels, rate, bits);
     }
-    // WAVE_FORMAT_EXTENSIBLE: the container size `bits`, the valid bits, the channel mask
-    // and the sub-format's tag in the standard GUID.
     static FormatImage Extensible(uint16_t channels, uint32_t rate, uint16_t bits,
                                   uint16_t validBits, uint32_t mask, uint16_t subTag) {
         FormatImage image(WAVE_FORMAT_EXTENSIBLE, channels, rate, bits,
                           static_cast<uint16_t>(channels * bits / 8), 22);
         image.Put16(18, validBits);
         image.Put32(20, mask);
-        image.PutSubFormat(subTag);
+        static const uint8_t guidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                             0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+        image.Put16(24, subTag);
+        std::memcpy(image.bytes_ + 1 + 26, guidTail, sizeof guidTail);
         return image;
     }
     static FormatImage Mpeg(uint16_t channels, uint32_t rate, uint16_t layerField) {
@@ -193,7 +180,6 @@ inline UINT FindDevice(const char* name) {
     return WAVE_MAPPER - 1;  // no such device
 }
 
-// Opens a device with notifications to `window` (none when it is null); null on failure.
 inline HWAVEOUT OpenDevice(UINT id, const FormatImage& format, HWND window) {
     HWAVEOUT device = nullptr;
     EXPECT_EQ(waveOutOpen(&device, id, format.Get(), reinterpret_cast<DWORD_PTR>(window), 0,
@@ -218,21 +204,18 @@ inline UINT NullOutput() {
 inline std::vector<uint8_t> StereoTone(double leftHz, double rightHz, uint32_t rate, size_t frames,
                                        double amplitude = 0.5) {
     std::vector<uint8_t> out(frames * 4);
-    for (size_t i = 0; i < frames; ++i) {
-        const double t = static_cast<double>(i) / rate;
-        const auto l =
-            static_cast<int16_t>(std::lround(amplitude * 32767 * std::sin(2 * M_PI * leftHz * t)));
-        const auto r =
-            static_cast<int16_t>(std::lround(amplitude * 32767 * std::sin(2 * M_PI * rightHz * t)));
-        std::memcpy(&out[i * 4], &l, 2);
-        std::memcpy(&out[i * 4 + 2], &r, 2);
+    for (size_t i = 0; i < frames * 2; ++i) {
+        const double hz = i % 2 == 0 ? leftHz : rightHz;
+        const auto v = static_cast<int16_t>(
+            std::lround(amplitude * 32767 * std::sin(2 * M_PI * hz * double(i / 2) / rate)));
+        std::memcpy(&out[i * 2], &v, 2);
     }
     return out;
 }
 
 using testsupport::NoiseBytes;
 
-// Frequency of one channel of 16-bit interleaved audio by counting rising zero crossings.
+// Frequency of one channel of 16-bit audio from its rising zero crossings.
 inline double MeasureFrequency(const std::vector<uint8_t>& pcm, int channels, int channel,
                                uint32_t rate) {
     const size_t frames = pcm.size() / (2 * channels);
@@ -282,7 +265,6 @@ class HeaderSet {
             at += size;
         }
     }
-    // Pieces of one size until the audio is used up.
     static std::vector<size_t> Even(size_t total, size_t piece) {
         return std::vector<size_t>((total + piece - 1) / piece, piece);
     }
