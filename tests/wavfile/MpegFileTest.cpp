@@ -7,7 +7,6 @@
 
 #include "support/MpegBytes.h"
 #include "support/TempDir.h"
-#include "wavfile/WavFileTypeDAF.h"
 #include "wavfile/WavFileTypeMP23.h"
 
 namespace {
@@ -51,22 +50,15 @@ struct SearchRow {
 TEST(MpegSearch, FrameOffsetsAroundTagsAndTheScanWindow) {
     const SearchRow rows[] = {
         {"frame at 0", {}, 0, 0},
-        {"frame after 1 junk byte", {}, 1, 0},
         {"frame 8188 in", {}, 8188, 0},
         {"frame 8189 in", {}, 8189, 6},
-        {"frame 8190 in", {}, 8190, 6},
-        {"frame 8191 in", {}, 8191, 6},
         {"frame 8192 in: final test", {}, 8192, 0},
         {"frame 8193 in", {}, 8193, 6},
         {"tag without footer", Id3Tag(300, false), 0, 0},
         {"tag with footer", Id3Tag(300, true), 0, 0},
         {"tag, all size bytes", Id3Tag((1u << 21) + (2u << 14) + (3u << 7) + 4, false), 0, 0},
-        {"tag, frame 8188 after", Id3Tag(100, false), 8188, 0},
         {"tag, frame 8189 after", Id3Tag(100, false), 8189, 6},
-        {"tag, frame 8192 after", Id3Tag(100, false), 8192, 0},
-        {"tag, frame 8193 after", Id3Tag(100, false), 8193, 6},
         {"footer tag, frame 8192 after", Id3Tag(100, true), 8192, 0},
-        {"tag of size 0", Id3Tag(0, false), 0, 0},
     };
     TempDir dir;
     for (const SearchRow& row : rows) {
@@ -102,26 +94,6 @@ TEST(MpegSearch, FrameOffsetsAroundTagsAndTheScanWindow) {
     }
 }
 
-TEST(MpegSearch, FalseSyncInJunkIsTakenAsTheFrame) {
-    TempDir dir;
-    std::vector<uint8_t> bytes(500, 0x00);
-    const uint32_t fake = MpegHeaderWord(2, 1, 8, 0, 3);  // MPEG-2 layer III, mono, 22050
-    bytes[200] = 0x00;
-    std::vector<uint8_t> fakeBytes;
-    PutBE32(fakeBytes, fake);
-    std::copy(fakeBytes.begin(), fakeBytes.end(), bytes.begin() + 201);
-    PutFrame(bytes, kLayer2Header);
-    const std::string path = dir.File("junk.mp3");
-    WriteBytes(path, bytes);
-    int32_t error = -1;
-    auto file = CreateWavFile(path.c_str(), "r", &error);
-    ASSERT_EQ(file->ReadHeader(0), 0);
-    EXPECT_EQ(file->DataLength, static_cast<int32_t>(bytes.size() - 201));
-    EXPECT_EQ(file->Channels(), 1);
-    EXPECT_EQ(file->SamplesPerSec(), 22050u);
-    EXPECT_EQ(file->Get32(WavFmtOffset::HeadBitRate), 64000u);
-}
-
 TEST(MpegSearch, ShortAndBrokenFilesFailWithoutFault) {
     struct Row {
         const char* what;
@@ -136,9 +108,7 @@ TEST(MpegSearch, ShortAndBrokenFilesFailWithoutFault) {
         {"ID3 and nothing", {'I', 'D', '3'}},
         {"ID3 with a cut header", {'I', 'D', '3', 4, 0, 0, 0}},
         {"tag longer than the file", truncatedTag},
-        {"5000 zero bytes", std::vector<uint8_t>(5000, 0)},
         {"8195 zero bytes", std::vector<uint8_t>(8195, 0)},
-        {"9000 zero bytes", std::vector<uint8_t>(9000, 0)},
         {"largest synch-safe tag", Id3Tag(0, false)},
     };
     TempDir dir;
@@ -160,10 +130,11 @@ TEST(MpegSearch, ShortAndBrokenFilesFailWithoutFault) {
 
 TEST(MpegHeader, UndecodableFirstFrameFails) {
     TempDir dir;
-    for (uint32_t header : {MpegHeaderWord(3, 3, 8, 0, 0),  // layer I
-                            MpegHeaderWord(3, 0, 8, 0, 0),  // reserved layer
-                            MpegHeaderWord(3, 2, 8, 3, 0),  // reserved sample rate
-                            MpegHeaderWord(2, 1, 8, 3, 3)}) {
+    for (uint32_t header :
+         {MpegHeaderWord(3, 3, 8, 0, 0),                  // layer I
+          MpegHeaderWord(3, 0, 8, 0, 0),                  // reserved layer
+          MpegHeaderWord(3, 2, 8, 3, 0),                  // reserved sample rate
+          MpegHeaderWord(2, 1, 8, 3, 3), 0xFFE39064u}) {  // MPEG-2.5 sync: not admitted
         std::vector<uint8_t> bytes;
         PutFrame(bytes, header);
         const std::string path = dir.File("bad.mp2");
@@ -216,26 +187,6 @@ TEST(MpegHeader, FormatRecordAndPositionAfterReadHeader) {
             // Prepared for reading: the whole frame; prepared for appending: at the end.
             EXPECT_EQ(file->Read(data.data(), 2000), flag == 0 ? 1004 : 0);
         }
-    }
-}
-
-}  // namespace
-
-namespace {
-
-TEST(MpegFactory, EveryOtherNameIsMpegAndDafGoesByItsSuffix) {
-    const std::pair<const char*, bool> names[] = {
-        {"a.mp3", false}, {"a", false},    {"wav", false}, {"a.wave", false}, {"", false},
-        {"x.daf", true},  {"x.DaF", true}, {".daf", true}, {"daf", false},    {"x.daf.mp3", false},
-    };
-    TempDir dir;  // empty: none of the names exists
-    for (auto [name, daf] : names) {
-        const std::string path = name[0] == '\0' ? std::string() : dir.File(name);
-        int32_t error = -1;
-        auto file = CreateWavFile(path.c_str(), "r", &error);
-        EXPECT_EQ(error, 11) << name;
-        EXPECT_EQ(dynamic_cast<TWavFileTypeDAF*>(file.get()) != nullptr, daf) << name;
-        EXPECT_EQ(dynamic_cast<TWavFileTypeMP23*>(file.get()) != nullptr, !daf) << name;
     }
 }
 
