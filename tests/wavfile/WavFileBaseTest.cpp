@@ -9,7 +9,10 @@
 
 #include "support/TempDir.h"
 #include "wavfile/WavFileBase.h"
+#include "wavfile/WavFileTypeDAF.h"
+#include "wavfile/WavFileTypeMP23.h"
 #include "wavfile/WavFileTypeNullRecord.h"
+#include "wavfile/WavFileTypeWav.h"
 
 using testsupport::ReadBytes;
 using testsupport::TempDir;
@@ -22,59 +25,38 @@ size_t OpenDescriptors() {
                                              std::filesystem::directory_iterator{}));
 }
 
-TEST(WavFileFactory, NullSinkOpensOnlyForWriting) {
-    const std::pair<const char*, int32_t> cases[] = {{"w", 0}, {"", 0}, {"r", 11}, {"a", 11}};
-    for (const char* name : {"null", "nUlL"}) {
-        for (auto [mode, expected] : cases) {
-            int32_t error = -1;
-            auto file = CreateWavFile(name, mode, &error);
-            ASSERT_NE(file, nullptr);
-            EXPECT_NE(dynamic_cast<TWavFileTypeNullRecord*>(file.get()), nullptr) << name;
-            EXPECT_EQ(error, expected) << name << " mode " << mode;
-        }
-    }
-    TempDir dir;  // "null.wav" is a RIFF WAVE file, not the sink
-    int32_t error = -1;
-    auto file = CreateWavFile(dir.File("null.wav").c_str(), "w", &error);
-    EXPECT_EQ(dynamic_cast<TWavFileTypeNullRecord*>(file.get()), nullptr);
-}
-
-TEST(WavFileFactory, AMissingFileStillReturnsAnObject) {
+// The name chooses the type; a file that cannot be opened still gives an object that reads
+// nothing.
+TEST(WavFileFactory, NameChoosesTheTypeAndModeTheOpening) {
+    struct Case {
+        const char* name;
+        const char* mode;
+        const char* type;
+        int32_t error;
+    };
+    const Case cases[] = {
+        {"null", "w", "N", 0},         {"nUlL", "", "N", 0},          {"null", "r", "N", 11},
+        {"null", "a", "N", 11},        {"null.wav", "w", "W", 0},     {"X.WAV", "w", "W", 0},
+        {"missing.wav", "r", "W", 11}, {"x.DaF", "r", "D", 11},       {"daf", "r", "M", 11},
+        {"x.daf.mp3", "r", "M", 11},   {"", "r", "M", 11},
+    };
     TempDir dir;
-    for (const char* name : {"missing.wav", "missing.mp3", "missing.daf", ""}) {
-        int32_t error = 0;
-        const std::string path = name[0] != '\0' ? dir.File(name) : std::string();
-        auto file = CreateWavFile(path.c_str(), "r", &error);
+    for (const Case& c : cases) {
+        const bool bare = std::string(c.name).find('.') == std::string::npos;
+        const std::string path = bare ? c.name : dir.File(c.name);
+        int32_t error = -1;
+        auto file = CreateWavFile(path.c_str(), c.mode, &error);
         ASSERT_NE(file, nullptr);
-        EXPECT_EQ(error, WAVFILE_OPEN_FAILED) << name;
+        EXPECT_EQ(error, c.error) << c.name << " " << c.mode;
+        const char type = dynamic_cast<TWavFileTypeNullRecord*>(file.get()) ? 'N'
+                          : dynamic_cast<TWavFileTypeWav*>(file.get())       ? 'W'
+                          : dynamic_cast<TWavFileTypeDAF*>(file.get())       ? 'D'
+                          : dynamic_cast<TWavFileTypeMP23*>(file.get())      ? 'M'
+                                                                             : '?';
+        EXPECT_EQ(type, c.type[0]) << c.name;
         char buffer[8];
         EXPECT_EQ(file->Read(buffer, sizeof buffer), 0);
     }
-}
-
-TEST(PlainFileBase, OpenModesTruncateOrKeepReadOnly) {
-    TempDir dir;
-    const std::string path = dir.File("plain.bin");
-    WriteBytes(path, {1, 2, 3, 4, 5, 6});
-
-    // Appending flags open a plain file read-only: writes fail but the length still grows.
-    TWavFileBase reader(path.c_str(), "a", nullptr);
-    ASSERT_EQ(reader.Open(path.c_str(), OpenFlagsForMode("a")), 0);
-    EXPECT_EQ(reader.Write("abc", 3), 0);
-    EXPECT_EQ(reader.GetDataLength(), 3);
-    EXPECT_EQ(ReadBytes(path).size(), 6u);
-    EXPECT_EQ(reader.Close(), 0);
-
-    // Creating flags truncate an existing file.
-    TWavFileBase writer(path.c_str(), "w", nullptr);
-    ASSERT_EQ(writer.Open(path.c_str(), OpenFlagsForMode("w")), 0);
-    EXPECT_TRUE(ReadBytes(path).empty());
-    EXPECT_EQ(writer.Write("hello", 5), 5);
-    EXPECT_EQ(writer.GetDataLength(), 5);
-    EXPECT_EQ(writer.Close(), 0);
-    EXPECT_EQ(ReadBytes(path), (std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o'}));
-
-    EXPECT_EQ(reader.Open(dir.File("absent").c_str(), 0x40), WAVFILE_OPEN_FAILED);
 }
 
 TEST(PlainFileBase, SeekOriginsAndCounts) {
