@@ -35,9 +35,9 @@ TEST(WavFileFactory, NameChoosesTheTypeAndModeTheOpening) {
         int32_t error;
     };
     const Case cases[] = {
-        {"null", "w", "N", 0},         {"nUlL", "", "N", 0},          {"null", "r", "N", 11},
-        {"null", "a", "N", 11},        {"null.wav", "w", "W", 0},     {"X.WAV", "w", "W", 0},
-        {"missing.wav", "r", "W", 11}, {"x.DaF", "r", "D", 11},       {"daf", "r", "M", 11},
+        {"null", "w", "N", 0},         {"nUlL", "", "N", 0},      {"null", "r", "N", 11},
+        {"null", "a", "N", 11},        {"null.wav", "w", "W", 0}, {"X.WAV", "w", "W", 0},
+        {"missing.wav", "r", "W", 11}, {"x.DaF", "r", "D", 11},   {"daf", "r", "M", 11},
         {"x.daf.mp3", "r", "M", 11},   {"", "r", "M", 11},
     };
     TempDir dir;
@@ -49,10 +49,10 @@ TEST(WavFileFactory, NameChoosesTheTypeAndModeTheOpening) {
         ASSERT_NE(file, nullptr);
         EXPECT_EQ(error, c.error) << c.name << " " << c.mode;
         const char type = dynamic_cast<TWavFileTypeNullRecord*>(file.get()) ? 'N'
-                          : dynamic_cast<TWavFileTypeWav*>(file.get())       ? 'W'
-                          : dynamic_cast<TWavFileTypeDAF*>(file.get())       ? 'D'
-                          : dynamic_cast<TWavFileTypeMP23*>(file.get())      ? 'M'
-                                                                             : '?';
+                          : dynamic_cast<TWavFileTypeWav*>(file.get())      ? 'W'
+                          : dynamic_cast<TWavFileTypeDAF*>(file.get())      ? 'D'
+                          : dynamic_cast<TWavFileTypeMP23*>(file.get())     ? 'M'
+                                                                            : '?';
         EXPECT_EQ(type, c.type[0]) << c.name;
         char buffer[8];
         EXPECT_EQ(file->Read(buffer, sizeof buffer), 0);
