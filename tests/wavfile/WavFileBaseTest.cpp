@@ -66,16 +66,15 @@ TEST(PlainFileBase, SeekOriginsAndCounts) {
     TWavFileBase file(path.c_str(), "r", nullptr);
     ASSERT_EQ(file.Open(path.c_str(), 0x40), 0);
     file.DataLength = 8;
-    struct Step {
+    const struct {
         int32_t offset, origin;
         int expectedByte;  // -1: at the end
-    };
-    const Step steps[] = {
+    } steps[] = {
         {3, WAVSEEK_START, 13},    {0, WAVSEEK_CURRENT, 14}, {-2, WAVSEEK_END, 16},
         {0, WAVSEEK_END, -1},      {0, WAVSEEK_START, 10},   {2, 7, 13},  // other = current
         {-9, WAVSEEK_CURRENT, 14},  // before the start: refused, not moved
     };
-    for (const Step& step : steps) {
+    for (const auto& step : steps) {
         EXPECT_EQ(file.Seek(step.offset, step.origin), step.offset < -8 ? WAVFILE_READ_FAILED : 0);
         uint8_t byte = 0;
         const int32_t got = file.Read(&byte, 1);
