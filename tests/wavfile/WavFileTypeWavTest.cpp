@@ -148,14 +148,9 @@ TEST(WavFileTypeWav, FactCountUsesAllThirtyTwoBits) {
         TempDir dir;
         const std::string path = dir.File("long.wav");
         const uint32_t dataBytes = framesBefore * 417u;
-        Bytes header =
-            Riff({{"fmt ", Slice(WrittenLayout(kMpeg, {}), 20, 40)}, {"fact", Bytes(4)}});
-        testsupport::PutText(header, "data");
-        testsupport::PutLE32(header, dataBytes);
-        header[4] = 72 + dataBytes;  // the RIFF size, little-endian
-        header[5] = static_cast<uint8_t>((72 + dataBytes) >> 8);
-        header[6] = static_cast<uint8_t>((72 + dataBytes) >> 16);
-        header[7] = static_cast<uint8_t>((72 + dataBytes) >> 24);
+        const Bytes header = Riff({{"fmt ", Slice(WrittenLayout(kMpeg, {}), 20, 40)},
+                                   {"fact", Bytes(4)},
+                                   {"data", {}, dataBytes}});
         WriteBytes(path, header);
         std::filesystem::resize_file(path, header.size() + dataBytes);
 
@@ -183,7 +178,6 @@ TEST(WavFileTypeWav, WrittenAndAppendedFilesHaveTheExactLayout) {
     };
     const Case cases[] = {
         {"many blocks", kPcm16Stereo, {65536, 65536, 1000}, {400, 4}, 68 + 132476},
-        {"odd first write, even total", kPcm8Mono, {3, 5}, {}, 68 + 8},
         {"odd pieces, odd total", kPcm8Mono, {1, 1, 1, 70002}, {}, 68 + 70005 + 1},
         {"odd data appended to", kPcm8Mono, {1001}, {2}, 68 + 1003 + 1},
         {"shorter than a block", kPcm16Stereo, {2, 4000, 2}, {}, 68 + 4004},
@@ -191,7 +185,6 @@ TEST(WavFileTypeWav, WrittenAndAppendedFilesHaveTheExactLayout) {
         {"appended to no data", kPcm16Stereo, {}, {8}, 68 + 8},
         {"mpeg, shorter than a frame", kMpeg, {100, 734}, {}, 80 + 834},
         {"mpeg, fact count grows", kMpeg, {4170}, {417, 417}, 80 + 5004},
-        {"mpeg, nothing appended", kMpeg, {4170}, {}, 80 + 4170},
         {"mpeg, nothing written", kMpeg, {}, {}, 80},
         {"extensible six channels", kPcm24Six, {18 * 100}, {}, 80 + 1800},
         {"float", kFloat, {800}, {}, 68 + 800},
@@ -247,8 +240,6 @@ TEST(WavFileTypeWav, ForeignAndDamagedFiles) {
     const Bytes audio = Pattern(1000, 9);
     Bytes longFormat = Pattern(50, 4);
     std::copy(fmt.begin(), fmt.end(), longFormat.begin());
-    Bytes zeroAverage = fmt;
-    std::fill(zeroAverage.begin() + 8, zeroAverage.begin() + 12, 0);
     const Bytes mpegFmt = Slice(WrittenLayout(kMpeg, {}), 20, 40);
     Bytes mpegZeroAverage = mpegFmt;
     std::fill(mpegZeroAverage.begin() + 8, mpegZeroAverage.begin() + 12, 0);
@@ -270,7 +261,6 @@ TEST(WavFileTypeWav, ForeignAndDamagedFiles) {
         {"other form", Riff({{"fmt ", fmt}, {"data", audio}}, "AVI "), 0, WAVFILE_NOT_WAVE, {}},
         {"no fmt", Riff({{"data", audio}}), 0, WAVFILE_CORRUPT, {}},
         {"fmt cut short", Slice(plain, 0, 30), 0, WAVFILE_NO_FORMAT_CHUNK, {}},
-        {"data before fmt", Riff({{"data", audio}, {"fmt ", fmt}}), 0, WAVFILE_NO_DATA_CHUNK, {}},
         {"no whole block",
          Riff({{"fmt ", fmt}, {"data", Pattern(3, 1)}}),
          0,
@@ -296,7 +286,6 @@ TEST(WavFileTypeWav, ForeignAndDamagedFiles) {
          Slice(audio, 0, 400)},
         {"size beyond 2 GiB", Riff({{"fmt ", fmt}, {"data", Pattern(400, 9), 0xFFFFFFFFu}}), 0, 0,
          Slice(audio, 0, 400)},
-        {"pcm, zero average", Riff({{"fmt ", zeroAverage}, {"data", audio}}), 0, 0, audio},
         {"mpeg, zero average", Riff({{"fmt ", mpegZeroAverage}, {"data", Pattern(835, 9)}}), 0, 0,
          Pattern(834, 9)},
     };
