@@ -13,8 +13,8 @@
 
 namespace {
 
+constexpr auto Word = testsupport::MpegHeaderWord;
 using Bytes = std::vector<uint8_t>;
-using testsupport::MpegHeaderWord;
 using testsupport::PutBE32;
 using testsupport::ReadBytes;
 using testsupport::TempDir;
@@ -43,7 +43,7 @@ Bytes DafHeader() {
 }
 
 // `prefix`, `junk` zero bytes, then a frame: the header word and a body without sync patterns.
-Bytes WithFrame(Bytes prefix, size_t junk, uint32_t header, size_t body = 400) {
+Bytes WithFrame(Bytes prefix, size_t junk, uint32_t header, size_t body = 1000) {
     prefix.insert(prefix.end(), junk, 0);
     PutBE32(prefix, header);
     prefix.insert(prefix.end(), body, 0x55);
@@ -59,7 +59,7 @@ std::unique_ptr<TWavFileBase> OpenBytes(TempDir& dir, const char* name, const By
 }
 
 TEST(MpegSearch, FrameOffsetsAroundTagsAndTheScanWindow) {
-    constexpr uint32_t kLayer2 = MpegHeaderWord(3, 2, 8, 1, 0);
+    constexpr uint32_t kLayer2 = Word(3, 2, 8, 1, 0);
     struct Row {
         const char* what;
         Bytes prefix;
@@ -110,20 +110,16 @@ TEST(MpegSearch, FilesWithoutADecodableFrameFailWithoutFault) {
         {"e.mp3", cutTag},
         {"e.mp3", hugeTag},
         {"e.mp3", Bytes(8195, 0)},
-        {"e.mp3", WithFrame({}, 0, MpegHeaderWord(3, 3, 8, 0, 0))},  // layer I
-        {"e.mp3", WithFrame({}, 0, MpegHeaderWord(3, 0, 8, 0, 0))},  // reserved layer
-        {"e.mp3", WithFrame({}, 0, MpegHeaderWord(3, 2, 8, 3, 0))},  // reserved rate
-        {"e.mp3", WithFrame({}, 0, 0xFFE39064u)},                    // MPEG-2.5 sync
-        {"e.daf", WithFrame(DafHeader(), 0, MpegHeaderWord(3, 3, 8, 0, 0))},
-        {"e.daf", {1, 2, 3}},
+        {"e.mp3", WithFrame({}, 0, Word(3, 3, 8, 0, 0))},  // layer I
+        {"e.mp3", WithFrame({}, 0, Word(3, 0, 8, 0, 0))},  // reserved layer
+        {"e.mp3", WithFrame({}, 0, Word(3, 2, 8, 3, 0))},  // reserved rate
+        {"e.mp3", WithFrame({}, 0, 0xFFE39064u)},          // MPEG-2.5 sync
+        {"e.daf", WithFrame(DafHeader(), 0, Word(3, 3, 8, 0, 0))},
+        {"e.daf", Bytes(259, 0)},  // less than one word behind the header
     };
     TempDir dir;
     for (const auto& [name, bytes] : rows) {
-        Bytes file = bytes;
-        if (std::string(name) == "e.daf" && file.size() == 3) {
-            file.insert(file.begin(), 256, 0);
-        }
-        auto opened = OpenBytes(dir, name, file);
+        auto opened = OpenBytes(dir, name, bytes);
         EXPECT_EQ(opened->ReadHeader(0), 6) << name << " " << bytes.size();
         EXPECT_EQ(opened->FormatTag(), 0);
         EXPECT_EQ(opened->DataLength, 0);
@@ -140,24 +136,19 @@ TEST(MpegFormat, RecordAndPositionAfterReadHeader) {
         uint32_t rate, bitRate;
         uint16_t layer, blockAlign;
     };
+    const Bytes tag = Id3Tag(50, false);
     const Row rows[] = {
-        {"a.mp2", WithFrame(Id3Tag(50, false), 0, MpegHeaderWord(3, 2, 12, 1, 0), 1000), 80, 2,
-         48000, 256000, 2, 768},
-        {"a.mp3", WithFrame(Id3Tag(50, false), 0, MpegHeaderWord(3, 1, 9, 0, 1), 1000), 80, 2,
-         44100, 128000, 4, 417},
-        {"a.mp3", WithFrame({}, 0, MpegHeaderWord(2, 2, 8, 0, 3), 1000), 80, 1, 22050, 64000, 2,
-         418},
-        {"a.mp3", WithFrame({}, 0, MpegHeaderWord(2, 1, 8, 1, 3), 1000), 80, 1, 24000, 64000, 4,
-         384},
-        {"a.mp3", WithFrame({}, 0, MpegHeaderWord(3, 1, 0, 0, 2), 1000), 80, 2, 44100, 0, 4, 0},
-        {"a.DAF", WithFrame(DafHeader(), 0, MpegHeaderWord(3, 1, 9, 0, 3), 1000), 80, 1, 44100,
-         128000, 4, 417},
-        {"a.daf", WithFrame(DafHeader(), 0, 0x07070707u, 1000), 1, 2, 44100, 0, 0, 4},
+        {"a.mp2", WithFrame(tag, 0, Word(3, 2, 12, 1, 0)), 80, 2, 48000, 256000, 2, 768},
+        {"a.mp3", WithFrame(tag, 0, Word(3, 1, 9, 0, 1)), 80, 2, 44100, 128000, 4, 417},
+        {"a.mp3", WithFrame({}, 0, Word(2, 2, 8, 0, 3)), 80, 1, 22050, 64000, 2, 418},
+        {"a.mp3", WithFrame({}, 0, Word(2, 1, 8, 1, 3)), 80, 1, 24000, 64000, 4, 384},
+        {"a.mp3", WithFrame({}, 0, Word(3, 1, 0, 0, 2)), 80, 2, 44100, 0, 4, 0},  // free format
+        {"a.DAF", WithFrame(DafHeader(), 0, Word(3, 1, 9, 0, 3)), 80, 1, 44100, 128000, 4, 417},
+        {"a.daf", WithFrame(DafHeader(), 0, 0x07070707u), 1, 2, 44100, 0, 0, 4},
     };
     TempDir dir;
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << row.name << " " << &row - rows);
-        const size_t start = row.bytes.size() - 1004;
         for (int32_t flag : {0, 1}) {
             auto file = OpenBytes(dir, row.name, row.bytes);
             ASSERT_EQ(file->ReadHeader(flag), 0);
@@ -172,8 +163,7 @@ TEST(MpegFormat, RecordAndPositionAfterReadHeader) {
             EXPECT_EQ(file->DataLength, 1004);
             Bytes data(2000);
             data.resize(static_cast<size_t>(file->Read(data.data(), 2000)));
-            EXPECT_EQ(data,
-                      flag == 0 ? Bytes(row.bytes.begin() + start, row.bytes.end()) : Bytes{});
+            EXPECT_EQ(data, flag == 0 ? Bytes(row.bytes.end() - 1004, row.bytes.end()) : Bytes{});
         }
     }
 }
