@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <numeric>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -40,9 +39,9 @@ bool Have(const char* tools) {
            "<failed>";
 }
 
-std::string Soxi(const char* option, const std::string& path) {
-    const std::string out = Shell(std::string("soxi ") + option + " '" + path + "'");
-    return out.substr(0, out.find('\n'));
+// Rate, channels, bits and frames as soxi reads them, one a line.
+std::string Soxi(const std::string& path) {
+    return Shell("for o in r c b s; do soxi -$o '" + path + "'; done");
 }
 
 // The audio as sox decodes it, in the file's own encoding.
@@ -67,13 +66,13 @@ TEST(WavSoxPeer, SoxReadsWhatThisTypeWrites) {
     struct Case {
         const char* name;
         int channels, rate;
-        std::vector<size_t> frames;  // per write; the last one appended after reopening
+        size_t frames, appended;  // written to a new file, then appended after reopening
     };
     const Case cases[] = {
-        {"PCM8", 1, 8000, {333, 2, 7}},  // odd data, appended to
-        {"PCM24", 2, 96000, {500, 1}},   {"PCM32", 2, 48000, {256, 256, 1}},
-        {"FLOAT32", 2, 44100, {700, 1}}, {"PCM24", 6, 48000, {480, 1}},  // extensible
-        {"FLOAT32", 8, 48000, {100, 1}},
+        {"PCM8", 1, 8000, 333, 7},  // odd data, appended to
+        {"PCM24", 2, 96000, 500, 1},   {"PCM32", 2, 48000, 512, 1},
+        {"FLOAT32", 2, 44100, 700, 1}, {"PCM24", 6, 48000, 480, 1},  // extensible
+        {"FLOAT32", 8, 48000, 100, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " x" + std::to_string(c.channels));
@@ -81,34 +80,27 @@ TEST(WavSoxPeer, SoxReadsWhatThisTypeWrites) {
         const std::string path = dir.File("ours.wav");
         TWavFmt format;
         ASSERT_EQ(format.SetFormatByName(c.name, c.channels, c.rate), 0);
-        const size_t frames = std::accumulate(c.frames.begin(), c.frames.end(), size_t{0});
-        Bytes audio = rifftest::Pattern(frames * format.BlockAlign(), 11);
+        const size_t block = format.BlockAlign();
+        Bytes audio = rifftest::Pattern((c.frames + c.appended) * block, 11);
         if (c.name[0] == 'F') {  // floats in [-0.5, 0.5) that survive sox's 32-bit samples
             for (size_t i = 0; i + 3 < audio.size(); i += 4) {
                 const float value = static_cast<float>(audio[i] - 128) / 256.0f;
                 std::memcpy(&audio[i], &value, 4);
             }
         }
-        size_t at = 0;
-        const auto write = [&](TWavFileBase& file, size_t piece) {
-            const auto bytes = static_cast<int32_t>(piece * format.BlockAlign());
-            EXPECT_EQ(file.Write(audio.data() + at, bytes), bytes);
-            at += static_cast<size_t>(bytes);
-        };
         {
             int32_t error = -1;
             auto file = CreateWavFile(path.c_str(), "w", &error);
             file->CopyFormatFrom(format.WaveFormat);
             ASSERT_EQ(file->WriteHeader(), 0);
-            for (size_t i = 0; i + 1 < c.frames.size(); ++i) {
-                write(*file, c.frames[i]);
-            }
+            const auto bytes = static_cast<int32_t>(c.frames * block);
+            ASSERT_EQ(file->Write(audio.data(), bytes), bytes);
         }
-        write(*Open(path, "a", 1), c.frames.back());
-        EXPECT_EQ(Soxi("-r", path), std::to_string(c.rate));
-        EXPECT_EQ(Soxi("-c", path), std::to_string(c.channels));
-        EXPECT_EQ(Soxi("-b", path), std::to_string(format.BitsPerSample()));
-        EXPECT_EQ(Soxi("-s", path), std::to_string(frames));
+        const auto more = static_cast<int32_t>(c.appended * block);
+        ASSERT_EQ(Open(path, "a", 1)->Write(audio.data() + c.frames * block, more), more);
+        EXPECT_EQ(Soxi(path), std::to_string(c.rate) + "\n" + std::to_string(c.channels) + "\n" +
+                                  std::to_string(format.BitsPerSample()) + "\n" +
+                                  std::to_string(c.frames + c.appended) + "\n");
         EXPECT_EQ(SoxRaw(dir, path), audio);
     }
 }
@@ -162,7 +154,6 @@ TEST(WavSoxPeer, ReadsAndAppendsToWhatSoxWrites) {
         Bytes both = audio;
         both.insert(both.end(), audio.begin(), audio.begin() + more);
         EXPECT_EQ(SoxRaw(dir, made), both);
-        EXPECT_EQ(Soxi("-c", made), std::to_string(c.channels));
     }
 }
 
