@@ -40,12 +40,10 @@ TEST(Generator, SettingsAreCheckedAndAppliedInOrder) {
         {"~c1,f2.5e3,a-6,s8000,tpcm8", 0, 1, 2500.0, "PCM8", 8000, {1}},
         {"~C3", 11, 2, 1000.0, "PCM32", 48000, on2},
         {"~C128", 0, 128, 1000.0, "PCM32", 48000, std::vector<uint8_t>(128, 1)},
-        {"~S7999", 11, 2, 1000.0, "PCM32", 48000, on2},
         {"~TPCM16X", 11, 2, 1000.0, "PCM32", 48000, on2},
         {"~WSQUARE", 11, 2, 1000.0, "PCM32", 48000, on2},
         {"~B5,X1,z,F500", 0, 2, 500.0, "PCM32", 48000, on2},
         {"~C2,M01", 0, 2, 1000.0, "PCM32", 48000, {0, 1}},
-        {"~M01,C2", 0, 2, 1000.0, "PCM32", 48000, on2},
         {"~C8,Mx0y0", 0, 8, 1000.0, "PCM32", 48000, {1, 0, 1, 0, 1, 1, 1, 1}},
         {"~S44100,F0,C1", 11, 2, 1000.0, "PCM32", 44100, on2},  // stops at the failing key
         {"F440", 11, 2, 1000.0, "PCM32", 48000, {}},
@@ -63,13 +61,7 @@ TEST(Generator, SettingsAreCheckedAndAppliedInOrder) {
     }
 }
 
-TEST(Generator, OpensOnlyForReadingAndReadsAnEndlessTone) {
-    for (auto [mode, result] : {std::pair{"r", 0}, {"w", 9}, {"a", 9}, {nullptr, 9}}) {
-        int32_t error = -1;
-        auto file = CreateWavFile("~F440", mode, &error);
-        EXPECT_NE(dynamic_cast<TWavFileTypeGenerator*>(file.get()), nullptr);
-        EXPECT_EQ(error, result) << (mode ? mode : "(none)");
-    }
+TEST(Generator, ReadsAnEndlessTone) {
     int32_t error = -1;
     auto file = CreateWavFile("~F1000,S8000,TPCM16,C2,M10", "r", &error);
     ASSERT_EQ(file->ReadHeader(0), 0);

@@ -10,6 +10,7 @@
 #include "support/TempDir.h"
 #include "wavfile/WavFileBase.h"
 #include "wavfile/WavFileTypeDAF.h"
+#include "wavfile/WavFileTypeGenerator.h"
 #include "wavfile/WavFileTypeMP23.h"
 #include "wavfile/WavFileTypeNullRecord.h"
 #include "wavfile/WavFileTypeWav.h"
@@ -35,10 +36,11 @@ TEST(WavFileFactory, NameChoosesTheTypeAndModeTheOpening) {
         int32_t error;
     };
     const Case cases[] = {
-        {"null", "w", "N", 0},         {"nUlL", "", "N", 0},      {"null", "r", "N", 11},
-        {"null", "a", "N", 11},        {"null.wav", "w", "W", 0}, {"X.WAV", "w", "W", 0},
-        {"missing.wav", "r", "W", 11}, {"x.DaF", "r", "D", 11},   {"daf", "r", "M", 11},
-        {"x.daf.mp3", "r", "M", 11},   {"", "r", "M", 11},
+        {"null", "w", "N", 0},         {"nUlL", "", "N", 0},       {"null", "r", "N", 11},
+        {"null", "a", "N", 11},        {"null.wav", "w", "W", 0},  {"X.WAV", "w", "W", 0},
+        {"missing.wav", "r", "W", 11}, {"x.DaF", "r", "D", 11},    {"daf", "r", "M", 11},
+        {"x.daf.mp3", "r", "M", 11},   {"", "r", "M", 11},         {"~F440", "r", "G", 0},
+        {"~F440", "w", "G", 9},        {"~F440", nullptr, "G", 9}, {"~C3", "r", "G", 11},
     };
     TempDir dir;
     for (const Case& c : cases) {
@@ -47,15 +49,18 @@ TEST(WavFileFactory, NameChoosesTheTypeAndModeTheOpening) {
         int32_t error = -1;
         auto file = CreateWavFile(path.c_str(), c.mode, &error);
         ASSERT_NE(file, nullptr);
-        EXPECT_EQ(error, c.error) << c.name << " " << c.mode;
-        const char type = dynamic_cast<TWavFileTypeNullRecord*>(file.get()) ? 'N'
-                          : dynamic_cast<TWavFileTypeWav*>(file.get())      ? 'W'
-                          : dynamic_cast<TWavFileTypeDAF*>(file.get())      ? 'D'
-                          : dynamic_cast<TWavFileTypeMP23*>(file.get())     ? 'M'
-                                                                            : '?';
+        EXPECT_EQ(error, c.error) << c.name << " " << (c.mode ? c.mode : "(null)");
+        const char type = dynamic_cast<TWavFileTypeNullRecord*>(file.get())  ? 'N'
+                          : dynamic_cast<TWavFileTypeWav*>(file.get())       ? 'W'
+                          : dynamic_cast<TWavFileTypeDAF*>(file.get())       ? 'D'
+                          : dynamic_cast<TWavFileTypeMP23*>(file.get())      ? 'M'
+                          : dynamic_cast<TWavFileTypeGenerator*>(file.get()) ? 'G'
+                                                                             : '?';
         EXPECT_EQ(type, c.type[0]) << c.name;
         char buffer[8];
-        EXPECT_EQ(file->Read(buffer, sizeof buffer), 0);
+        if (c.error != 0) {
+            EXPECT_EQ(file->Read(buffer, sizeof buffer), 0) << c.name;
+        }
     }
 }
 
