@@ -58,7 +58,7 @@ TEST(WavFileFactory, NameChoosesTheTypeAndModeTheOpening) {
                                                                              : '?';
         EXPECT_EQ(type, c.type[0]) << c.name;
         char buffer[8];
-        if (c.error != 0) {
+        if (c.error == WAVFILE_OPEN_FAILED && c.type[0] != 'G') {  // no file: nothing to read
             EXPECT_EQ(file->Read(buffer, sizeof buffer), 0) << c.name;
         }
     }
