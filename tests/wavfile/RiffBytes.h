@@ -1,5 +1,4 @@
-// Builds RIFF files byte by byte for the RIFF WAVE tests, and reads audio back through the
-// file layer.
+// RIFF files built byte by byte, and audio read back through the file layer.
 #pragma once
 
 #include <cstdint>
@@ -25,9 +24,7 @@ inline void AppendChunk(Bytes& out, const Chunk& chunk) {
                                   ? chunk.sizeField
                                   : static_cast<uint32_t>(chunk.data.size()));
     out.insert(out.end(), chunk.data.begin(), chunk.data.end());
-    if (chunk.data.size() % 2 != 0) {
-        out.push_back(0);
-    }
+    out.resize(out.size() + chunk.data.size() % 2, 0);
 }
 
 // "RIFF", size, form type and the chunks, each padded to an even length.
@@ -39,19 +36,6 @@ inline Bytes Riff(const std::vector<Chunk>& chunks, const char* form = "WAVE") {
     }
     Bytes out;
     AppendChunk(out, {"RIFF", inner});
-    return out;
-}
-
-// A 16-byte PCM "fmt " body.
-inline Bytes PcmFormat(uint16_t channels, uint32_t rate, uint16_t bits) {
-    Bytes out;
-    const uint16_t block = static_cast<uint16_t>(channels * bits / 8);
-    testsupport::PutLE16(out, 1);
-    testsupport::PutLE16(out, channels);
-    testsupport::PutLE32(out, rate);
-    testsupport::PutLE32(out, rate * block);
-    testsupport::PutLE16(out, block);
-    testsupport::PutLE16(out, bits);
     return out;
 }
 
@@ -70,17 +54,15 @@ inline Bytes Slice(const Bytes& bytes, size_t from, size_t count) {
                  bytes.begin() + static_cast<std::ptrdiff_t>(from + count));
 }
 
-// Reads with ReadHeader(0) done by the caller, in blocks, until 0.
-inline Bytes ReadAll(TWavFileBase& file, int32_t block = 65536) {
-    Bytes out;
-    Bytes buffer(static_cast<size_t>(block));
-    for (int guard = 0; guard < 1 << 20; ++guard) {
-        const int32_t got = file.Read(buffer.data(), block);
-        if (got <= 0) {
-            break;
-        }
-        out.insert(out.end(), buffer.begin(), buffer.begin() + got);
+// The rest of the audio, read in blocks of `block` bytes.
+inline Bytes ReadAll(TWavFileBase& file, int32_t block) {
+    Bytes out(static_cast<size_t>(block));
+    size_t at = 0;
+    for (int32_t got; (got = file.Read(out.data() + at, block)) > 0;) {
+        at += static_cast<size_t>(got);
+        out.resize(at + static_cast<size_t>(block));
     }
+    out.resize(at);
     return out;
 }
 
