@@ -154,7 +154,6 @@ class Applet {
         }
     }
     bool Running() { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
-    pid_t Pid() const { return pid_; }
     std::string Out() const { return ReadFile(outPath_); }
     std::string Err() const { return ReadFile(errPath_); }
 

@@ -185,17 +185,6 @@ class ScreenTest : public ::testing::Test {
         EXPECT_EQ(std::system(command.c_str()), 0) << command;
     }
 
-    void Key(const char* key) {
-        const std::string command = "DISPLAY=" + displayName_ + " xdotool key " + key;
-        EXPECT_EQ(std::system(command.c_str()), 0);
-    }
-
-    void Click(int x, int y) {
-        const std::string command = "DISPLAY=" + displayName_ + " xdotool mousemove " +
-                                    std::to_string(x) + " " + std::to_string(y) + " click 1";
-        EXPECT_EQ(std::system(command.c_str()), 0);
-    }
-
     Display* display_ = nullptr;
     std::string displayName_;
     std::vector<Display*> opened_;
