@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,21 @@ inline void DescribeFormat(TWavFmt& format) {
     format.SamplesFromBytes(0x7FFFFFFF, format.SamplesPerFrame);
     format.GetBytesPerSecond();
     format.GetFrameBytes();
+}
+
+inline std::unique_ptr<TWavFileBase> Open(const char* path, const char* mode) {
+    int32_t error = -1;
+    auto file = CreateWavFile(path, mode, &error);
+    FUZZ_CHECK(file != nullptr && error == WAVFILE_OK);
+    return file;
+}
+
+// A file whose header was read holds exactly the bytes [begin, end), read in sizes from the input.
+inline void ExpectAudio(TWavFileBase& file, FuzzedDataProvider& provider, const uint8_t* begin,
+                        const uint8_t* end) {
+    FUZZ_CHECK(file.DataLength == end - begin);
+    DescribeFormat(file);
+    FUZZ_CHECK(ReadAll(file, provider) == std::vector<uint8_t>(begin, end));
 }
 
 }  // namespace fuzzsupport

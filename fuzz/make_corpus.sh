@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the seed corpora under <build dir>/corpus/<target>/: sox-made WAV files in several
-# encodings (their format records also seed the writer), lame and twolame streams, DAF files,
-# a few damaged headers, sample command lines and tone settings.
+# encodings, a few damaged headers, lame and twolame streams and DAF files, sample command
+# lines and tone settings.
 # Usage: fuzz/make_corpus.sh [build dir, default build/fuzz]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -9,15 +9,13 @@ corpus=${1:-$root/build/fuzz}/corpus
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 rm -rf "$corpus"
-for t in command_line wav_read wav_write mpeg daf tone; do mkdir -p "$corpus/fuzz_$t"; done
-cl=$corpus/fuzz_command_line wr=$corpus/fuzz_wav_read ww=$corpus/fuzz_wav_write
-mp=$corpus/fuzz_mpeg daf=$corpus/fuzz_daf tone=$corpus/fuzz_tone
+for t in command_line wav mpeg tone; do mkdir -p "$corpus/fuzz_$t"; done
+cl=$corpus/fuzz_command_line wr=$corpus/fuzz_wav mp=$corpus/fuzz_mpeg tone=$corpus/fuzz_tone
 
 for enc in '-b 8 -e unsigned' '-c 2 -b 16' '-b 24' '-c 2 -b 32 -e float' '-c 6 -b 16' \
     '-e a-law' '-e ima-adpcm' '-c 2 -e ms-adpcm'; do
     name=$(echo "$enc" | tr -d ' -')
     sox -n -r 8000 -c 1 $enc "$wr/sox$name.wav" synth 0.02 sine 440
-    tail -c +21 "$wr/sox$name.wav" | head -c 300 >"$ww/record$name"  # format record, then audio
 done
 head -c 30 "$wr/soxc2b16.wav" >"$wr/truncated.wav"
 { head -c 40 "$wr/soxc2b16.wav"; printf '\x40\x42\x0f\x00'; tail -c +45 "$wr/soxc2b16.wav"; } >"$wr/data-too-long.wav"
@@ -32,8 +30,8 @@ twolame --quiet -b 64 "$work/s44.wav" "$mp/twolame.mp2"
 twolame --quiet -m m -b 32 "$work/m22.wav" "$mp/twolame-mpeg2.mp2"
 { printf 'junk before the first frame\xff\x00'; cat "$mp/twolame.mp2"; } >"$mp/junk.mp2"
 head -c 256 /dev/zero >"$work/daf-header"
-cat "$work/daf-header" "$mp/twolame.mp2" >"$daf/mpeg.daf"
-{ cat "$work/daf-header"; sox "$work/s44.wav" -t raw - trim 0 0.02; } >"$daf/pcm.daf"
+cat "$work/daf-header" "$mp/twolame.mp2" >"$mp/mpeg.daf"
+{ cat "$work/daf-header"; sox "$work/s44.wav" -t raw - trim 0 0.02; } >"$mp/pcm.daf"
 
 n=0
 cmdline() { printf '%s\0%s' "$1" "${2-}" >"$cl/seed-$n"; n=$((n + 1)); }

@@ -9,7 +9,7 @@ build=${QUINDLE_FUZZ_BUILD:-$root/build/fuzz}
 seconds=${1:?usage: fuzz/run.sh <seconds> [target...]}
 shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_command_line fuzz_wav_read fuzz_wav_write fuzz_mpeg fuzz_daf fuzz_tone)
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_command_line fuzz_wav fuzz_mpeg fuzz_tone)
 [ -d "$build/corpus" ] || "$root/fuzz/make_corpus.sh" "$build" >/dev/null
 mkdir -p "$build/findings" "$build/logs"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
@@ -21,7 +21,7 @@ for t in "${targets[@]}"; do
     mkdir -p "$build/corpus/$t"
     rc=0  # a hang of more than 10 s per input is a finding
     nice -n "${QUINDLE_FUZZ_NICE:-19}" "$bin" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-        -print_final_stats=1 -artifact_prefix="$build/findings/$t-" -dict="$root/fuzz/dict/$t.dict" \
+        -print_final_stats=1 -artifact_prefix="$build/findings/$t-" \
         "$build/corpus/$t" >"$log" 2>&1 || rc=$?
     printf '%-20s %12s execs  ' "$t" "$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)"
     if [ "$rc" -eq 0 ]; then echo ok; else

@@ -1,13 +1,9 @@
-// A display backend for tests: no pixels, but it records what reaches the screen (modal
-// windows with their texts, fonts given to controls) and can pretend to have a screen, a
-// desktop frame and other programs' windows.
+// A display backend for tests without a screen: it records what would reach one (modal
+// windows with their texts, fonts given to controls) and can pretend to have a desktop frame
+// and other programs' windows.
 #pragma once
 
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -41,22 +37,6 @@ class RecordingDisplay : public platform::DisplayBackend {
     void FontChanged(HWND window, const platform::FontInfo* font) override {
         fonts.emplace_back(window, font != nullptr ? *font : platform::FontInfo{});
     }
-    bool HasScreen() const override { return screen; }
-    // With a screen, the creating thread serves it: its waits sleep here until woken.
-    bool IsGuiThread() const override { return screen && std::this_thread::get_id() == guiThread_; }
-    void PumpEvents(std::chrono::steady_clock::time_point deadline) override {
-        std::unique_lock<std::mutex> lock(wakeMutex_);
-        woken_.wait_until(lock, deadline, [this] { return wakes_ > 0; });
-        wakes_ = 0;
-    }
-    void Wake() override {
-        {
-            std::lock_guard<std::mutex> lock(wakeMutex_);
-            ++wakes_;
-        }
-        woken_.notify_all();
-    }
-    RECT ScreenRect() const override { return screenRect; }
     RECT FrameInsets(HWND window) const override {
         return GetParent(window) == nullptr ? frame : RECT{0, 0, 0, 0};
     }
@@ -80,17 +60,9 @@ class RecordingDisplay : public platform::DisplayBackend {
     HWND const kForeign = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x1231));
     std::vector<Modal> modals;
     std::vector<std::pair<HWND, platform::FontInfo>> fonts;
-    bool screen = false;
-    RECT screenRect{0, 0, 1280, 1024};
     RECT frame{0, 0, 0, 0};
     std::string foreignClass;
     RECT foreignRect{};
-
-  private:
-    const std::thread::id guiThread_ = std::this_thread::get_id();
-    std::mutex wakeMutex_;
-    std::condition_variable woken_;
-    int wakes_ = 0;
 };
 
 }  // namespace testsupport

@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -59,53 +58,9 @@ std::unique_ptr<TWavFileBase> Open(const std::string& path, const char* mode, in
     return file;
 }
 
-TEST(WavSoxPeer, SoxReadsWhatThisTypeWrites) {
-    if (!Have("sox soxi")) {
-        GTEST_SKIP() << "sox not installed";
-    }
-    struct Case {
-        const char* name;
-        int channels, rate;
-        size_t frames, appended;  // written to a new file, then appended after reopening
-    };
-    const Case cases[] = {
-        {"PCM8", 1, 8000, 333, 7},  // odd data, appended to
-        {"PCM24", 2, 96000, 500, 1},   {"PCM32", 2, 48000, 512, 1},
-        {"FLOAT32", 2, 44100, 700, 1}, {"PCM24", 6, 48000, 480, 1},  // extensible
-        {"FLOAT32", 8, 48000, 100, 1},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.name) + " x" + std::to_string(c.channels));
-        TempDir dir;
-        const std::string path = dir.File("ours.wav");
-        TWavFmt format;
-        ASSERT_EQ(format.SetFormatByName(c.name, c.channels, c.rate), 0);
-        const size_t block = format.BlockAlign();
-        Bytes audio = rifftest::Pattern((c.frames + c.appended) * block, 11);
-        if (c.name[0] == 'F') {  // floats in [-0.5, 0.5) that survive sox's 32-bit samples
-            for (size_t i = 0; i + 3 < audio.size(); i += 4) {
-                const float value = static_cast<float>(audio[i] - 128) / 256.0f;
-                std::memcpy(&audio[i], &value, 4);
-            }
-        }
-        {
-            int32_t error = -1;
-            auto file = CreateWavFile(path.c_str(), "w", &error);
-            file->CopyFormatFrom(format.WaveFormat);
-            ASSERT_EQ(file->WriteHeader(), 0);
-            const auto bytes = static_cast<int32_t>(c.frames * block);
-            ASSERT_EQ(file->Write(audio.data(), bytes), bytes);
-        }
-        const auto more = static_cast<int32_t>(c.appended * block);
-        ASSERT_EQ(Open(path, "a", 1)->Write(audio.data() + c.frames * block, more), more);
-        EXPECT_EQ(Soxi(path), std::to_string(c.rate) + "\n" + std::to_string(c.channels) + "\n" +
-                                  std::to_string(format.BitsPerSample()) + "\n" +
-                                  std::to_string(c.frames + c.appended) + "\n");
-        EXPECT_EQ(SoxRaw(dir, path), audio);
-    }
-}
-
-TEST(WavSoxPeer, ReadsAndAppendsToWhatSoxWrites) {
+// sox makes a file in each encoding: this type reads sox's audio from it and appends to it as
+// sox reads it; a new file of that format by name holds what sox and soxi read back.
+TEST(WavSoxPeer, ReadsAppendsAndWritesWhatSoxReads) {
     if (!Have("sox soxi")) {
         GTEST_SKIP() << "sox not installed";
     }
@@ -118,22 +73,25 @@ TEST(WavSoxPeer, ReadsAndAppendsToWhatSoxWrites) {
     const Case cases[] = {
         {"-b 8", 1, 8000, 8, 1, "PCM8"},
         {"-b 16", 2, 44100, 16, 1, "PCM16"},
-        {"-b 24", 2, 48000, 24, 0xFFFE, "PCM24"},
+        {"-b 24", 2, 96000, 24, 0xFFFE, "PCM24"},
         {"-b 32", 2, 48000, 32, 0xFFFE, "PCM32"},
+        {"-e floating-point -b 32", 8, 44100, 32, 0xFFFE, "FLOAT32"},
         {"-e floating-point -b 32", 2, 44100, 32, 3, "FLOAT32"},
-        {"-b 16", 6, 48000, 16, 0xFFFE, "PCM16"},
+        {"-b 24", 6, 48000, 24, 0xFFFE, "PCM24"},
         {"-t wavpcm -b 24", 2, 48000, 24, 1, "PCM24"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.options) + " x" + std::to_string(c.channels));
         TempDir dir;
         const std::string made = dir.File("sox.wav");
+        // 0.0501 s: an odd frame count, so 8-bit mono data is odd and gets a pad byte
         ASSERT_NE(
             Shell("sox -n -r " + std::to_string(c.rate) + " -c " + std::to_string(c.channels) +
-                  " " + c.options + " '" + made + "' synth 0.05 sine 440 sine 1200 vol 0.7"),
+                  " " + c.options + " '" + made + "' synth 0.0501 sine 440 sine 1200 vol 0.7"),
             "<failed>");
         const Bytes audio = SoxRaw(dir, made);
         ASSERT_FALSE(audio.empty());
+        const std::string ours = dir.File("ours.wav");
         {
             auto file = Open(made, "r", 0);
             EXPECT_EQ(file->FormatTag(), c.tag);
@@ -144,7 +102,17 @@ TEST(WavSoxPeer, ReadsAndAppendsToWhatSoxWrites) {
             file->GetFormatName(name, nullptr, nullptr);
             EXPECT_STREQ(name, c.name);
             EXPECT_EQ(ReadAll(*file, 4096), audio);
+            int32_t error = -1;
+            auto copy = CreateWavFile(ours.c_str(), "w", &error);
+            ASSERT_EQ(copy->SetFormatByName(c.name, c.channels, c.rate), 0);
+            ASSERT_EQ(copy->WriteHeader(), 0);
+            const auto size = static_cast<int32_t>(audio.size());
+            ASSERT_EQ(copy->Write(audio.data(), size), size);
         }
+        const size_t frames = audio.size() / (c.channels * c.bits / 8);
+        EXPECT_EQ(Soxi(ours), std::to_string(c.rate) + "\n" + std::to_string(c.channels) + "\n" +
+                                  std::to_string(c.bits) + "\n" + std::to_string(frames) + "\n");
+        EXPECT_EQ(SoxRaw(dir, ours), audio);
         // Appending keeps sox's header and continues its audio.
         auto file = Open(made, "a", 1);
         const auto more =
