@@ -28,7 +28,7 @@
 
 namespace fuzzsupport {
 
-// A file in /tmp private to this process; the suffix picks the file type (".wav", ".daf", ".mp3").
+// A file in /tmp private to this process; the suffix ends in the file type (".wav", ".daf"...).
 class ScratchFile {
   public:
     explicit ScratchFile(const char* suffix)

@@ -39,7 +39,7 @@ void ExpectWholeBlocks(const char* path, FuzzedDataProvider& provider, const TWa
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const fuzzsupport::ScratchFile scratch(".wav");
-    static const fuzzsupport::ScratchFile written(".wav");
+    static const fuzzsupport::ScratchFile written("-copy.wav");
     scratch.Write(data, size);
     FuzzedDataProvider provider(data, size);
     auto file = fuzzsupport::Open(scratch.Path(), "r");

@@ -78,27 +78,6 @@ TEST(DeviceDirectory, ChooseDeviceShowsTheListOnlyWhenNothingMatches) {
     EXPECT_EQ(display.modals.size(), 1u);
 }
 
-TEST(Placement, BesideTheRunningInstanceOrInTheCorner) {
-    const RECT desktop{0, 0, 1024, 768};
-    struct Case {
-        bool found;
-        RECT instance;
-        POINT expected;
-    };
-    const Case cases[] = {
-        {false, {}, {0, 0}},
-        {true, {759, 0, 999, 100}, {784, 25}},  // right + 25 == desktop right stays
-        {true, {760, 0, 1000, 100}, {0, 0}},    // one pixel more does not
-        {true, {0, 643, 240, 743}, {25, 668}},  // bottom + 25 == desktop bottom stays
-        {true, {0, 644, 240, 744}, {0, 0}},
-    };
-    for (const Case& c : cases) {
-        const POINT at = PlaceBesideInstance(desktop, c.found ? &c.instance : nullptr);
-        EXPECT_EQ(at.x, c.expected.x);
-        EXPECT_EQ(at.y, c.expected.y);
-    }
-}
-
 class StartInstanceTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -160,16 +139,19 @@ TEST_F(StartInstanceTest, RefusedStartsShowOneBoxAndCreateNoWindow) {
 }
 
 // Beside a running instance (hidden, framed) or another program's window of the same class
-// (frameless): the corner when the window would leave the desktop; always a 240x80 client.
+// (frameless) on a 1024x768 desktop: the corner when the neighbour's rectangle moved by 25
+// would leave it; always a 240x80 client.
 TEST_F(StartInstanceTest, PlacedBesideTheNeighbourWithAnExact240By80Client) {
     struct Case {
         bool foreign;
         RECT neighbour;
         POINT at;
     };
-    for (const Case& c :
-         {Case{false, {100, 50, 346, 155}, {125, 75}}, Case{true, {1020, 0, 1260, 80}, {0, 0}},
-          Case{true, {300, 200, 540, 280}, {325, 225}}}) {
+    for (const Case& c : {Case{false, {100, 50, 346, 155}, {125, 75}},
+                          Case{true, {759, 0, 999, 80}, {784, 25}},   // right + 25 == 1024 stays
+                          Case{true, {760, 0, 1000, 80}, {0, 0}},     // one pixel more does not
+                          Case{true, {0, 663, 240, 743}, {25, 688}},  // bottom + 25 == 768 stays
+                          Case{true, {0, 664, 240, 744}, {0, 0}}}) {
         HWND running = nullptr;
         if (c.foreign) {
             display_.frame = RECT{};

@@ -6,19 +6,23 @@
 #include <string>
 #include <vector>
 
-#include "support/MpegBytes.h"
 #include "support/TempDir.h"
 #include "wavfile/WavFileTypeDAF.h"
 #include "wavfile/WavFileTypeMP23.h"
 
 namespace {
 
-constexpr auto Word = testsupport::MpegHeaderWord;
 using Bytes = std::vector<uint8_t>;
-using testsupport::PutBE32;
 using testsupport::ReadBytes;
 using testsupport::TempDir;
 using testsupport::WriteBytes;
+
+// A frame-header word. version: 3 = MPEG-1, 2 = MPEG-2; layer field: 2 = layer II, 1 = layer III.
+constexpr uint32_t Word(uint32_t version, uint32_t layer, uint32_t bitRateIndex, uint32_t rateIndex,
+                        uint32_t mode) {
+    return 0xFFE00000u | version << 19 | layer << 17 | 1u << 16 | bitRateIndex << 12 |
+           rateIndex << 10 | mode << 6;
+}
 
 // An ID3v2 tag of synch-safe size `size`, with a footer that looks like a frame start: taking
 // the tag as ten bytes shorter would find it instead of the real frame.
@@ -45,7 +49,9 @@ Bytes DafHeader() {
 // `prefix`, `junk` zero bytes, then a frame: the header word and a body without sync patterns.
 Bytes WithFrame(Bytes prefix, size_t junk, uint32_t header, size_t body = 1000) {
     prefix.insert(prefix.end(), junk, 0);
-    PutBE32(prefix, header);
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        prefix.push_back(static_cast<uint8_t>(header >> shift));
+    }
     prefix.insert(prefix.end(), body, 0x55);
     return prefix;
 }

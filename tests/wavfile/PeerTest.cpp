@@ -75,7 +75,7 @@ TEST(WavSoxPeer, ReadsAppendsAndWritesWhatSoxReads) {
         {"-b 16", 2, 44100, 16, 1, "PCM16"},
         {"-b 24", 2, 96000, 24, 0xFFFE, "PCM24"},
         {"-b 32", 2, 48000, 32, 0xFFFE, "PCM32"},
-        {"-e floating-point -b 32", 8, 44100, 32, 0xFFFE, "FLOAT32"},
+        {"-e floating-point -b 32", 8, 44100, 32, 3, "FLOAT32"},
         {"-e floating-point -b 32", 2, 44100, 32, 3, "FLOAT32"},
         {"-b 24", 6, 48000, 24, 0xFFFE, "PCM24"},
         {"-t wavpcm -b 24", 2, 48000, 24, 1, "PCM24"},

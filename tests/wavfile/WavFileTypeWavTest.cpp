@@ -58,7 +58,8 @@ std::unique_ptr<TWavFileBase> Create(const std::string& path, const char* mode) 
     return file;
 }
 
-// A new file with audio written in the given pieces, still open.
+// A new file with audio written in the given pieces, still open. The first write leaves a
+// complete file on disk.
 std::unique_ptr<TWavFileBase> StartNew(const std::string& path, const FormatSetter& setFormat,
                                        const Bytes& audio, const std::vector<size_t>& pieces) {
     auto file = Create(path, "w");
@@ -68,6 +69,9 @@ std::unique_ptr<TWavFileBase> StartNew(const std::string& path, const FormatSett
     for (size_t piece : pieces) {
         EXPECT_EQ(file->Write(audio.data() + at, static_cast<int32_t>(piece)),
                   static_cast<int32_t>(piece));
+        if (at == 0) {
+            EXPECT_EQ(ReadBytes(path), WrittenLayout(setFormat, Slice(audio, 0, piece)));
+        }
         at += piece;
     }
     return file;
@@ -197,19 +201,9 @@ TEST(WavFileTypeWav, WrittenAndAppendedFilesHaveTheExactLayout) {
         const size_t total = std::accumulate(c.appended.begin(), c.appended.end(), written);
         const Bytes audio = Pattern(total, 7);
 
-        auto file = Create(path, "w");
-        c.format(*file);
-        ASSERT_EQ(file->WriteHeader(), 0);
-        size_t at = 0;
-        for (size_t piece : c.pieces) {
-            ASSERT_EQ(file->Write(audio.data() + at, static_cast<int32_t>(piece)),
-                      static_cast<int32_t>(piece));
-            if (at == 0) {  // the first write leaves a complete file on disk
-                EXPECT_EQ(ReadBytes(path), WrittenLayout(c.format, Slice(audio, 0, piece)));
-            }
-            at += piece;
-        }
+        auto file = StartNew(path, c.format, audio, c.pieces);
         EXPECT_EQ(file->Close(), 0);
+        size_t at = written;
         file = Create(path, "a");
         ASSERT_EQ(file->ReadHeader(1), 0);  // an appender that writes nothing changes nothing
         for (size_t piece : c.appended) {
