@@ -1,7 +1,11 @@
 // The built quindle64 as a user runs it, on the test bed's display and sound server: what the
-// sink hears (recorded from its monitor), when the program ends, and what it shows.
+// sink hears (recorded from its monitor), when the program ends, where the status window goes
+// (Xvfb without a window manager, and with openbox) and what it writes on the terminal.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,10 +17,10 @@
 #include "support/ScreenTest.h"
 #include "support/TempDir.h"
 #include "support/WaveFile.h"
-#include "wavfile/WavFileBase.h"
 
 using namespace std::chrono_literals;
 using testsupport::Applet;
+using testsupport::Output;
 using testsupport::Recorder;
 using waveouttest::NoiseBytes;
 
@@ -24,24 +28,13 @@ namespace {
 
 constexpr uint32_t kRate = 48000;
 constexpr const char* kTitle = "Quindle64.exe Version 1.14";
+// A source that plays until the window goes, on the device without hardware.
+constexpr const char* kEndlessTone = "~F440";
 
 using testsupport::kEndAllowance;
 
 class AppletOnTestBed : public testsupport::ScreenTest {
   protected:
-    void SetUp() override {
-        ScreenTest::SetUp();
-        if (IsSkipped()) {
-            return;
-        }
-        if (std::system("pactl info >/dev/null 2>&1") != 0) {
-            if (std::getenv("QUINDLE_TESTBED") != nullptr) {
-                FAIL() << "the test bed's sound server does not answer";
-            }
-            GTEST_SKIP() << "no test bed sound server";
-        }
-    }
-
     // The server has no stream of ours left: the device was released.
     static bool NoStreamLeft() {
         return waveouttest::Shell("test -z \"$(pactl list short sink-inputs)\"") == 0;
@@ -51,13 +44,8 @@ class AppletOnTestBed : public testsupport::ScreenTest {
         return testsupport::WriteWaveFile(dir_.File(name), audio, "PCM16", 2, kRate);
     }
 
-    // Quiet enough noise (about -18 dBFS) that a recording is bit exact and easy to find.
     static std::vector<uint8_t> Noise(double seconds, uint32_t seed) {
-        std::vector<uint8_t> audio = NoiseBytes(static_cast<size_t>(seconds * kRate) * 4, seed);
-        for (size_t i = 1; i < audio.size(); i += 2) {
-            audio[i] = static_cast<uint8_t>(static_cast<int8_t>(audio[i]) / 8);
-        }
-        return audio;
+        return NoiseBytes(static_cast<size_t>(seconds * kRate) * 4, seed);
     }
 
     testsupport::TempDir dir_;
@@ -90,7 +78,7 @@ TEST_F(AppletOnTestBed, PlaysTheFileFromThePunchInAndEndsAtTheAudibleEnd) {
             EXPECT_EQ(testsupport::FindAudio(heard, audio), std::string::npos);
         }
     }
-    watch.Poll(50);
+    watch.Poll();
     EXPECT_GE(watch.Opens(), 1);
     EXPECT_EQ(watch.Changes(), 0) << "opened for writing or changed";
 }
@@ -136,11 +124,91 @@ TEST_F(AppletOnTestBed, StopSignalEndsALoopPauseAtOnce) {
     EXPECT_TRUE(NoStreamLeft());
 }
 
+// The outer frame is placed: the first at the corner, each next one 25 pixels right of and
+// below the topmost running instance's frame, back to the corner when that frame is within 25
+// pixels of the right edge; the client area is 240 x 80 whatever the frame. Without a window
+// manager the frame is the client area itself.
+TEST_F(AppletOnTestBed, StatusWindowFramesCascadeFromTheCornerWithAClientOf240By80) {
+    for (const char* desktop : {"DISPLAY", "QUINDLE_WM_DISPLAY"}) {  // plain, openbox
+        SCOPED_TRACE(desktop);
+        ASSERT_TRUE(UseDisplay(std::getenv(desktop))) << "run inside scripts/testbed.sh";
+        ASSERT_TRUE(Windows(kTitle).empty()) << "another instance is running";
+        const std::string tag = std::string("placement-") + desktop;
+        std::vector<std::unique_ptr<Applet>> applets;
+        std::vector<Window> windows;
+        for (int i = 0; i < 3; ++i) {
+            applets.push_back(std::make_unique<Applet>(
+                std::vector<std::string>{"/D:null", kEndlessTone}, displayName_, tag));
+            windows.push_back(WaitForNewWindow(kTitle, windows));
+            ASSERT_NE(windows.back(), 0u) << applets.back()->Err();
+            const Geometry frame = FrameGeometryOf(windows.back());
+            const Geometry client = GeometryOf(windows.back());
+            EXPECT_EQ(frame.x, 25 * i) << "instance " << i;
+            EXPECT_EQ(frame.y, 25 * i) << "instance " << i;
+            EXPECT_EQ(client.width, 240);
+            EXPECT_EQ(client.height, 80);
+        }
+        for (size_t i = 1; i < windows.size(); ++i) {
+            ClickCloseBox(windows[i]);
+            EXPECT_EQ(applets[i]->WaitExit(), 0);
+        }
+
+        // A neighbour whose frame is within 25 pixels of the right edge sends the next one to
+        // the corner.
+        const int screenWidth = DisplayWidth(display_, DefaultScreen(display_));
+        const Window first = windows[0];
+        const Geometry frame = FrameGeometryOf(first);
+        const Geometry client = GeometryOf(first);  // moves place the client (static gravity)
+        XMoveWindow(display_, first, screenWidth - frame.width - 10 + client.x - frame.x,
+                    300 + client.y - frame.y);
+        XSync(display_, False);
+        std::this_thread::sleep_for(300ms);
+        const Geometry moved = FrameGeometryOf(first);
+        EXPECT_EQ(moved.x + moved.width, screenWidth - 10);
+        Applet next({"/D:null", kEndlessTone}, displayName_, tag + "-edge");
+        const Window corner = WaitForNewWindow(kTitle, {first});
+        ASSERT_NE(corner, 0u) << next.Err();
+        EXPECT_EQ(FrameGeometryOf(corner).x, 0);
+        EXPECT_EQ(FrameGeometryOf(corner).y, 0);
+        ClickCloseBox(corner);
+        EXPECT_EQ(next.WaitExit(), 0);
+        ClickCloseBox(first);
+        EXPECT_EQ(applets[0]->WaitExit(), 0);
+    }
+}
+
+// SIGINT and SIGTERM end the run while a box waits for OK, with 0 and nothing on the terminal.
+TEST_F(AppletOnTestBed, StopSignalsEndTheRunWhileABoxIsUp) {
+    struct Case {
+        std::vector<std::string> words;
+        const char* title;
+        int signal;
+    };
+    const Case cases[] = {
+        {{"/X"}, kTitle, SIGTERM},                                            // the usage box
+        {{"/E"}, "Dialog", SIGINT},                                           // the device list
+        {{"/D:no such device", kEndlessTone}, "Dialog", SIGTERM},             // nothing matched
+        {{"/D:null", "/nonexistent/missing.wav"}, "Starting Error", SIGINT},  // a failed start
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.words[0]);
+        const std::vector<Window> before = Windows(c.title);
+        Applet applet(c.words, displayName_, "stop-signal-box");
+        ASSERT_NE(WaitForNewWindow(c.title, before), 0u) << applet.Err();
+        const auto signalled = std::chrono::steady_clock::now();
+        applet.Signal(c.signal);
+        EXPECT_EQ(applet.WaitExit(5s), 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - signalled, kEndAllowance);
+        EXPECT_EQ(applet.Err(), "");
+    }
+}
+
 // The shell has split and unquoted the words already: a '"', blanks, tabs and UTF-8 are part
 // of a name, a leading '-' makes an option, and an empty word is a name of its own. A file that
 // cannot be read is a Starting Error. Without a display, or with one that cannot be opened
 // (":250"), every message goes to the terminal: the usage to standard error, the device list
-// to standard output.
+// to standard output. Output into a pipe nobody reads any more (`quindle64 /E | true`) neither
+// kills the program nor changes its exit code.
 TEST(AppletWords, EachWordIsOneItemByteForByte) {
     testsupport::TempDir dir;
     const std::vector<uint8_t> silence(4800 * 4, 0);  // 0.1 s
@@ -161,6 +229,7 @@ TEST(AppletWords, EachWordIsOneItemByteForByte) {
         std::string errorStart;   // standard error begins with this ("" : stays empty)
         std::string outputStart;  // standard output begins with this
         const char* display;
+        Output output = Output::Files;
     };
     const Case cases[] = {
         {{"/H", "/D:null", quoted}, "", "", ""},
@@ -175,31 +244,19 @@ TEST(AppletWords, EachWordIsOneItemByteForByte) {
         {{"/D:null", ""}, startingError + "TWavFile - Could not open file", "", ""},
         {{"/D:null", dir.File("folder.wav")}, startingError, "", ""},
         {{"/D:Test Sink", dir.File("cut.wav")}, startingError, "", ""},
+        {{"/E"}, "", "", "", Output::ClosedPipeForOutput},
+        {{"/Q"}, "", "", "", Output::ClosedPipeForError},
+        {{"/D:null", "/nonexistent/missing.wav"}, "", "", "", Output::ClosedPipeForError},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.words.back());
-        Applet applet(c.words, c.display, "applet-words");
+        Applet applet(c.words, c.display, "applet-words", c.output);
         EXPECT_EQ(applet.WaitExit(5s), 0);
         EXPECT_EQ(applet.Err().substr(0, c.errorStart.size()), c.errorStart) << applet.Err();
         if (c.errorStart.empty()) {
             EXPECT_EQ(applet.Err(), "");
         }
         EXPECT_EQ(applet.Out().substr(0, c.outputStart.size()), c.outputStart) << applet.Out();
-    }
-}
-
-// Output into a pipe nobody reads any more (`quindle64 /E | true`) neither kills the program
-// nor changes its exit code.
-TEST(AppletWords, OutputIntoAClosedPipeKeepsExitCodeZero) {
-    using testsupport::Output;
-    const std::pair<std::vector<std::string>, Output> cases[] = {
-        {{"/E"}, Output::ClosedPipeForOutput},
-        {{"/Q"}, Output::ClosedPipeForError},
-        {{"/D:null", "/nonexistent/missing.wav"}, Output::ClosedPipeForError},
-    };
-    for (const auto& [words, output] : cases) {
-        Applet applet(words, "", "applet-closed-pipe", output);
-        EXPECT_EQ(applet.WaitExit(5s), 0) << words.back();
     }
 }
 

@@ -18,8 +18,6 @@
 
 #include "support/TempDir.h"
 
-extern char** environ;
-
 namespace testsupport {
 
 using namespace std::chrono_literals;
@@ -56,34 +54,25 @@ class Applet {
     Applet(const std::vector<std::string>& arguments, const std::string& display,
            const std::string& tag, Output output = Output::Files)
         : outPath_(ArtifactPath(tag + ".stdout.txt")), errPath_(ArtifactPath(tag + ".stderr.txt")) {
-        std::vector<std::string> env;
-        for (char** e = environ; *e != nullptr; ++e) {
-            const std::string entry = *e;
-            if (entry.rfind("DISPLAY=", 0) != 0 && entry.rfind("LSAN_OPTIONS=", 0) != 0) {
-                env.push_back(entry);
-            }
-        }
-        if (!display.empty()) {  // empty: no display at all
-            env.push_back("DISPLAY=" + display);
+        // env(1) sets the display (none when empty) and starts the program with the words as
+        // they are.
+        std::vector<std::string> args = {"/usr/bin/env", "-u", "DISPLAY"};
+        if (!display.empty()) {
+            args.push_back("DISPLAY=" + display);
         }
         // Leak checks (sanitizer builds) leave out the system font library's own caches.
         const char* source = std::getenv("QUINDLE_SOURCE_DIR");
         if (source != nullptr) {
-            env.push_back(std::string("LSAN_OPTIONS=suppressions=") + source +
-                          "/tests/e2e/lsan-suppressions.txt:print_suppressions=0");
+            args.push_back(std::string("LSAN_OPTIONS=suppressions=") + source +
+                           "/tests/e2e/lsan-suppressions.txt:print_suppressions=0");
         }
-        std::vector<std::string> args = {BinaryDir() + "/apps/play/quindle64"};
+        args.push_back(BinaryDir() + "/apps/play/quindle64");
         args.insert(args.end(), arguments.begin(), arguments.end());
         std::vector<char*> argv;
-        std::vector<char*> envp;
-        for (std::string& a : args) {
-            argv.push_back(a.data());
-        }
-        for (std::string& e : env) {
-            envp.push_back(e.data());
+        for (std::string& text : args) {
+            argv.push_back(text.data());
         }
         argv.push_back(nullptr);
-        envp.push_back(nullptr);
         const pid_t parent = getpid();
         pid_ = fork();
         if (pid_ == 0) {
@@ -103,7 +92,7 @@ class Applet {
                  dup2(ends[1], output == Output::ClosedPipeForOutput ? 1 : 2) < 0)) {
                 _exit(127);
             }
-            execve(argv[0], argv.data(), envp.data());
+            execv(argv[0], argv.data());
             _exit(127);
         }
     }

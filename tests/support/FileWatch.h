@@ -3,7 +3,6 @@
 // writable descriptor of it, renamed or removed it. A reader leaves it at no change at all.
 #pragma once
 
-#include <poll.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -22,12 +21,8 @@ class FileWatch {
     FileWatch(const FileWatch&) = delete;
     FileWatch& operator=(const FileWatch&) = delete;
 
-    // Takes in every event that has arrived, waiting at most `waitMs` for the first one.
-    void Poll(int waitMs) {
-        pollfd ready{fd_, POLLIN, 0};
-        if (poll(&ready, 1, waitMs) <= 0) {
-            return;
-        }
+    // Takes in the events so far (they are queued as they happen).
+    void Poll() {
         alignas(inotify_event) char buffer[4096];
         ssize_t got;
         while ((got = read(fd_, buffer, sizeof buffer)) > 0) {

@@ -77,20 +77,11 @@ class Recorder {
         return bytes_;
     }
 
-    // When the last frame louder than -40 dBFS arrived; Clock::time_point{} for none.
+    // When the last piece with a sample louder than -40 dBFS arrived; Clock::time_point{} for
+    // none.
     Clock::time_point LastSound() {
         std::lock_guard<std::mutex> lock(mutex_);
-        for (size_t piece = arrivals_.size(); piece-- > 0;) {
-            const size_t begin = piece == 0 ? 0 : arrivals_[piece - 1].first;
-            for (size_t i = begin; i + 1 < arrivals_[piece].first; i += 2) {
-                int16_t v;
-                std::memcpy(&v, &bytes_[i], 2);
-                if (std::abs(v) > 300) {
-                    return arrivals_[piece].second;
-                }
-            }
-        }
-        return Clock::time_point{};
+        return lastSound_;
     }
 
   private:
@@ -99,8 +90,16 @@ class Recorder {
         ssize_t got;
         while ((got = read(fd_, buffer, sizeof buffer)) > 0) {
             std::lock_guard<std::mutex> lock(mutex_);
+            const size_t from = bytes_.size() & ~size_t{1};
             bytes_.insert(bytes_.end(), buffer, buffer + got);
-            arrivals_.emplace_back(bytes_.size(), Clock::now());
+            for (size_t i = from; i + 1 < bytes_.size(); i += 2) {
+                int16_t v;
+                std::memcpy(&v, &bytes_[i], 2);
+                if (std::abs(v) > 300) {
+                    lastSound_ = Clock::now();
+                    break;
+                }
+            }
         }
     }
 
@@ -110,7 +109,7 @@ class Recorder {
     std::thread reader_;
     std::mutex mutex_;
     std::vector<uint8_t> bytes_;
-    std::vector<std::pair<size_t, Clock::time_point>> arrivals_;  // end offset, arrival
+    Clock::time_point lastSound_{};
 };
 
 // Where the played bytes begin in the recording (matched on their first 64 bytes), or npos.
