@@ -12,13 +12,11 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "support/TempDir.h"
 
 namespace testsupport {
 
@@ -32,9 +30,7 @@ inline constexpr bool kSanitized = true;
 inline constexpr bool kSanitized = false;
 #endif
 
-// How long ending may take once asked (a signal, a close, the audible end). The plain build is
-// held to the promise; under a sanitizer the program's exit also runs the sanitizer's own
-// checks (a leak scan), which take their time.
+// How long ending may take once asked (a signal, a close, the audible end).
 inline constexpr auto kEndAllowance = kSanitized ? 1500ms : 200ms;
 
 // Where the program's standard output and error go: files kept as artifacts, or one of the two
@@ -46,56 +42,35 @@ inline std::string BinaryDir() {
     return dir != nullptr ? dir : ".";
 }
 
-inline std::string Program() {
-    return BinaryDir() + "/apps/play/quindle64";
-}
-
 inline std::string ArtifactPath(const std::string& name) {
     const std::string dir = BinaryDir() + "/artifacts";
     mkdir(dir.c_str(), 0755);
     return dir + "/" + name;
 }
 
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // One run of the applet with its output in files; killed at the end if still running.
 class Applet {
   public:
     Applet(const std::vector<std::string>& arguments, const std::string& display,
-           const std::string& tag, Output output = Output::Files) {
-        outPath_ = ArtifactPath(tag + ".stdout.txt");
-        errPath_ = ArtifactPath(tag + ".stderr.txt");
-        std::vector<std::string> env;
-        for (char** e = environ; *e != nullptr; ++e) {
-            const std::string entry = *e;
-            if (entry.rfind("DISPLAY=", 0) != 0 && entry.rfind("LSAN_OPTIONS=", 0) != 0) {
-                env.push_back(entry);
-            }
-        }
-        if (!display.empty()) {  // empty: no display at all
-            env.push_back("DISPLAY=" + display);
+           const std::string& tag, Output output = Output::Files)
+        : outPath_(ArtifactPath(tag + ".stdout.txt")), errPath_(ArtifactPath(tag + ".stderr.txt")) {
+        // env(1) sets the display (none when empty) and starts the program with the words as
+        // they are.
+        std::vector<std::string> args = {"/usr/bin/env", "-u", "DISPLAY"};
+        if (!display.empty()) {
+            args.push_back("DISPLAY=" + display);
         }
         // Leak checks (sanitizer builds) leave out the system font library's own caches.
         const char* source = std::getenv("QUINDLE_SOURCE_DIR");
         if (source != nullptr) {
-            env.push_back(std::string("LSAN_OPTIONS=suppressions=") + source +
-                          "/tests/e2e/lsan-suppressions.txt:print_suppressions=0");
+            args.push_back(std::string("LSAN_OPTIONS=suppressions=") + source +
+                           "/tests/e2e/lsan-suppressions.txt:print_suppressions=0");
         }
-        std::vector<char*> envp;
-        for (std::string& e : env) {
-            envp.push_back(e.data());
-        }
-        envp.push_back(nullptr);
-        std::vector<std::string> args = {Program()};
+        args.push_back(BinaryDir() + "/apps/play/quindle64");
         args.insert(args.end(), arguments.begin(), arguments.end());
         std::vector<char*> argv;
-        for (std::string& a : args) {
-            argv.push_back(a.data());
+        for (std::string& text : args) {
+            argv.push_back(text.data());
         }
         argv.push_back(nullptr);
         const pid_t parent = getpid();
@@ -111,14 +86,13 @@ class Applet {
             if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
                 _exit(127);
             }
-            if (output != Output::Files) {
-                int ends[2];
-                if (pipe(ends) != 0 || close(ends[0]) != 0 ||
-                    dup2(ends[1], output == Output::ClosedPipeForOutput ? 1 : 2) < 0) {
-                    _exit(127);
-                }
+            int ends[2];
+            if (output != Output::Files &&
+                (pipe(ends) != 0 || close(ends[0]) != 0 ||
+                 dup2(ends[1], output == Output::ClosedPipeForOutput ? 1 : 2) < 0)) {
+                _exit(127);
             }
-            execve(argv[0], argv.data(), envp.data());
+            execv(argv[0], argv.data());
             _exit(127);
         }
     }
@@ -134,15 +108,11 @@ class Applet {
     // The exit code, or -1 when the program is still running after the timeout.
     int WaitExit(std::chrono::milliseconds timeout = 5000ms) {
         const auto end = std::chrono::steady_clock::now() + timeout;
-        while (pid_ > 0) {
+        while (pid_ > 0 && std::chrono::steady_clock::now() < end) {
             int status = 0;
-            const pid_t done = waitpid(pid_, &status, WNOHANG);
-            if (done == pid_) {
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
                 pid_ = -1;
                 return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            if (std::chrono::steady_clock::now() > end) {
-                return -1;
             }
             std::this_thread::sleep_for(10ms);
         }
@@ -154,13 +124,18 @@ class Applet {
         }
     }
     bool Running() { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
-    std::string Out() const { return ReadFile(outPath_); }
-    std::string Err() const { return ReadFile(errPath_); }
+    std::string Out() const { return Text(outPath_); }
+    std::string Err() const { return Text(errPath_); }
 
   private:
-    pid_t pid_ = -1;
+    static std::string Text(const std::string& path) {
+        const std::vector<uint8_t> bytes = ReadBytes(path);
+        return std::string(bytes.begin(), bytes.end());
+    }
+
     std::string outPath_;
     std::string errPath_;
+    pid_t pid_ = -1;
 };
 
 }  // namespace testsupport

@@ -1,12 +1,10 @@
 // A test on the test bed's X display (Xvfb without a window manager, or the second one with
-// openbox): finding top-level windows by class and title, their geometry and frames, what a
-// window manager sends for the close box, keys, clicks and screenshots kept under
-// <build>/artifacts/.
+// openbox): finding mapped top-level windows by title, their geometry and frames, and what a
+// window manager sends for the close box.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
@@ -24,9 +22,11 @@ namespace testsupport {
 class ScreenTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!UseDisplay(std::getenv("DISPLAY"))) {
-            GTEST_SKIP() << "no X display (run inside scripts/testbed.sh)";
+        // Never the user's own display and sound server.
+        if (std::getenv("QUINDLE_TESTBED") == nullptr) {
+            GTEST_SKIP() << "run inside scripts/testbed.sh";
         }
+        ASSERT_TRUE(UseDisplay(std::getenv("DISPLAY"))) << "the test bed has no display";
         // Other programs' windows may vanish between two requests.
         XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
     }
@@ -50,72 +50,56 @@ class ScreenTest : public ::testing::Test {
         return true;
     }
 
-    std::vector<Window> ChildrenOf(Window window) {
+    // The window's children; with `parent`, its parent instead of them.
+    std::vector<Window> Tree(Window window, Window* parent = nullptr) {
         Window root = 0;
-        Window parent = 0;
+        Window up = 0;
         Window* children = nullptr;
         unsigned count = 0;
         std::vector<Window> list;
-        if (XQueryTree(display_, window, &root, &parent, &children, &count) != 0 &&
+        if (XQueryTree(display_, window, &root, &up, &children, &count) != 0 &&
             children != nullptr) {
             list.assign(children, children + count);
             XFree(children);
         }
+        if (parent != nullptr) {
+            *parent = up == root ? 0 : up;
+        }
         return list;
     }
 
-    // Top-level windows (children of the root, or of a window manager's frames) whose
-    // WM_CLASS class or name matches, mapped ones only when asked.
-    std::vector<Window> Windows(const char* className, const char* title, bool mappedOnly) {
-        std::vector<Window> found;
+    // Mapped top-level windows (children of the root, or of a window manager's frames) with
+    // that title.
+    std::vector<Window> Windows(const std::string& title) {
         XSync(display_, False);
-        std::vector<Window> children = ChildrenOf(DefaultRootWindow(display_));
-        const size_t topCount = children.size();
-        for (size_t i = 0; i < topCount; ++i) {
-            const std::vector<Window> inner = ChildrenOf(children[i]);
-            children.insert(children.end(), inner.begin(), inner.end());
+        std::vector<Window> candidates = Tree(DefaultRootWindow(display_));
+        for (size_t i = 0, top = candidates.size(); i < top; ++i) {
+            const std::vector<Window> inner = Tree(candidates[i]);
+            candidates.insert(candidates.end(), inner.begin(), inner.end());
         }
-        const size_t count = children.size();
-        for (size_t i = 0; i < count; ++i) {
+        std::vector<Window> found;
+        for (Window w : candidates) {
             XWindowAttributes attributes{};
-            if (XGetWindowAttributes(display_, children[i], &attributes) == 0 ||
-                (mappedOnly && attributes.map_state != IsViewable)) {
-                continue;
+            char* name = nullptr;
+            if (XGetWindowAttributes(display_, w, &attributes) != 0 &&
+                attributes.map_state == IsViewable && XFetchName(display_, w, &name) != 0 &&
+                name != nullptr && title == name) {
+                found.push_back(w);
             }
-            bool match = true;
-            if (className != nullptr) {
-                XClassHint hint{};
-                match = XGetClassHint(display_, children[i], &hint) != 0 &&
-                        std::string(hint.res_class) == className;
-                if (hint.res_name != nullptr) {
-                    XFree(hint.res_name);
-                }
-                if (hint.res_class != nullptr) {
-                    XFree(hint.res_class);
-                }
-            }
-            if (match && title != nullptr) {
-                char* name = nullptr;
-                match = XFetchName(display_, children[i], &name) != 0 && name != nullptr &&
-                        std::string(name) == title;
-                if (name != nullptr) {
-                    XFree(name);
-                }
-            }
-            if (match) {
-                found.push_back(children[i]);
+            if (name != nullptr) {
+                XFree(name);
             }
         }
         return found;
     }
 
-    // Waits for a mapped window that was not in `known`.
-    Window WaitForNewWindow(const char* className, const char* title, const std::set<Window>& known,
-                            bool mappedOnly = true) {
+    // Waits for a mapped window with that title that was not in `known`.
+    Window WaitForNewWindow(const std::string& title, const std::vector<Window>& known) {
+        const std::set<Window> old(known.begin(), known.end());
         const auto end = std::chrono::steady_clock::now() + 5s;
         while (std::chrono::steady_clock::now() < end) {
-            for (Window w : Windows(className, title, mappedOnly)) {
-                if (known.count(w) == 0) {
+            for (Window w : Windows(title)) {
+                if (old.count(w) == 0) {
                     std::this_thread::sleep_for(150ms);  // let it draw
                     return w;
                 }
@@ -140,25 +124,13 @@ class ScreenTest : public ::testing::Test {
 
     // The outer frame: the window's ancestor just below the root, borders included.
     Geometry FrameGeometryOf(Window window) {
-        Window current = window;
-        for (;;) {
-            Window root = 0;
-            Window parent = 0;
-            Window* children = nullptr;
-            unsigned count = 0;
-            if (XQueryTree(display_, current, &root, &parent, &children, &count) == 0) {
-                break;
-            }
-            if (children != nullptr) {
-                XFree(children);
-            }
-            if (parent == root || parent == 0) {
-                break;
-            }
-            current = parent;
+        Window parent = window;
+        while (parent != 0) {
+            window = parent;
+            Tree(window, &parent);
         }
         XWindowAttributes attributes{};
-        XGetWindowAttributes(display_, current, &attributes);
+        XGetWindowAttributes(display_, window, &attributes);
         const int border = attributes.border_width;
         return {attributes.x, attributes.y, attributes.width + 2 * border,
                 attributes.height + 2 * border};
@@ -176,13 +148,6 @@ class ScreenTest : public ::testing::Test {
         event.xclient.data.l[1] = CurrentTime;
         XSendEvent(display_, window, False, NoEventMask, &event);
         XFlush(display_);
-    }
-
-    void Screenshot(const std::string& name) {
-        const std::string path = ArtifactPath(name);
-        const std::string command =
-            "import -display " + displayName_ + " -window root '" + path + "' 2>/dev/null";
-        EXPECT_EQ(std::system(command.c_str()), 0) << command;
     }
 
     Display* display_ = nullptr;

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "support/TempDir.h"
@@ -51,14 +52,14 @@ class PrivateSoundServer {
 class ServerOverride {
   public:
     explicit ServerOverride(const std::string& address) {
-        const char* old = std::getenv("PULSE_SERVER");
-        had_ = old != nullptr;
-        old_ = had_ ? old : "";
+        if (const char* old = std::getenv("PULSE_SERVER")) {
+            old_ = old;
+        }
         setenv("PULSE_SERVER", address.c_str(), 1);
     }
     ~ServerOverride() {
-        if (had_) {
-            setenv("PULSE_SERVER", old_.c_str(), 1);
+        if (old_) {
+            setenv("PULSE_SERVER", old_->c_str(), 1);
         } else {
             unsetenv("PULSE_SERVER");
         }
@@ -67,8 +68,7 @@ class ServerOverride {
     ServerOverride& operator=(const ServerOverride&) = delete;
 
   private:
-    bool had_ = false;
-    std::string old_;
+    std::optional<std::string> old_;
 };
 
 }  // namespace testsupport
