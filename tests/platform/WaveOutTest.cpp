@@ -87,10 +87,6 @@ class CallbackThread {
         std::lock_guard<std::mutex> lock(mutex_);
         return Events(MM_WOM_DONE);
     }
-    UINT First() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return events_.empty() ? 0 : events_.front().message;
-    }
 
   private:
     std::vector<Notification> Events(UINT message) const {  // with mutex_ held
@@ -348,7 +344,7 @@ TEST_P(WaveOut, PlaysExactBytesInOrderAndOnAfterAnUnderrun) {
     const Clock::time_point started = Clock::now();
     ASSERT_EQ(waveOutRestart(out), MMSYSERR_NOERROR);
     ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, first.Size(), 5s));
-    EXPECT_EQ(callback.First(), static_cast<UINT>(MM_WOM_OPEN));
+    EXPECT_EQ(callback.Count(MM_WOM_OPEN), 1u);
     size_t bytesBefore = 0;
     const std::vector<Notification> done = callback.Done();
     for (size_t i = 0; i < first.Size(); ++i) {
@@ -402,13 +398,26 @@ TEST_P(WaveOut, PauseHoldsTheQueueAndLosesNothing) {
     }
 }
 
-// A reset returns every header once, in order, before it returns, and starts the position again.
-TEST_P(WaveOut, ResetReturnsEachHeaderOnceInOrder) {
+// Bad handles and header states get their own numbers; closing with headers queued is refused.
+// A reset returns every queued header once, in order, before it returns, and starts the
+// position again.
+TEST_P(WaveOut, HeaderStatesAndResetReturnEachHeaderOnce) {
+    const auto bogus = reinterpret_cast<HWAVEOUT>(0x5550);
+    WAVEHDR unprepared{};
+    EXPECT_EQ(waveOutWrite(bogus, &unprepared, sizeof unprepared), MMSYSERR_INVALHANDLE);
+    HWAVEOUT out = nullptr;
+    EXPECT_EQ(waveOutOpen(&out, id_, FormatImage::Pcm(2, kRate, 16).Get(), 0, 0, CALLBACK_WINDOW),
+              MMSYSERR_INVALPARAM);
     CallbackThread callback;
     const std::vector<uint8_t> audio(kRate * 4 * 4, 0);
     HeaderSet headers(audio.data(), audio.size(), {kRate * 2});
-    HWAVEOUT out = Open(callback.Window());
+    out = Open(callback.Window());
+    unprepared = *headers[0];
+    EXPECT_EQ(waveOutWrite(out, &unprepared, sizeof unprepared), WAVERR_UNPREPARED);
     ASSERT_EQ(headers.WriteAll(out), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutWrite(out, headers[1], sizeof(WAVEHDR)), WAVERR_STILLPLAYING);
+    EXPECT_EQ(waveOutUnprepareHeader(out, headers[1], sizeof(WAVEHDR)), WAVERR_STILLPLAYING);
+    EXPECT_EQ(waveOutClose(out), WAVERR_STILLPLAYING);
     std::this_thread::sleep_for(100ms);
     const Clock::time_point reset = Clock::now();
     ASSERT_EQ(waveOutReset(out), MMSYSERR_NOERROR);
@@ -424,7 +433,9 @@ TEST_P(WaveOut, ResetReturnsEachHeaderOnceInOrder) {
     for (size_t i = 0; i < done.size(); ++i) {
         EXPECT_EQ(done[i].header, headers[i]) << "out of order";
     }
+    EXPECT_EQ(waveOutUnprepareHeader(out, headers[1], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
     EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutClose(out), MMSYSERR_INVALHANDLE) << "a closed handle is gone";
 }
 
 // The receiver refills each returned header at once, as the player does, with the service's
@@ -451,33 +462,6 @@ TEST_P(WaveOut, NotificationReceiverMayCallBackIn) {
         EXPECT_GE(positions[i], (i + 1) * 4800u * 4) << "notified before played";
         EXPECT_GE(positions[i], i > 0 ? positions[i - 1] : 0u);
     }
-}
-
-// Bad handles, unprepared and queued headers, and closing while headers are queued, each get
-// their own number.
-TEST_P(WaveOut, BadHandlesAndHeaderStatesGiveClearNumbers) {
-    const auto bogus = reinterpret_cast<HWAVEOUT>(0x5550);
-    WAVEHDR header{};
-    EXPECT_EQ(waveOutWrite(bogus, &header, sizeof header), MMSYSERR_INVALHANDLE);
-    HWAVEOUT out = nullptr;
-    EXPECT_EQ(waveOutOpen(&out, id_, FormatImage::Pcm(2, kRate, 16).Get(), 0, 0, CALLBACK_WINDOW),
-              MMSYSERR_INVALPARAM);
-    out = Open(nullptr);
-    std::vector<uint8_t> audio(4800);
-    header.lpData = reinterpret_cast<LPSTR>(audio.data());
-    header.dwBufferLength = static_cast<DWORD>(audio.size());
-    EXPECT_EQ(waveOutWrite(out, &header, sizeof header), WAVERR_UNPREPARED);
-    ASSERT_EQ(waveOutPrepareHeader(out, &header, sizeof header), MMSYSERR_NOERROR);
-    ASSERT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
-    ASSERT_EQ(waveOutWrite(out, &header, sizeof header), MMSYSERR_NOERROR);
-    EXPECT_EQ(waveOutWrite(out, &header, sizeof header), WAVERR_STILLPLAYING);
-    EXPECT_EQ(waveOutUnprepareHeader(out, &header, sizeof header), WAVERR_STILLPLAYING);
-    EXPECT_EQ(waveOutClose(out), WAVERR_STILLPLAYING);
-    EXPECT_EQ(waveOutReset(out), MMSYSERR_NOERROR);
-    EXPECT_EQ(header.dwFlags & (WHDR_DONE | WHDR_INQUEUE), static_cast<DWORD>(WHDR_DONE));
-    EXPECT_EQ(waveOutUnprepareHeader(out, &header, sizeof header), MMSYSERR_NOERROR);
-    EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
-    EXPECT_EQ(waveOutClose(out), MMSYSERR_INVALHANDLE) << "a closed handle is gone";
 }
 
 INSTANTIATE_TEST_SUITE_P(Local, WaveOut, ::testing::Values("Null Output", "Scripted Device"));
