@@ -419,6 +419,7 @@ TEST_P(WaveOut, HeaderStatesAndResetReturnEachHeaderOnce) {
     EXPECT_EQ(waveOutUnprepareHeader(out, headers[1], sizeof(WAVEHDR)), WAVERR_STILLPLAYING);
     EXPECT_EQ(waveOutClose(out), WAVERR_STILLPLAYING);
     std::this_thread::sleep_for(100ms);
+    EXPECT_GT(PositionBytes(out), 0u);
     const Clock::time_point reset = Clock::now();
     ASSERT_EQ(waveOutReset(out), MMSYSERR_NOERROR);
     EXPECT_LT(Clock::now() - reset, 2s) << "the reset waited for the audio";
