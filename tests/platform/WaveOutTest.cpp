@@ -253,6 +253,14 @@ class HeaderSet {
     std::vector<WAVEHDR> headers_;
 };
 
+// Waits until the device has played something (a server may take a while to start).
+void WaitUntilPlaying(HWAVEOUT out) {
+    for (const auto limit = Clock::now() + 5s; PositionBytes(out) == 0 && Clock::now() < limit;) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_GT(PositionBytes(out), 0u) << "nothing played";
+}
+
 // Every queued header has come back; from now on the device reports that it is gone, returns
 // at once, and still closes.
 void ExpectGone(HWAVEOUT out, CallbackThread& callback, size_t headers) {
@@ -380,11 +388,11 @@ TEST_P(WaveOut, PauseHoldsTheQueueAndLosesNothing) {
     HeaderSet headers(audio.data(), audio.size(), {48001, 3, 20000, 38400, 65536, 20060});
     HWAVEOUT out = Open(callback.Window());
     ASSERT_EQ(headers.WriteAll(out), MMSYSERR_NOERROR);
-    std::this_thread::sleep_for(350ms);
+    WaitUntilPlaying(out);
+    std::this_thread::sleep_for(100ms);
     ASSERT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
     const size_t doneAtPause = callback.Count(MM_WOM_DONE);
     const DWORD positionAtPause = PositionBytes(out);
-    EXPECT_GT(positionAtPause, 0u);
     EXPECT_LT(doneAtPause, headers.Size());
     std::this_thread::sleep_for(400ms);
     EXPECT_EQ(callback.Count(MM_WOM_DONE), doneAtPause);
@@ -418,8 +426,7 @@ TEST_P(WaveOut, HeaderStatesAndResetReturnEachHeaderOnce) {
     EXPECT_EQ(waveOutWrite(out, headers[1], sizeof(WAVEHDR)), WAVERR_STILLPLAYING);
     EXPECT_EQ(waveOutUnprepareHeader(out, headers[1], sizeof(WAVEHDR)), WAVERR_STILLPLAYING);
     EXPECT_EQ(waveOutClose(out), WAVERR_STILLPLAYING);
-    std::this_thread::sleep_for(100ms);
-    EXPECT_GT(PositionBytes(out), 0u);
+    WaitUntilPlaying(out);  // a reset must start the position again
     const Clock::time_point reset = Clock::now();
     ASSERT_EQ(waveOutReset(out), MMSYSERR_NOERROR);
     EXPECT_LT(Clock::now() - reset, 2s) << "the reset waited for the audio";
