@@ -391,10 +391,11 @@ TEST_P(WaveOut, PauseHoldsTheQueueAndLosesNothing) {
     WaitUntilPlaying(out);
     std::this_thread::sleep_for(100ms);
     ASSERT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
+    std::this_thread::sleep_for(100ms);  // notifications posted before the pause arrive
     const size_t doneAtPause = callback.Count(MM_WOM_DONE);
     const DWORD positionAtPause = PositionBytes(out);
     EXPECT_LT(doneAtPause, headers.Size());
-    std::this_thread::sleep_for(400ms);
+    std::this_thread::sleep_for(300ms);
     EXPECT_EQ(callback.Count(MM_WOM_DONE), doneAtPause);
     EXPECT_EQ(PositionBytes(out), positionAtPause);
     ASSERT_EQ(waveOutRestart(out), MMSYSERR_NOERROR);
