@@ -182,7 +182,7 @@ TEST_F(WavePlayerTest, StopDuringAHeldRefillSendsNothingMoreAndReturnsOnceTheRea
             size_t pausedAt = 0;
             if (stop == Stop::PauseThenClose) {
                 ASSERT_EQ(player.Pause(), 0);
-                pausedAt = device_.ByteCount();
+                pausedAt = device_.Bytes().size();
             }
             std::thread stopper(
                 [&] { EXPECT_EQ(stop == Stop::Reset ? player.Reset() : player.Close(), 0); });
@@ -232,10 +232,10 @@ TEST_F(WavePlayerTest, CloseWhileTheLastBufferIsRefilledWaitsForIt) {
         std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
         reads.Release();
         closer.join();
-        const size_t closedAt = device_.ByteCount();
+        const size_t closedAt = device_.Bytes().size();
         std::this_thread::sleep_for(20ms);
         EXPECT_EQ(ErrorText(player), noError) << "a refill wrote after Close";
-        EXPECT_EQ(device_.ByteCount(), closedAt) << "audio reached the device after Close";
+        EXPECT_EQ(device_.Bytes().size(), closedAt) << "audio reached the device after Close";
         EXPECT_EQ(player.GetState(), PLAYER_STOPPED);
     }
 }

@@ -51,10 +51,6 @@ class ScriptedDevice final : public platform::AudioBackend {
         std::lock_guard<std::mutex> lock(mutex_);
         return bytes_;
     }
-    size_t ByteCount() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return bytes_.size();
-    }
     void Clear() {
         std::lock_guard<std::mutex> lock(mutex_);
         bytes_.clear();
@@ -67,9 +63,8 @@ class ScriptedDevice final : public platform::AudioBackend {
         found->devices = {{"Scripted Device", kTarget, 32}};
         return true;
     }
-    bool Accepts(const std::string& target, const platform::SinkFormat& format) const override {
-        return target == kTarget && format.rate >= 1 && format.channels >= 1 &&
-               format.channels <= 32;
+    bool Accepts(const std::string& target, const platform::SinkFormat&) const override {
+        return target == kTarget;
     }
     std::unique_ptr<platform::AudioSink> Open(const std::string& target,
                                               const platform::SinkFormat& format,
