@@ -14,9 +14,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -158,53 +159,29 @@ class ScreenTest : public ::testing::Test {
         return true;
     }
 
-    // The window's children; with `parent`, its parent (0 for the root) as well.
-    std::vector<Window> Tree(Window window, Window* parent = nullptr) {
-        Window root = 0;
-        Window up = 0;
-        Window* children = nullptr;
-        unsigned count = 0;
-        std::vector<Window> list;
-        if (XQueryTree(display_, window, &root, &up, &children, &count) != 0 &&
-            children != nullptr) {
-            list.assign(children, children + count);
-            XFree(children);
-        }
-        if (parent != nullptr) {
-            *parent = up == root ? 0 : up;
-        }
-        return list;
-    }
-
-    // Mapped top-level windows (children of the root, or of a window manager's frames) with
-    // that title.
+    // Mapped windows with that title, as xdotool finds them (also inside a window manager's
+    // frames).
     std::vector<Window> Windows(const std::string& title) {
-        XSync(display_, False);
-        std::vector<Window> candidates = Tree(DefaultRootWindow(display_));
-        for (size_t i = 0, top = candidates.size(); i < top; ++i) {
-            const std::vector<Window> inner = Tree(candidates[i]);
-            candidates.insert(candidates.end(), inner.begin(), inner.end());
-        }
         std::vector<Window> found;
-        for (Window w : candidates) {
-            XWindowAttributes attributes{};
-            char* name = nullptr;
-            if (XGetWindowAttributes(display_, w, &attributes) != 0 &&
-                attributes.map_state == IsViewable && XFetchName(display_, w, &name) != 0 &&
-                title == name) {
-                found.push_back(w);
-            }
-            XFree(name);
+        FILE* list = popen(("DISPLAY=" + displayName_ + " xdotool search --onlyvisible --name '^" +
+                            title + "$' 2>/dev/null")
+                               .c_str(),
+                           "r");
+        unsigned long id = 0;
+        while (list != nullptr && fscanf(list, "%lu", &id) == 1) {
+            found.push_back(id);
+        }
+        if (list != nullptr) {
+            pclose(list);
         }
         return found;
     }
 
     // Waits for a mapped window with that title that was not in `known`.
     Window WaitForNewWindow(const std::string& title, const std::vector<Window>& known) {
-        const std::set<Window> old(known.begin(), known.end());
-        for (int i = 0; i < 250; ++i) {
+        for (int i = 0; i < 150; ++i) {
             for (Window w : Windows(title)) {
-                if (old.count(w) == 0) {
+                if (std::find(known.begin(), known.end(), w) == known.end()) {
                     std::this_thread::sleep_for(150ms);  // let it draw
                     return w;
                 }
@@ -219,7 +196,15 @@ class ScreenTest : public ::testing::Test {
     };
     // With `frame`, of the window's ancestor just below the root, borders included.
     Geometry GeometryOf(Window window, bool frame = false) {
-        for (Window parent = window; frame && parent != 0; Tree(window, &parent)) {
+        Window root = 0;
+        Window parent = 0;
+        Window* children = nullptr;
+        unsigned count = 0;
+        while (frame && XQueryTree(display_, window, &root, &parent, &children, &count) != 0) {
+            XFree(children);
+            if (parent == root) {
+                break;
+            }
             window = parent;
         }
         XWindowAttributes attributes{};
