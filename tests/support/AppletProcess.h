@@ -40,8 +40,7 @@ inline constexpr bool kSanitized = false;
 inline constexpr auto kEndAllowance = kSanitized ? 1500ms : 200ms;
 
 inline std::string BinaryDir() {
-    const char* dir = std::getenv("QUINDLE_BINARY_DIR");
-    return dir != nullptr ? dir : ".";
+    return std::getenv("QUINDLE_BINARY_DIR") ?: ".";
 }
 
 // One run of the applet with its output in files; killed at the end if still running.

@@ -90,8 +90,7 @@ class Recorder {
         return bytes_;
     }
 
-    // When the last piece with a sample louder than -40 dBFS arrived; Clock::time_point{} for
-    // none.
+    // When the last piece with a sample over -40 dBFS arrived (Clock::time_point{}: none).
     Clock::time_point LastSound() {
         std::lock_guard<std::mutex> lock(mutex_);
         return lastSound_;
