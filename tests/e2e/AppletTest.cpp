@@ -1,10 +1,13 @@
 // The built quindle64 as a user runs it, on the test bed's display and sound server: what the
 // sink hears (recorded from its monitor), when the program ends, where the status window goes
-// (Xvfb without a window manager, and with openbox) and what it writes on the terminal.
+// (Xvfb without a window manager, and with openbox), what it writes on the terminal, and what
+// it does when the sound server dies or stops or the file is cut short while it plays.
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/inotify.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <thread>
@@ -12,17 +15,15 @@
 
 #include "platform/WaveOutHarness.h"
 #include "support/AppletProcess.h"
-#include "support/FileWatch.h"
 #include "support/PulseRecording.h"
-#include "support/ScreenTest.h"
-#include "support/TempDir.h"
+#include "support/SoundServer.h"
 #include "support/WaveFile.h"
 
 using namespace std::chrono_literals;
 using testsupport::Applet;
-using testsupport::Output;
+using testsupport::FindAudio;
+using testsupport::kEndAllowance;
 using testsupport::Recorder;
-using waveouttest::NoiseBytes;
 
 namespace {
 
@@ -30,105 +31,76 @@ constexpr uint32_t kRate = 48000;
 constexpr const char* kTitle = "Quindle64.exe Version 1.14";
 // A source that plays until the window goes, on the device without hardware.
 constexpr const char* kEndlessTone = "~F440";
+constexpr auto kSlack = testsupport::kSanitized ? 3s : 1s;  // a slower start and end
 
-using testsupport::kEndAllowance;
+// A wave file of `seconds` of noise (16-bit stereo, 48 kHz); its audio in `audio`.
+std::string NoiseWave(const testsupport::TempDir& dir, const std::string& name, double seconds,
+                      uint32_t seed, std::vector<uint8_t>* audio = nullptr) {
+    const std::vector<uint8_t> noise =
+        waveouttest::NoiseBytes(static_cast<size_t>(seconds * kRate) * 4, seed);
+    if (audio != nullptr) {
+        *audio = noise;
+    }
+    return testsupport::WriteWaveFile(dir.File(name), noise, "PCM16", 2, kRate);
+}
 
 class AppletOnTestBed : public testsupport::ScreenTest {
   protected:
-    // The server has no stream of ours left: the device was released.
-    static bool NoStreamLeft() {
-        return waveouttest::Shell("test -z \"$(pactl list short sink-inputs)\"") == 0;
-    }
-
-    std::string Wave(const std::string& name, const std::vector<uint8_t>& audio) {
-        return testsupport::WriteWaveFile(dir_.File(name), audio, "PCM16", 2, kRate);
-    }
-
-    static std::vector<uint8_t> Noise(double seconds, uint32_t seed) {
-        return NoiseBytes(static_cast<size_t>(seconds * kRate) * 4, seed);
-    }
-
     testsupport::TempDir dir_;
 };
 
 // The whole file, or all but the first /P bytes, heard bit for bit; the program ends right
-// after the audible end, and never opened the file for writing.
+// after the audible end, and never changed the file nor opened it for writing. Looping with a
+// day's pause, the first pass is heard once and SIGTERM ends the pause at once.
 TEST_F(AppletOnTestBed, PlaysTheFileFromThePunchInAndEndsAtTheAudibleEnd) {
-    const std::vector<uint8_t> audio = Noise(1.5, 1);
-    const std::string path = Wave("whole.wav", audio);
-    testsupport::FileWatch watch(path);
-    for (size_t skip : {0, 4000}) {
+    std::vector<uint8_t> audio;
+    const std::string path = NoiseWave(dir_, "whole.wav", 1.5, 1, &audio);
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    inotify_add_watch(watch, path.c_str(),
+                      IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_MOVE_SELF | IN_DELETE_SELF);
+    const std::vector<uint8_t> last64(audio.end() - 64, audio.end());
+    for (const std::vector<std::string>& words : {std::vector<std::string>{"/D:test sink", path},
+                                                  {"/P:4000", "/H", "/D:Test", path},
+                                                  {"/L", "/I:86400000", path}}) {
+        SCOPED_TRACE(words[0]);
+        const size_t skip = words[0] == "/P:4000" ? 4000 : 0;
         Recorder recorder;
-        Applet applet(skip == 0 ? std::vector<std::string>{"/D:test sink", path}
-                                : std::vector<std::string>{"/P:4000", "/H", "/D:Test", path},
-                      displayName_, "applet-whole");
+        Applet applet(words, displayName_, "applet-whole");
+        auto asked = Recorder::Clock::time_point{};
+        if (words[0] == "/L") {
+            for (int i = 0; i < 500 && FindAudio(recorder.Bytes(), last64) == std::string::npos;
+                 ++i) {
+                std::this_thread::sleep_for(10ms);
+            }
+            std::this_thread::sleep_for(600ms);  // the first pass has played; the pause began
+            asked = Recorder::Clock::now();
+            applet.Signal(SIGTERM);
+        }
         ASSERT_EQ(applet.WaitExit(5s), 0) << applet.Err();
         const auto exited = Recorder::Clock::now();
         std::this_thread::sleep_for(300ms);
         const std::vector<uint8_t> heard = recorder.Stop();
-        const auto lastSound = recorder.LastSound();
-        ASSERT_NE(lastSound, Recorder::Clock::time_point{}) << "nothing was heard";
-        EXPECT_LT(exited - lastSound, kEndAllowance) << "the program lingered after the end";
+        EXPECT_LT(exited - (words[0] == "/L" ? asked : recorder.LastSound()), kEndAllowance)
+            << "lingered after the end";
         const std::vector<uint8_t> rest(audio.begin() + static_cast<long>(skip), audio.end());
-        const size_t at = testsupport::FindAudio(heard, rest);
-        ASSERT_NE(at, std::string::npos) << skip;
+        const size_t at = FindAudio(heard, rest);
+        ASSERT_NE(at, std::string::npos);
         ASSERT_GE(heard.size(), at + rest.size()) << "the end was cut";
         EXPECT_TRUE(std::equal(rest.begin(), rest.end(), heard.begin() + static_cast<long>(at)));
-        if (skip != 0) {  // nothing before the punch-in, not even one frame
-            EXPECT_EQ(testsupport::FindAudio(heard, {audio.begin() + 3996, audio.end()}),
-                      std::string::npos);
-        }
+        // Nothing before the punch-in, not even one frame; no second pass without the pause.
+        EXPECT_EQ(FindAudio(heard, {audio.begin() + (skip == 0 ? 0 : 3996), audio.end()}),
+                  skip == 0 ? at : std::string::npos);
+        EXPECT_EQ(FindAudio({heard.begin() + static_cast<long>(at) + 4, heard.end()}, audio),
+                  std::string::npos);
     }
-    watch.Poll();
-    EXPECT_GE(watch.Opens(), 1);
-    EXPECT_EQ(watch.Changes(), 0) << "opened for writing or changed";
-}
-
-TEST_F(AppletOnTestBed, ClosingTheWindowMidPlaybackEndsAtOnce) {
-    const std::string path = Wave("long.wav", Noise(10.0, 4));
-    const std::vector<Window> shown = Windows(kTitle);
-    Recorder recorder;
-    Applet applet({path}, displayName_, "applet-close");
-    const Window window = WaitForNewWindow(kTitle, shown);
-    ASSERT_NE(window, 0u);
-    std::this_thread::sleep_for(500ms);
-    const auto closed = Recorder::Clock::now();
-    ClickCloseBox(window);
-    EXPECT_EQ(applet.WaitExit(3s), 0);
-    EXPECT_LT(Recorder::Clock::now() - closed, 500ms + kEndAllowance);
-    std::this_thread::sleep_for(300ms);
-    recorder.Stop();
-    EXPECT_LT(recorder.LastSound() - closed, 250ms) << "sound went on after the close";
-    EXPECT_TRUE(NoStreamLeft());
-}
-
-TEST_F(AppletOnTestBed, StopSignalEndsALoopPauseAtOnce) {
-    const std::vector<uint8_t> blip = Noise(0.2, 5);
-    Recorder recorder;
-    Applet applet({"/L", "/I:86400000", Wave("blip.wav", blip)}, displayName_, "applet-pause");
-    for (int i = 0; i < 500 && testsupport::FindAudio(recorder.Bytes(), blip) == std::string::npos;
-         ++i) {
-        std::this_thread::sleep_for(10ms);
-    }
-    std::this_thread::sleep_for(600ms);  // the first pass has played; a day's pause has begun
-    const std::vector<uint8_t> heard = recorder.Bytes();
-    const size_t first = testsupport::FindAudio(heard, blip);
-    ASSERT_NE(first, std::string::npos) << "the first pass was not heard";
-    EXPECT_EQ(
-        testsupport::FindAudio({heard.begin() + static_cast<long>(first) + 4, heard.end()}, blip),
-        std::string::npos)
-        << "a second pass without the pause";
-    const auto signalled = std::chrono::steady_clock::now();
-    applet.Signal(SIGTERM);
-    EXPECT_EQ(applet.WaitExit(5s), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - signalled, kEndAllowance);
-    EXPECT_TRUE(NoStreamLeft());
+    char event[4096];
+    EXPECT_LT(read(watch, event, sizeof event), 0) << "opened for writing or changed";
+    close(watch);
 }
 
 // The outer frame is placed: the first at the corner, each next one 25 pixels right of and
-// below the topmost running instance's frame, back to the corner when that frame is within 25
-// pixels of the right edge; the client area is 240 x 80 whatever the frame. Without a window
-// manager the frame is the client area itself.
+// below the topmost running instance's frame; the client area is 240 x 80 whatever the frame.
+// Without a window manager the frame is the client area itself.
 TEST_F(AppletOnTestBed, StatusWindowFramesCascadeFromTheCornerWithAClientOf240By80) {
     for (const char* desktop : {"DISPLAY", "QUINDLE_WM_DISPLAY"}) {  // plain, openbox
         SCOPED_TRACE(desktop);
@@ -142,43 +114,26 @@ TEST_F(AppletOnTestBed, StatusWindowFramesCascadeFromTheCornerWithAClientOf240By
                 std::vector<std::string>{"/D:null", kEndlessTone}, displayName_, tag));
             windows.push_back(WaitForNewWindow(kTitle, windows));
             ASSERT_NE(windows.back(), 0u) << applets.back()->Err();
-            const Geometry frame = FrameGeometryOf(windows.back());
+            const Geometry frame = GeometryOf(windows.back(), true);
             const Geometry client = GeometryOf(windows.back());
             EXPECT_EQ(frame.x, 25 * i) << "instance " << i;
             EXPECT_EQ(frame.y, 25 * i) << "instance " << i;
             EXPECT_EQ(client.width, 240);
             EXPECT_EQ(client.height, 80);
         }
-        applets.resize(1);  // the first one alone runs on
-
-        // A neighbour whose frame is within 25 pixels of the right edge sends the next one to
-        // the corner.
-        const int screenWidth = DisplayWidth(display_, DefaultScreen(display_));
-        const Window first = windows[0];
-        const Geometry frame = FrameGeometryOf(first);
-        const Geometry client = GeometryOf(first);  // moves place the client (static gravity)
-        XMoveWindow(display_, first, screenWidth - frame.width - 10 + client.x - frame.x,
-                    300 + client.y - frame.y);
-        XSync(display_, False);
-        std::this_thread::sleep_for(300ms);
-        const Geometry moved = FrameGeometryOf(first);
-        EXPECT_EQ(moved.x + moved.width, screenWidth - 10);
-        Applet next({"/D:null", kEndlessTone}, displayName_, tag + "-edge");
-        const Window corner = WaitForNewWindow(kTitle, {first});
-        ASSERT_NE(corner, 0u) << next.Err();
-        EXPECT_EQ(FrameGeometryOf(corner).x, 0);
-        EXPECT_EQ(FrameGeometryOf(corner).y, 0);
     }
 }
 
-// SIGINT and SIGTERM end the run while a box waits for OK, with 0 and nothing on the terminal.
-TEST_F(AppletOnTestBed, StopSignalsEndTheRunWhileABoxIsUp) {
+// SIGINT and SIGTERM end the run while a box waits for OK, and the close box (as a window
+// manager sends it) while a file plays: at once, with 0 and nothing on the terminal.
+TEST_F(AppletOnTestBed, StopSignalsAndTheCloseBoxEndTheRunAtOnce) {
     struct Case {
         std::vector<std::string> words;
         const char* title;
-        int signal;
+        int signal;  // 0: the close box
     };
     const Case cases[] = {
+        {{NoiseWave(dir_, "long.wav", 10.0, 4)}, kTitle, 0},
         {{"/X"}, kTitle, SIGTERM},                                            // the usage box
         {{"/E"}, "Dialog", SIGINT},                                           // the device list
         {{"/D:no such device", kEndlessTone}, "Dialog", SIGTERM},             // nothing matched
@@ -188,9 +143,20 @@ TEST_F(AppletOnTestBed, StopSignalsEndTheRunWhileABoxIsUp) {
         SCOPED_TRACE(c.words[0]);
         const std::vector<Window> before = Windows(c.title);
         Applet applet(c.words, displayName_, "stop-signal-box");
-        ASSERT_NE(WaitForNewWindow(c.title, before), 0u) << applet.Err();
+        const Window window = WaitForNewWindow(c.title, before);
+        ASSERT_NE(window, 0u) << applet.Err();
         const auto signalled = std::chrono::steady_clock::now();
         applet.Signal(c.signal);
+        XEvent event{};  // what a window manager sends when the close box is clicked
+        event.xclient.type = ClientMessage;
+        event.xclient.window = window;
+        event.xclient.message_type = XInternAtom(display_, "WM_PROTOCOLS", False);
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = static_cast<long>(XInternAtom(display_, "WM_DELETE_WINDOW", 0));
+        if (c.signal == 0) {
+            XSendEvent(display_, window, False, NoEventMask, &event);
+            XFlush(display_);
+        }
         EXPECT_EQ(applet.WaitExit(5s), 0);
         EXPECT_LT(std::chrono::steady_clock::now() - signalled, kEndAllowance);
         EXPECT_EQ(applet.Err(), "");
@@ -198,8 +164,8 @@ TEST_F(AppletOnTestBed, StopSignalsEndTheRunWhileABoxIsUp) {
 }
 
 // The shell has split and unquoted the words already: a '"', blanks, tabs and UTF-8 are part
-// of a name, a leading '-' makes an option, and an empty word is a name of its own. A file that
-// cannot be read is a Starting Error. Without a display, or with one that cannot be opened
+// of a name, a leading '-' makes an option, and an empty word is a name of its own. Without a
+// display, or with one that cannot be opened
 // (":250"), every message goes to the terminal: the usage to standard error, the device list
 // to standard output. Output into a pipe nobody reads any more (`quindle64 /E | true`) neither
 // kills the program nor changes its exit code.
@@ -212,18 +178,14 @@ TEST(AppletWords, EachWordIsOneItemByteForByte) {
     const std::string quoted = wave("q\"x.wav");
     const std::string spaced = wave("p \"x\ty\".wav");
     const std::string utf8 = wave("\xC3\xA9t\xC3\xA9 \xE2\x99\xAA.wav");
-    const std::vector<uint8_t> header = testsupport::ReadBytes(quoted);
-    testsupport::WriteBytes(dir.File("cut.wav"), {header.begin(), header.begin() + 20});
-    mkdir(dir.File("folder.wav").c_str(), 0755);
     const std::string usage =
         "Quindle64.exe Version 1.14: Missing required parameter: <filename>.\n";
-    const std::string startingError = "Starting Error: ";
     struct Case {
         std::vector<std::string> words;
         std::string errorStart;   // standard error begins with this ("" : stays empty)
         std::string outputStart;  // standard output begins with this
         const char* display;
-        Output output = Output::Files;
+        int closedPipe = 0;  // the output that goes into a closed pipe
     };
     const Case cases[] = {
         {{"/H", "/D:null", quoted}, "", "", ""},
@@ -235,16 +197,13 @@ TEST(AppletWords, EachWordIsOneItemByteForByte) {
         {{"-q\"x.wav"}, usage + "Unknown option /Q\n", "", ""},
         {{"/Q"}, usage, "", ":250"},
         {{"", quoted}, usage + "\n", "", ""},
-        {{"/D:null", ""}, startingError + "TWavFile - Could not open file", "", ""},
-        {{"/D:null", dir.File("folder.wav")}, startingError, "", ""},
-        {{"/D:Test Sink", dir.File("cut.wav")}, startingError, "", ""},
-        {{"/E"}, "", "", "", Output::ClosedPipeForOutput},
-        {{"/Q"}, "", "", "", Output::ClosedPipeForError},
-        {{"/D:null", "/nonexistent/missing.wav"}, "", "", "", Output::ClosedPipeForError},
+        {{"/D:null", ""}, "Starting Error: TWavFile - Could not open file", "", ""},
+        {{"/E"}, "", "", "", 1},
+        {{"/Q"}, "", "", "", 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.words.back());
-        Applet applet(c.words, c.display, "applet-words", c.output);
+        Applet applet(c.words, c.display, "applet-words", c.closedPipe);
         EXPECT_EQ(applet.WaitExit(5s), 0);
         EXPECT_EQ(applet.Err().substr(0, c.errorStart.size()), c.errorStart) << applet.Err();
         if (c.errorStart.empty()) {
@@ -252,6 +211,104 @@ TEST(AppletWords, EachWordIsOneItemByteForByte) {
         }
         EXPECT_EQ(applet.Out().substr(0, c.outputStart.size()), c.outputStart) << applet.Out();
     }
+}
+
+// The sound server killed, or stopped (SIGSTOP) for a while, in the middle of a run, once and
+// looping. A stop shorter than the three seconds a server may stay silent loses nothing and
+// the run ends at the audible end; a longer one, like a kill, ends the pass as failed: once,
+// the program ends in bounded time (while the server is still stopped); looping, it keeps
+// trying and plays again once the server is back, and still ends when asked.
+TEST(Fault, SoundServerKilledOrStoppedMidPlayback) {
+    testsupport::TempDir dir;
+    std::vector<uint8_t> audio;
+    const std::string path = NoiseWave(dir, "long.wav", 3.0, 5, &audio);
+    // PipeWire garbles the graph cycle a stop hits (pacat's too): a few pieces may be missing.
+    // PulseAudio's null sink runs a stream dry after a stop longer than what it holds (a
+    // quarter to half second) and drops what follows: its brief stop is shorter.
+    const char* kind = std::getenv("QUINDLE_TESTBED_SERVER");
+    const bool pipewire = kind != nullptr && std::string(kind) == "pipewire";
+    struct Case {
+        const char* what;
+        std::chrono::milliseconds stopFor;  // the stop signal's length; 0: a kill
+        bool looping;
+    };
+    const Case cases[] = {
+        {"killed once", 0ms, false},
+        {"stopped briefly once", pipewire ? 2000ms : 150ms, false},
+        {"stopped 4 s once", 4000ms, false},
+        {"stopped 4 s looping", 4000ms, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        testsupport::PrivateSoundServer server;
+        ASSERT_TRUE(server.Start()) << "could not start a private sound server";
+        std::unique_ptr<Recorder> recorder;
+        std::unique_ptr<Applet> applet;
+        {
+            testsupport::ServerOverride use(server.Address());
+            recorder = std::make_unique<Recorder>();
+            applet =
+                std::make_unique<Applet>(c.looping ? std::vector<std::string>{"/L", "/I:0", path}
+                                                   : std::vector<std::string>{path},
+                                         "", std::string("fault-server-") + c.what);
+        }
+        std::this_thread::sleep_for(1000ms + kSlack / 2);
+        ASSERT_TRUE(applet->Running()) << applet->Err();
+        const auto hit = std::chrono::steady_clock::now();
+        const bool fails = c.stopFor == 0ms || c.stopFor >= 3s;
+        if (c.stopFor == 0ms) {
+            server.Kill();
+        } else {
+            server.Freeze();
+        }
+        if (!c.looping && fails) {
+            // The failed sink ends the run, while the server is still stopped.
+            EXPECT_EQ(applet->WaitExit(4s + kSlack), 0) << "hung";
+        }
+        if (c.stopFor != 0ms) {
+            std::this_thread::sleep_until(hit + c.stopFor);
+            server.Thaw();
+        }
+        if (!c.looping && !fails) {
+            // Nothing lost: every 50 ms piece is heard, and the program ends at the audible end.
+            EXPECT_EQ(applet->WaitExit(3s + kSlack), 0) << "hung";
+            const auto ended = std::chrono::steady_clock::now();
+            std::this_thread::sleep_for(300ms);
+            const std::vector<uint8_t> heard = recorder->Stop();
+            int missing = 0;
+            for (auto piece = audio.begin(); piece < audio.end(); piece += kRate / 20 * 4) {
+                missing += std::search(heard.begin(), heard.end(), piece, piece + kRate / 20 * 4) ==
+                           heard.end();
+            }
+            EXPECT_LE(missing, pipewire ? 4 : 0);
+            EXPECT_LT(recorder->LastSound() - ended, 100ms) << "ended before the audio did";
+        } else if (c.looping) {
+            // It keeps going, quietly; a pass plays on the server once it is back.
+            std::this_thread::sleep_for(500ms);
+            ASSERT_TRUE(applet->Running()) << applet->Err();
+            bool playsAgain = false;
+            const std::string streams =
+                "test -n \"$(PULSE_SERVER=" + server.Address() + " pactl list short sink-inputs)\"";
+            for (int i = 0; i < 80 && !(playsAgain = waveouttest::Shell(streams) == 0); ++i) {
+                std::this_thread::sleep_for(100ms);
+            }
+            EXPECT_TRUE(playsAgain) << "no pass played after the server came back";
+            applet->Signal(SIGTERM);
+            EXPECT_EQ(applet->WaitExit(1s + kSlack), 0) << "hung";
+        }
+    }
+}
+
+// The engine reads about 1.4 s ahead: a cut at 1.5 s and 3 bytes is met by a short read of
+// part of a frame, which a sound server refuses to take.
+TEST(Fault, FileTruncatedWhilePlayingEndsCleanly) {
+    testsupport::TempDir dir;
+    const std::string path = NoiseWave(dir, "cut.wav", 3.0, 1);
+    Applet applet({"/D:Test Sink", path}, "", "fault-truncated");
+    std::this_thread::sleep_for(300ms + kSlack / 3);
+    ASSERT_TRUE(applet.Running()) << applet.Err();
+    ASSERT_EQ(truncate(path.c_str(), 44 + 288003), 0);
+    EXPECT_EQ(applet.WaitExit(3s + kSlack), 0) << "did not end";
 }
 
 }  // namespace

@@ -49,7 +49,20 @@ class Recorder {
         posix_spawn_file_actions_destroy(&actions);
         close(fds[1]);
         fd_ = fds[0];
-        reader_ = std::thread([this] { ReadLoop(); });
+        reader_ = std::thread([this] {
+            uint8_t buffer[4096];  // 16-bit samples: pacat writes whole ones
+            ssize_t got;
+            while ((got = read(fd_, buffer, sizeof buffer)) > 0) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                bytes_.insert(bytes_.end(), buffer, buffer + got);
+                for (ssize_t i = 0; i + 1 < got; i += 2) {
+                    if (std::abs(static_cast<int16_t>(buffer[i] | buffer[i + 1] << 8)) > 300) {
+                        lastSound_ = Clock::now();
+                        break;
+                    }
+                }
+            }
+        });
         std::this_thread::sleep_for(std::chrono::milliseconds(400));  // recording before play
     }
     ~Recorder() { Stop(); }
@@ -77,32 +90,13 @@ class Recorder {
         return bytes_;
     }
 
-    // When the last piece with a sample louder than -40 dBFS arrived; Clock::time_point{} for
-    // none.
+    // When the last piece with a sample over -40 dBFS arrived (Clock::time_point{}: none).
     Clock::time_point LastSound() {
         std::lock_guard<std::mutex> lock(mutex_);
         return lastSound_;
     }
 
   private:
-    void ReadLoop() {
-        uint8_t buffer[4096];
-        ssize_t got;
-        while ((got = read(fd_, buffer, sizeof buffer)) > 0) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            const size_t from = bytes_.size() & ~size_t{1};
-            bytes_.insert(bytes_.end(), buffer, buffer + got);
-            for (size_t i = from; i + 1 < bytes_.size(); i += 2) {
-                int16_t v;
-                std::memcpy(&v, &bytes_[i], 2);
-                if (std::abs(v) > 300) {
-                    lastSound_ = Clock::now();
-                    break;
-                }
-            }
-        }
-    }
-
     std::string keepAs_;
     pid_t pid_ = -1;
     int fd_ = -1;

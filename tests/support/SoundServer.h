@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <optional>
 #include <string>
 
 #include "support/TempDir.h"
@@ -48,7 +47,8 @@ class PrivateSoundServer {
     std::string address_;
 };
 
-// Points PULSE_SERVER, and so the children started in this scope, at another server.
+// Points PULSE_SERVER, and so the children started in this scope, at another server (the
+// test bed always sets one).
 class ServerOverride {
   public:
     explicit ServerOverride(const std::string& address) {
@@ -57,18 +57,12 @@ class ServerOverride {
         }
         setenv("PULSE_SERVER", address.c_str(), 1);
     }
-    ~ServerOverride() {
-        if (old_) {
-            setenv("PULSE_SERVER", old_->c_str(), 1);
-        } else {
-            unsetenv("PULSE_SERVER");
-        }
-    }
+    ~ServerOverride() { setenv("PULSE_SERVER", old_.c_str(), 1); }
     ServerOverride(const ServerOverride&) = delete;
     ServerOverride& operator=(const ServerOverride&) = delete;
 
   private:
-    std::optional<std::string> old_;
+    std::string old_;
 };
 
 }  // namespace testsupport
