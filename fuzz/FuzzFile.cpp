@@ -1,8 +1,7 @@
 // Files: the input is the file, read as RIFF WAVE, MPEG audio and DAF. Reading delivers exactly
 // the audio bytes (a WAV data chunk; MPEG from the first frame found, which carries the sync
 // bits; DAF from byte 256) and writes nothing. A WAV append is refused with the file untouched,
-// or reads back as old audio plus new; a new file with the same format record, written in
-// pieces, reads back as the audio given, in whole blocks.
+// or, written in pieces, reads back as old audio plus new in whole blocks.
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +10,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <fuzzer/FuzzedDataProvider.h>
 
 #include "fuzz/FuzzSupport.h"
 #include "wavfile/MpegFrameHeader.h"
@@ -21,6 +22,11 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+
+// A read size from the input's end while it lasts, then a large fixed one.
+int32_t NextSize(FuzzedDataProvider& provider, int32_t maxSize, int32_t fallback) {
+    return provider.remaining_bytes() ? provider.ConsumeIntegralInRange(0, maxSize) : fallback;
+}
 
 // A file in /tmp private to this process; the suffix ends in the file type.
 struct ScratchFile {
@@ -62,7 +68,7 @@ void ExpectAudio(TWavFileBase& file, FuzzedDataProvider& provider, const Bytes& 
     Bytes got;
     Bytes buffer;
     for (;;) {
-        const int32_t ask = fuzzsupport::NextSize(provider, 70000, 65536);
+        const int32_t ask = NextSize(provider, 70000, 65536);
         buffer.assign(static_cast<size_t>(ask), 0xA5);
         const int32_t n = file.Read(buffer.data(), ask);
         FUZZ_CHECK(n >= 0 && n <= ask);
@@ -83,7 +89,7 @@ void WriteAndReadBack(std::unique_ptr<TWavFileBase> file, const ScratchFile& scr
     const TWavFmt format = *file;
     for (size_t at = 0; at < added.size();) {
         const auto size = static_cast<int32_t>(
-            std::min<size_t>(added.size() - at, fuzzsupport::NextSize(provider, 9000, 4096)));
+            std::min<size_t>(added.size() - at, NextSize(provider, 9000, 4096)));
         FUZZ_CHECK(file->Write(added.data() + at, size) == size);
         at += static_cast<size_t>(size);
     }
@@ -103,19 +109,13 @@ void WriteAndReadBack(std::unique_ptr<TWavFileBase> file, const ScratchFile& scr
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const ScratchFile wavFile(".wav"), copyFile("-copy.wav"), mpegFile(".mp3"),
-        dafFile(".daf");
+    static const ScratchFile wavFile(".wav"), mpegFile(".mp3"), dafFile(".daf");
     const Bytes input(data, data + size);
     for (const ScratchFile* scratch : {&wavFile, &mpegFile, &dafFile}) {
         scratch->Write(input);
     }
     FuzzedDataProvider provider(data, size);
 
-    TWavFmt format;
-    if (size >= 4 && DecodeFrameHeader(format, BigEndianWord(data)) == WAVFILE_OK) {
-        FUZZ_CHECK(format.SamplesPerSec() != 0);
-        DescribeFormat(format);
-    }
     auto file = Open(mpegFile, "r");
     auto* mpeg = static_cast<TWavFileTypeMP23*>(file.get());
     uint32_t header = 0;
@@ -145,12 +145,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (wav->ReadHeader(0) == WAVFILE_OK) {
         const uint8_t* audio = data + wav->SubChunk.dwDataOffset;
         FUZZ_CHECK(wav->DataLength > 0 && audio + wav->DataLength <= data + size);
-        const Bytes bytes(audio, audio + wav->DataLength);
-        ExpectAudio(*wav, provider, bytes);
-        auto copy = Open(copyFile, "w");
-        copy->CopyFormatFrom(wav->WaveFormat);
-        FUZZ_CHECK(copy->WriteHeader() == WAVFILE_OK);
-        WriteAndReadBack(std::move(copy), copyFile, provider, bytes, bytes);
+        ExpectAudio(*wav, provider, Bytes(audio, audio + wav->DataLength));
     }
     file.reset();
     for (const ScratchFile* scratch : {&wavFile, &mpegFile, &dafFile}) {

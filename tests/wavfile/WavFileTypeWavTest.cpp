@@ -89,8 +89,6 @@ using FormatSetter = std::function<void(TWavFmt&)>;
 const FormatSetter kPcm16Stereo = [](TWavFmt& f) { f.SetFormatByName("PCM16", 2, 44100); };
 const FormatSetter kPcm8Mono = [](TWavFmt& f) { f.SetFormatByName("PCM8", 1, 8000); };
 const FormatSetter kMpeg = [](TWavFmt& f) { f.SetFormat("MP3", 2, 44100, 128000); };
-const FormatSetter kPcm24Six = [](TWavFmt& f) { f.SetFormatByName("PCM24", 6, 48000); };
-const FormatSetter kFloat = [](TWavFmt& f) { f.SetFormatByName("FLOAT32", 2, 48000); };
 
 // What this type writes: RIFF, a 40-byte "fmt ", a fact chunk (the sample count) for tags
 // other than 1 and 3, the data and one pad byte when the data is odd.
@@ -245,8 +243,6 @@ TEST(WavFileTypeWav, WrittenAndAppendedFilesHaveTheExactLayout) {
         {"mpeg, shorter than a frame", kMpeg, {100, 734}, {}, 80 + 834},
         {"mpeg, fact count grows", kMpeg, {4170}, {417, 417}, 80 + 5004},
         {"mpeg, nothing written", kMpeg, {}, {}, 80},
-        {"extensible six channels", kPcm24Six, {18 * 100}, {}, 80 + 1800},
-        {"float", kFloat, {800}, {}, 68 + 800},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -388,11 +384,6 @@ std::string Shell(const std::string& command, const char* errors = " 2>/dev/null
     return ::pclose(pipe) == 0 ? out : "<failed>";
 }
 
-bool Have(const char* tools) {
-    return Shell(std::string("for t in ") + tools + "; do command -v $t || exit 1; done") !=
-           "<failed>";
-}
-
 // Rate, channels, bits and frames as soxi reads them, one a line.
 std::string Soxi(const std::string& path) {
     return Shell("for o in r c b s; do soxi -$o '" + path + "'; done");
@@ -408,9 +399,6 @@ Bytes SoxRaw(TempDir& dir, const std::string& path) {
 // sox makes a file in each encoding: this type reads sox's audio from it and appends to it as
 // sox reads it; a new file of that format by name holds what sox and soxi read back.
 TEST(WavSoxPeer, ReadsAppendsAndWritesWhatSoxReads) {
-    if (!Have("sox soxi")) {
-        GTEST_SKIP() << "sox not installed";
-    }
     struct Case {
         const char* options;
         int channels, rate, bits;
@@ -420,10 +408,8 @@ TEST(WavSoxPeer, ReadsAppendsAndWritesWhatSoxReads) {
     const Case cases[] = {
         {"-b 8", 1, 8000, 8, 1, "PCM8"},
         {"-b 16", 2, 44100, 16, 1, "PCM16"},
-        {"-b 24", 2, 96000, 24, 0xFFFE, "PCM24"},
         {"-b 32", 2, 48000, 32, 0xFFFE, "PCM32"},
         {"-e floating-point -b 32", 8, 44100, 32, 3, "FLOAT32"},
-        {"-e floating-point -b 32", 2, 44100, 32, 3, "FLOAT32"},
         {"-b 24", 6, 48000, 24, 0xFFFE, "PCM24"},
         {"-t wavpcm -b 24", 2, 48000, 24, 1, "PCM24"},
     };
@@ -475,9 +461,6 @@ TEST(WavSoxPeer, ReadsAppendsAndWritesWhatSoxReads) {
 }
 
 TEST(MpegPeer, FormatRecordMatchesTheEncoder) {
-    if (!Have("sox twolame lame mpg123")) {
-        GTEST_SKIP() << "sox, twolame, lame or mpg123 not installed";
-    }
     struct Row {
         int rate, channels;
         const char* encoder;  // the input and output file names follow
@@ -487,7 +470,6 @@ TEST(MpegPeer, FormatRecordMatchesTheEncoder) {
         {48000, 2, "twolame --quiet -b 256", false},
         {16000, 1, "twolame --quiet -m m -b 32", false},  // MPEG-2
         {32000, 1, "lame --quiet -t -m m -b 64", false},  // no info frame
-        {24000, 2, "lame --quiet -b 64", false},
         {44100, 2, "lame --quiet -b 192 --id3v2-only --tt Title --ta Artist", true},
         {22050, 1, "lame --quiet -m m -b 48 --id3v2-only --tt Title", true},
     };
