@@ -180,6 +180,8 @@ TEST(WavFileTypeWav, AFullDiskIsReportedAndDamagesNothing) {
         EXPECT_EQ(written, static_cast<int32_t>(c.written));
         EXPECT_EQ(writtenLater, c.writtenLater);
         EXPECT_EQ(closed, WAVFILE_WRITE_FAILED);
+        char text[64];
+        EXPECT_STREQ(TWavFileBase::GetErrorText(closed, text), "TWavFile - Write failed");
         EXPECT_EQ(file->Close(), WAVFILE_WRITE_FAILED);
         const Bytes after = ReadBytes(path);
         if (c.before.empty()) {
