@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# Builds the seed corpora under <build dir>/corpus/<target>/: sox-made WAV files in several
-# encodings, a few damaged headers, lame and twolame streams and DAF files, sample command
-# lines and tone settings.
+# Builds the seed corpus under <build dir>/corpus/fuzz_file/: sox-made WAV files in several
+# encodings, damaged headers, lame and twolame streams and DAF files.
 # Usage: fuzz/make_corpus.sh [build dir, default build/fuzz]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -9,38 +8,23 @@ corpus=${1:-$root/build/fuzz}/corpus
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 rm -rf "$corpus"
-for t in command_line wav mpeg tone; do mkdir -p "$corpus/fuzz_$t"; done
-cl=$corpus/fuzz_command_line wr=$corpus/fuzz_wav mp=$corpus/fuzz_mpeg tone=$corpus/fuzz_tone
+f=$corpus/fuzz_file
+mkdir -p "$f"
 
 for enc in '-b 8 -e unsigned' '-c 2 -b 16' '-b 24' '-c 2 -b 32 -e float' '-c 6 -b 16' \
-    '-e a-law' '-e ima-adpcm' '-c 2 -e ms-adpcm'; do
-    name=$(echo "$enc" | tr -d ' -')
-    sox -n -r 8000 -c 1 $enc "$wr/sox$name.wav" synth 0.02 sine 440
+    '-e a-law' '-c 2 -e ms-adpcm'; do
+    sox -n -r 8000 -c 1 $enc "$f/sox$(echo "$enc" | tr -d ' -').wav" synth 0.02 sine 440
 done
-head -c 30 "$wr/soxc2b16.wav" >"$wr/truncated.wav"
-{ head -c 40 "$wr/soxc2b16.wav"; printf '\x40\x42\x0f\x00'; tail -c +45 "$wr/soxc2b16.wav"; } >"$wr/data-too-long.wav"
+head -c 30 "$f/soxc2b16.wav" >"$f/truncated.wav"
+{ head -c 40 "$f/soxc2b16.wav"; printf '\x40\x42\x0f\x00'; tail -c +45 "$f/soxc2b16.wav"; } >"$f/data-too-long.wav"
 
 sox -n -r 44100 -c 2 -b 16 "$work/s44.wav" synth 0.08 sine 440
 sox -n -r 22050 -c 1 -b 16 "$work/m22.wav" synth 0.1 sine 440
-lame --quiet -b 32 "$work/s44.wav" "$mp/lame-cbr.mp3"
-lame --quiet -V 9 "$work/s44.wav" "$mp/lame-vbr-info.mp3"
-lame --quiet -b 8 "$work/m22.wav" "$mp/lame-mpeg2.mp3"
-lame --quiet -b 32 --add-id3v2 --tt seed "$work/s44.wav" "$mp/lame-id3v2.mp3"
-twolame --quiet -b 64 "$work/s44.wav" "$mp/twolame.mp2"
-twolame --quiet -m m -b 32 "$work/m22.wav" "$mp/twolame-mpeg2.mp2"
-{ printf 'junk before the first frame\xff\x00'; cat "$mp/twolame.mp2"; } >"$mp/junk.mp2"
-head -c 256 /dev/zero >"$work/daf-header"
-cat "$work/daf-header" "$mp/twolame.mp2" >"$mp/mpeg.daf"
-{ cat "$work/daf-header"; sox "$work/s44.wav" -t raw - trim 0 0.02; } >"$mp/pcm.daf"
+lame --quiet -V 9 "$work/s44.wav" "$f/lame-vbr-info.mp3"
+lame --quiet -b 8 "$work/m22.wav" "$f/lame-mpeg2.mp3"
+lame --quiet -b 32 --add-id3v2 --tt seed "$work/s44.wav" "$f/lame-id3v2.mp3"
+twolame --quiet -b 64 "$work/s44.wav" "$f/twolame.mp2"
+twolame --quiet -m m -b 32 "$work/m22.wav" "$f/twolame-mpeg2.mp2"
+{ head -c 256 /dev/zero; printf 'junk before the first frame\xff\x00'; cat "$f/twolame.mp2"; } >"$f/mpeg.daf"
+{ head -c 256 /dev/zero; sox "$work/s44.wav" -t raw - trim 0 0.02; } >"$f/pcm.daf"
 
-n=0
-cmdline() { printf '%s\0%s' "$1" "${2-}" >"$cl/seed-$n"; n=$((n + 1)); }
-devices=$'Built-in Audio Analog Stereo\nUSB Audio Device\nQDL7310 /04\n\xc3\xa4rger Lautsprecher\nNull Output'
-cmdline '/D:"1 - QDL7310 /04" test.wav /H' "$devices"
-cmdline '-s:110 /t:90 /P:4096 /L /B file.mp3' "$devices"
-cmdline '/I:500,5000,250 /X /Y:2 "a file with blanks.wav"' ""
-cmdline $'/D:\xc3\x84RGER "x"y"z" - / /Lx\tname.daf' "$devices"
-n=0
-tone_seed() { printf '%s\0\x00\x10\x00\x00\xff\x0f\x00\x00\x03\x00\x00\x00' "$1" >"$tone/seed-$n"; n=$((n + 1)); }
-for s in 'F440,S44100,TPCM16,C2' 'F1000,S48000,TPCM24,C6,M101010' 'A-6,F50,S8000,TPCM8,C1' \
-    'F12000,S192000,TFLOAT32,C8,M0' 'WSINE,F-440,C4,M0110,Tpcm32'; do tone_seed "$s"; done

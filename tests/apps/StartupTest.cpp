@@ -1,5 +1,6 @@
-// Start-up without a screen: the device directory over a table of names, the device list
-// shortcut, the usage box, placement beside a running instance and the client-area fix-up.
+// Start-up and the status window without a screen: the device directory over a table of names,
+// the device list shortcut, the usage box, placement beside a running instance with the
+// client-area fix-up, and the rows at the end of whole runs.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -14,6 +15,8 @@
 #include "apps/play/Startup.h"
 #include "resources/Resources.h"
 #include "support/RecordingDisplay.h"
+#include "support/TempDir.h"
+#include "support/WaveFile.h"
 
 namespace {
 
@@ -42,7 +45,7 @@ const DeviceSource kFake = {FakeCount, FakeCaps};
 
 // Matching uses upper-cased names, the list shows them as the service spells them; a device
 // whose record fails is an empty name.
-TEST(DeviceDirectory, MatchesUpperCasedNamesAndListsTheServicesSpelling) {
+TEST(DeviceDirectory, MatchesUpperCasedNamesAndShowsTheListWhenNothingMatches) {
     testsupport::RecordingDisplay display;
     shell.appInstance = RegisterModuleResources(&QuindleResources());
     names = {"Speakers (A)", "Broken", "écouteurs ü", "Null Output"};
@@ -64,13 +67,11 @@ TEST(DeviceDirectory, MatchesUpperCasedNamesAndListsTheServicesSpelling) {
               "Device list:\r\n0 - \"Speakers (A)\"\r\n1 - \"\"\r\n"
               "2 - \"écouteurs ü\"\r\n3 - \"Null Output\"\r\n");
     ASSERT_FALSE(display.fonts.empty());  // the list's fixed-pitch font comes last
-    EXPECT_TRUE(display.fonts.back().second.fixedPitch);
+    EXPECT_TRUE(display.fonts.back().fixedPitch);
     failingDevice = -1;
-}
 
-TEST(DeviceDirectory, ChooseDeviceShowsTheListOnlyWhenNothingMatches) {
-    testsupport::RecordingDisplay display;
-    shell.appInstance = RegisterModuleResources(&QuindleResources());
+    // Choosing over the service's devices shows the list only when nothing matches.
+    display.modals.clear();
     EXPECT_EQ(ChooseDevice(nullptr, nullptr), -1);       // D without a value: no list
     EXPECT_GE(ChooseDevice("null output", nullptr), 0);  // the service always offers it
     EXPECT_TRUE(display.modals.empty());
@@ -184,6 +185,52 @@ TEST_F(StartInstanceTest, PlacedBesideTheNeighbourWithAnExact240By80Client) {
         MSG message;
         while (GetMessageA(&message, nullptr, 0, 0)) {
         }
+    }
+}
+
+// One whole run of the applet; the device, file, format and position rows at its end.
+std::vector<std::string> RunApplet(const std::string& commandLine) {
+    static HINSTANCE instance = RegisterModuleResources(&QuindleResources());
+    shell = ShellState();
+    std::string text = commandLine;
+    EXPECT_EQ(QuindleMain(instance, std::make_unique<CommandLine>(text.data()), SW_HIDE), 0);
+    EXPECT_EQ(shell.player, nullptr) << "the run ended without releasing the player";
+    return {RecordingDisplay::Text(shell.rowDevice), RecordingDisplay::Text(shell.rowFile),
+            RecordingDisplay::Text(shell.rowFormat), RecordingDisplay::Text(shell.rowPosition)};
+}
+
+TEST(StatusWindow, RowsAfterARunAndAfterFailedStarts) {
+    testsupport::TempDir dir;
+    const std::string wav = testsupport::WriteWaveFile(
+        dir.File("a.wav"), std::vector<uint8_t>(48000 / 4 * 4, 0), "PCM16", 2, 48000);
+    const std::string missing = dir.File("missing.wav");
+    struct Case {
+        std::string line;
+        std::vector<std::string> rows;  // position "digits": a byte count
+    };
+    const Case cases[] = {
+        {"/D:null /H /T:90 /S:110 " + wav,
+         {"Null Output", wav, "Stereo, 52800, PCM16, 90%", "00:00:00:00"}},
+        {"/D:NULL /h /b /L /T:100 " + wav, {"Null Output", wav, "Stereo, 48000, PCM16", "digits"}},
+        {"/D:null /H " + missing, {"Device", missing, "Format", "00:00:00:00"}},
+        // A device text that matches nothing: the list is shown, nothing starts, even with /L.
+        {"/D:no-such-device /L " + wav, {"Device", wav, "Format", "00:00:00:00"}},
+        {"/D:null /H null", {"Device", "null", "Format", "00:00:00:00"}},  // a sink, not a file
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> rows = RunApplet(c.line);
+        if (c.rows[3] == "digits") {
+            EXPECT_EQ(rows[3].find_first_not_of("0123456789"), std::string::npos) << rows[3];
+            rows[3] = "digits";
+        }
+        EXPECT_EQ(rows, c.rows) << c.line;
+    }
+    // WM_DESTROY after the end-of-run steps destroys nothing twice.
+    HWND window = GetParent(shell.rowFile);
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(DestroyWindow(window));
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
     }
 }
 

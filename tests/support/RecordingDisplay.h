@@ -18,7 +18,6 @@ class RecordingDisplay : public platform::DisplayBackend {
   public:
     struct Modal {
         platform::ModalKind kind;
-        std::string caption;
         std::vector<std::pair<std::string, std::string>> controls;  // class, text
     };
 
@@ -28,14 +27,14 @@ class RecordingDisplay : public platform::DisplayBackend {
     RecordingDisplay& operator=(const RecordingDisplay&) = delete;
 
     void ModalWithoutScreen(HWND window, platform::ModalKind kind) override {
-        Modal modal{kind, Text(window), {}};
+        Modal modal{kind, {}};
         for (HWND child : platform::ChildrenOf(window)) {
             modal.controls.emplace_back(platform::ClassNameOf(child), Text(child));
         }
         modals.push_back(std::move(modal));
     }
-    void FontChanged(HWND window, const platform::FontInfo* font) override {
-        fonts.emplace_back(window, font != nullptr ? *font : platform::FontInfo{});
+    void FontChanged(HWND /*window*/, const platform::FontInfo* font) override {
+        fonts.push_back(font != nullptr ? *font : platform::FontInfo{});
     }
     RECT FrameInsets(HWND window) const override {
         return GetParent(window) == nullptr ? frame : RECT{0, 0, 0, 0};
@@ -59,7 +58,7 @@ class RecordingDisplay : public platform::DisplayBackend {
 
     HWND const kForeign = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x1231));
     std::vector<Modal> modals;
-    std::vector<std::pair<HWND, platform::FontInfo>> fonts;
+    std::vector<platform::FontInfo> fonts;
     RECT frame{0, 0, 0, 0};
     std::string foreignClass;
     RECT foreignRect{};

@@ -48,22 +48,4 @@ inline std::vector<uint8_t> ReadBytes(const std::string& path) {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
-inline void PutLE32(std::vector<uint8_t>& out, uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8) {
-        out.push_back(static_cast<uint8_t>(value >> shift));
-    }
-}
-
-inline void PutText(std::vector<uint8_t>& out, const char* text) {
-    for (; *text != '\0'; ++text) {
-        out.push_back(static_cast<uint8_t>(*text));
-    }
-}
-
-inline uint32_t GetLE32(const std::vector<uint8_t>& bytes, size_t at) {
-    return static_cast<uint32_t>(bytes.at(at)) | static_cast<uint32_t>(bytes.at(at + 1)) << 8 |
-           static_cast<uint32_t>(bytes.at(at + 2)) << 16 |
-           static_cast<uint32_t>(bytes.at(at + 3)) << 24;
-}
-
 }  // namespace testsupport
