@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the seed corpus under <build dir>/corpus/fuzz_file/: sox-made WAV files in several
-# encodings, damaged headers, lame and twolame streams and DAF files.
+# encodings, damaged headers, lame and twolame streams and DAF files; and under
+# corpus/fuzz_command_line/ command lines with device names and shell words.
 # Usage: fuzz/make_corpus.sh [build dir, default build/fuzz]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -28,3 +29,7 @@ twolame --quiet -m m -b 32 "$work/m22.wav" "$f/twolame-mpeg2.mp2"
 { head -c 256 /dev/zero; printf 'junk before the first frame\xff\x00'; cat "$f/twolame.mp2"; } >"$f/mpeg.daf"
 { head -c 256 /dev/zero; sox "$work/s44.wav" -t raw - trim 0 0.02; } >"$f/pcm.daf"
 
+c=$corpus/fuzz_command_line
+mkdir -p "$c"
+printf '/D:1 test.wav /H\0Null Output\nTest Sink\n/D:"Test Sink"' >"$c/device"
+printf '/L /I:2000,0,500 /P:44 /S:110 /T:90 /B "a b.wav"\0q"x.wav\n/É\n' >"$c/options"

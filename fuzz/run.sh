@@ -9,7 +9,7 @@ build=${QUINDLE_FUZZ_BUILD:-$root/build/fuzz}
 seconds=${1:?usage: fuzz/run.sh <seconds> [target...]}
 shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_file)
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_file fuzz_command_line)
 [ -d "$build/corpus" ] || "$root/fuzz/make_corpus.sh" "$build" >/dev/null
 mkdir -p "$build/findings" "$build/logs"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
