@@ -53,13 +53,7 @@ struct AlsaTestBed {
 };
 const AlsaTestBed kAlsa;
 
-struct Notification {
-    UINT message;
-    WAVEHDR* header;
-    Clock::time_point when;
-};
-
-// Records every MM_WOM_* posted to its hidden window; `onDone` runs on that thread.
+// Records the MM_WOM_* messages posted to a window on its own thread; `onDone` runs there.
 class CallbackThread {
   public:
     explicit CallbackThread(std::function<void(WAVEHDR*)> onDone = {})
@@ -77,62 +71,45 @@ class CallbackThread {
 
     bool WaitFor(UINT message, size_t count, std::chrono::milliseconds timeout) {
         std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, timeout, [&] { return Events(message).size() >= count; });
+        return changed_.wait_for(lock, timeout, [&] { return Headers(message).size() >= count; });
     }
-    size_t Count(UINT message) {
+    std::vector<WAVEHDR*> Get(UINT message) {
         std::lock_guard<std::mutex> lock(mutex_);
-        return Events(message).size();
-    }
-    std::vector<Notification> Done() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return Events(MM_WOM_DONE);
+        return Headers(message);
     }
 
   private:
-    std::vector<Notification> Events(UINT message) const {  // with mutex_ held
-        std::vector<Notification> found;
-        std::copy_if(events_.begin(), events_.end(), std::back_inserter(found),
-                     [&](const Notification& e) { return e.message == message; });
+    std::vector<WAVEHDR*> Headers(UINT message) const {  // with mutex_ held
+        std::vector<WAVEHDR*> found;
+        for (const auto& [what, header] : events_) {
+            if (what == message) {
+                found.push_back(header);
+            }
+        }
         return found;
-    }
-
-    static LRESULT Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-        auto* self = reinterpret_cast<CallbackThread*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-        if (self != nullptr && message >= MM_WOM_OPEN && message <= MM_WOM_DONE) {
-            auto* header = reinterpret_cast<WAVEHDR*>(lParam);
-            if (message == MM_WOM_DONE && self->onDone_) {
-                self->onDone_(header);
-            }
-            {
-                std::lock_guard<std::mutex> lock(self->mutex_);
-                self->events_.push_back({message, header, Clock::now()});
-            }
-            self->changed_.notify_all();
-            return 0;
-        }
-        if (message == WM_DESTROY) {
-            PostQuitMessage(0);
-            return 0;
-        }
-        return DefWindowProcA(window, message, wParam, lParam);
     }
 
     static DWORD Main(LPVOID parameter) {
         auto* self = static_cast<CallbackThread*>(parameter);
-        HWND window = CreateWindowExA(0, "BUTTON", "callback", WS_POPUP, 0, 0, 10, 10, nullptr,
-                                      nullptr, nullptr, nullptr);
-        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-        SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Procedure));
+        HWND window = CreateWindowExA(0, "STATIC", "callback", 0, 0, 0, 1, 1, nullptr, nullptr,
+                                      nullptr, nullptr);
         {
             std::lock_guard<std::mutex> lock(self->mutex_);
             self->window_ = window;
         }
         self->changed_.notify_all();
-        MSG message;
-        while (GetMessageA(&message, window, 0, 0) > 0) {
-            DispatchMessageA(&message);
+        MSG msg;
+        while (GetMessageA(&msg, window, 0, 0) > 0 && msg.message != WM_CLOSE) {
+            auto* header = reinterpret_cast<WAVEHDR*>(msg.lParam);
+            if (msg.message == MM_WOM_DONE && self->onDone_) {
+                self->onDone_(header);
+            }
+            std::lock_guard<std::mutex> lock(self->mutex_);
+            self->events_.emplace_back(msg.message, header);
+            self->changed_.notify_all();
         }
-        return 1;
+        DestroyWindow(window);
+        return 0;
     }
 
     std::function<void(WAVEHDR*)> onDone_;
@@ -140,7 +117,7 @@ class CallbackThread {
     HWND window_ = nullptr;
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::vector<Notification> events_;
+    std::vector<std::pair<UINT, WAVEHDR*>> events_;
 };
 
 // A format image stored one byte off alignment: the service must copy it.
@@ -202,10 +179,6 @@ UINT FindDevice(const char* name) {
     return WAVE_MAPPER - 1;  // no such device
 }
 
-UINT NullOutput() {
-    return FindDevice("Null Output");
-}
-
 HWAVEOUT OpenDevice(UINT id, const FormatImage& format, HWND window) {
     HWAVEOUT device = nullptr;
     EXPECT_EQ(waveOutOpen(&device, id, format.Get(), reinterpret_cast<DWORD_PTR>(window), 0,
@@ -214,11 +187,11 @@ HWAVEOUT OpenDevice(UINT id, const FormatImage& format, HWND window) {
     return device;
 }
 
-DWORD PositionBytes(HWAVEOUT device) {
+DWORD Position(HWAVEOUT device, UINT type = TIME_BYTES) {
     MMTIME time{};
-    time.wType = TIME_BYTES;
+    time.wType = type;
     EXPECT_EQ(waveOutGetPosition(device, &time, sizeof time), MMSYSERR_NOERROR);
-    EXPECT_EQ(time.wType, static_cast<UINT>(TIME_BYTES));
+    EXPECT_EQ(time.wType, type);
     return time.u.cb;
 }
 
@@ -255,23 +228,20 @@ class HeaderSet {
 
 // Waits until the device has played something (a server may take a while to start).
 void WaitUntilPlaying(HWAVEOUT out) {
-    for (const auto limit = Clock::now() + 5s; PositionBytes(out) == 0 && Clock::now() < limit;) {
+    for (const auto limit = Clock::now() + 5s; Position(out) == 0 && Clock::now() < limit;) {
         std::this_thread::sleep_for(10ms);
     }
-    EXPECT_GT(PositionBytes(out), 0u) << "nothing played";
+    EXPECT_GT(Position(out), 0u) << "nothing played";
 }
 
 // Every queued header has come back; from now on the device reports that it is gone, returns
 // at once, and still closes.
 void ExpectGone(HWAVEOUT out, CallbackThread& callback, size_t headers) {
     ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, headers, 3s));
-    WAVEHDR late{};
     std::vector<uint8_t> more(4800, 0);
-    late.lpData = reinterpret_cast<LPSTR>(more.data());
-    late.dwBufferLength = static_cast<DWORD>(more.size());
-    ASSERT_EQ(waveOutPrepareHeader(out, &late, sizeof late), MMSYSERR_NOERROR);
+    HeaderSet late(more.data(), more.size(), {more.size()});
     const Clock::time_point asked = Clock::now();
-    EXPECT_EQ(waveOutWrite(out, &late, sizeof late), MMSYSERR_NODRIVER);
+    EXPECT_EQ(late.WriteAll(out), MMSYSERR_NODRIVER);
     EXPECT_EQ(waveOutPause(out), MMSYSERR_NODRIVER);
     EXPECT_EQ(waveOutRestart(out), MMSYSERR_NODRIVER);
     EXPECT_EQ(waveOutReset(out), MMSYSERR_NODRIVER);
@@ -292,19 +262,16 @@ class WaveOut : public ::testing::TestWithParam<const char*> {
             }
             GTEST_SKIP() << GetParam() << " is not listed in this process";
         }
+        testsupport::ScriptedDevice::Get().Clear();
+        if (Is("Test Sink")) {
+            recorder_.emplace();  // takes what the sink plays from here on
+        }
     }
     bool Is(const char* name) const { return std::strcmp(GetParam(), name) == 0; }
     HWAVEOUT Open(HWND window) { return OpenDevice(id_, FormatImage::Pcm(2, kRate, 16), window); }
 
-    // Starts taking what the sink plays.
-    void Record() {
-        testsupport::ScriptedDevice::Get().Clear();
-        if (Is("Test Sink")) {
-            recorder_.emplace(dir_.File("recording.raw"));
-        }
-    }
-    // What the sink played since Record(), from the start of `audio` on; none for Null Output.
-    // The server's silence (an underrun, a pause) is left out: noise has no zero frame.
+    // What the sink played, from the start of `audio` on; none for Null Output. The server's
+    // silence (an underrun, a pause) is left out: noise has no zero frame.
     std::optional<std::vector<uint8_t>> Played(const std::vector<uint8_t>& audio) {
         if (Is("Scripted Device")) {
             return testsupport::ScriptedDevice::Get().Bytes();
@@ -329,17 +296,15 @@ class WaveOut : public ::testing::TestWithParam<const char*> {
     }
 
     UINT id_ = 0;
-    testsupport::TempDir dir_;
     std::optional<testsupport::Recorder> recorder_;
 };
 
 // Headers that need not hold whole frames, written while paused: the device gets exactly the
-// bytes, each header comes back in order once its audio has been played, and the position is
-// in bytes. After the queue ran dry, more headers play on from there.
+// bytes, each header comes back in order, and the position is in bytes, frames or
+// milliseconds. After the queue ran dry, more headers play on from there.
 TEST_P(WaveOut, PlaysExactBytesInOrderAndOnAfterAnUnderrun) {
-    Record();
     CallbackThread callback;
-    const std::vector<uint8_t> audio = NoiseBytes(kRate * 4 * 8 / 10 + 2);
+    const std::vector<uint8_t> audio = NoiseBytes(kRate * 4 + 32002, 99);  // ~1.2 s, 2 extra
     const size_t firstBytes = 48001 + 3 + 20000 + 38400;  // whole frames, in odd pieces
     HeaderSet first(audio.data(), firstBytes, {48001, 3, 20000, 38400});
     HeaderSet second(audio.data() + firstBytes, audio.size() - firstBytes, {3, 65536});
@@ -347,30 +312,25 @@ TEST_P(WaveOut, PlaysExactBytesInOrderAndOnAfterAnUnderrun) {
     ASSERT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
     ASSERT_EQ(first.WriteAll(out), MMSYSERR_NOERROR);
     std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(callback.Count(MM_WOM_DONE), 0u) << "a paused device returned a header";
-    EXPECT_EQ(PositionBytes(out), 0u);
-    const Clock::time_point started = Clock::now();
+    EXPECT_EQ(callback.Get(MM_WOM_DONE).size(), 0u) << "a paused device returned a header";
+    EXPECT_EQ(Position(out), 0u);
     ASSERT_EQ(waveOutRestart(out), MMSYSERR_NOERROR);
     ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, first.Size(), 5s));
-    EXPECT_EQ(callback.Count(MM_WOM_OPEN), 1u);
-    size_t bytesBefore = 0;
-    const std::vector<Notification> done = callback.Done();
+    EXPECT_EQ(callback.Get(MM_WOM_OPEN).size(), 1u);
+    const std::vector<WAVEHDR*> done = callback.Get(MM_WOM_DONE);
     for (size_t i = 0; i < first.Size(); ++i) {
-        const Notification& e = done[i];
-        ASSERT_EQ(e.header, first[i]) << "headers came back out of order";
-        EXPECT_EQ(e.header->dwFlags & (WHDR_DONE | WHDR_INQUEUE | WHDR_PREPARED),
+        ASSERT_EQ(done[i], first[i]) << "headers came back out of order";
+        EXPECT_EQ(done[i]->dwFlags & (WHDR_DONE | WHDR_INQUEUE | WHDR_PREPARED),
                   static_cast<DWORD>(WHDR_DONE | WHDR_PREPARED));
-        bytesBefore += e.header->dwBufferLength;
-        EXPECT_GE(std::chrono::duration<double>(e.when - started).count(),
-                  static_cast<double>(bytesBefore / 4) / kRate - 0.005)
-            << "header " << i << " came back before it was played";
     }
     std::this_thread::sleep_for(200ms);  // dry
-    EXPECT_EQ(PositionBytes(out), firstBytes) << "the position counted the underrun";
+    EXPECT_EQ(Position(out), firstBytes) << "the position counted the underrun";
+    EXPECT_EQ(Position(out, TIME_SAMPLES), firstBytes / 4);
+    EXPECT_EQ(Position(out, TIME_MS), firstBytes / 4 * 1000 / kRate);
     ASSERT_EQ(second.WriteAll(out), MMSYSERR_NOERROR);
     ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, first.Size() + second.Size(), 5s));
-    EXPECT_EQ(callback.Done().back().header, second[second.Size() - 1]);
-    EXPECT_EQ(PositionBytes(out), audio.size());
+    EXPECT_EQ(callback.Get(MM_WOM_DONE).back(), second[second.Size() - 1]);
+    EXPECT_EQ(Position(out), audio.size());
     ASSERT_EQ(waveOutClose(out), MMSYSERR_NOERROR);  // right after the last: cuts nothing
     EXPECT_TRUE(callback.WaitFor(MM_WOM_CLOSE, 1, 2s));
     if (const auto played = Played(audio)) {
@@ -382,7 +342,6 @@ TEST_P(WaveOut, PlaysExactBytesInOrderAndOnAfterAnUnderrun) {
 // Pausing midway holds the queued headers and the position; after a restart every byte plays
 // once (ALSA without a hardware pause drops its buffer and primes it again).
 TEST_P(WaveOut, PauseHoldsTheQueueAndLosesNothing) {
-    Record();
     CallbackThread callback;
     const std::vector<uint8_t> audio = NoiseBytes(kRate * 4, 777);  // 1 s
     HeaderSet headers(audio.data(), audio.size(), {48001, 3, 20000, 38400, 65536, 20060});
@@ -392,15 +351,15 @@ TEST_P(WaveOut, PauseHoldsTheQueueAndLosesNothing) {
     std::this_thread::sleep_for(100ms);
     ASSERT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
     std::this_thread::sleep_for(100ms);  // notifications posted before the pause arrive
-    const size_t doneAtPause = callback.Count(MM_WOM_DONE);
-    const DWORD positionAtPause = PositionBytes(out);
+    const size_t doneAtPause = callback.Get(MM_WOM_DONE).size();
+    const DWORD positionAtPause = Position(out);
     EXPECT_LT(doneAtPause, headers.Size());
     std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(callback.Count(MM_WOM_DONE), doneAtPause);
-    EXPECT_EQ(PositionBytes(out), positionAtPause);
+    EXPECT_EQ(callback.Get(MM_WOM_DONE).size(), doneAtPause);
+    EXPECT_EQ(Position(out), positionAtPause);
     ASSERT_EQ(waveOutRestart(out), MMSYSERR_NOERROR);
     ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, headers.Size(), 5s));
-    EXPECT_EQ(PositionBytes(out), audio.size());
+    EXPECT_EQ(Position(out), audio.size());
     ASSERT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
     if (const auto played = Played(audio)) {
         EXPECT_TRUE(*played == audio) << "the device got " << played->size() << " other bytes";
@@ -408,12 +367,12 @@ TEST_P(WaveOut, PauseHoldsTheQueueAndLosesNothing) {
 }
 
 // Bad handles and header states get their own numbers; closing with headers queued is refused.
-// A reset returns every queued header once, in order, before it returns, and starts the
-// position again.
+// A reset returns every queued header once, in order, before it returns, starts the position
+// again and ends a pause.
 TEST_P(WaveOut, HeaderStatesAndResetReturnEachHeaderOnce) {
-    const auto bogus = reinterpret_cast<HWAVEOUT>(0x5550);
     WAVEHDR unprepared{};
-    EXPECT_EQ(waveOutWrite(bogus, &unprepared, sizeof unprepared), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(waveOutWrite(reinterpret_cast<HWAVEOUT>(0x5550), &unprepared, sizeof unprepared),
+              MMSYSERR_INVALHANDLE);
     HWAVEOUT out = nullptr;
     EXPECT_EQ(waveOutOpen(&out, id_, FormatImage::Pcm(2, kRate, 16).Get(), 0, 0, CALLBACK_WINDOW),
               MMSYSERR_INVALPARAM);
@@ -428,6 +387,7 @@ TEST_P(WaveOut, HeaderStatesAndResetReturnEachHeaderOnce) {
     EXPECT_EQ(waveOutUnprepareHeader(out, headers[1], sizeof(WAVEHDR)), WAVERR_STILLPLAYING);
     EXPECT_EQ(waveOutClose(out), WAVERR_STILLPLAYING);
     WaitUntilPlaying(out);  // a reset must start the position again
+    ASSERT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
     const Clock::time_point reset = Clock::now();
     ASSERT_EQ(waveOutReset(out), MMSYSERR_NOERROR);
     EXPECT_LT(Clock::now() - reset, 2s) << "the reset waited for the audio";
@@ -435,13 +395,16 @@ TEST_P(WaveOut, HeaderStatesAndResetReturnEachHeaderOnce) {
         EXPECT_EQ(headers[i]->dwFlags & (WHDR_DONE | WHDR_INQUEUE), static_cast<DWORD>(WHDR_DONE));
     }
     ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, headers.Size(), 2s));
-    EXPECT_EQ(PositionBytes(out), 0u);
+    EXPECT_EQ(Position(out), 0u);
     std::this_thread::sleep_for(50ms);
-    const std::vector<Notification> done = callback.Done();
+    const std::vector<WAVEHDR*> done = callback.Get(MM_WOM_DONE);
     ASSERT_EQ(done.size(), headers.Size()) << "a header came back twice";
     for (size_t i = 0; i < done.size(); ++i) {
-        EXPECT_EQ(done[i].header, headers[i]) << "out of order";
+        EXPECT_EQ(done[i], headers[i]) << "out of order";
     }
+    headers[0]->dwBufferLength = 4800;  // no longer paused: this plays
+    ASSERT_EQ(waveOutWrite(out, headers[0], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    EXPECT_TRUE(callback.WaitFor(MM_WOM_DONE, headers.Size() + 1, 2s)) << "still paused";
     EXPECT_EQ(waveOutUnprepareHeader(out, headers[1], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
     EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
     EXPECT_EQ(waveOutClose(out), MMSYSERR_INVALHANDLE) << "a closed handle is gone";
@@ -454,9 +417,8 @@ TEST_P(WaveOut, NotificationReceiverMayCallBackIn) {
     std::atomic<int> refills{0};
     std::vector<DWORD> positions;
     CallbackThread callback([&](WAVEHDR* header) {
-        positions.push_back(PositionBytes(device));
+        positions.push_back(Position(device));
         if (refills.fetch_add(1) < 12) {
-            EXPECT_EQ(waveOutPrepareHeader(device, header, sizeof *header), MMSYSERR_NOERROR);
             EXPECT_EQ(waveOutWrite(device, header, sizeof *header), MMSYSERR_NOERROR);
         }
     });
@@ -480,7 +442,6 @@ INSTANTIATE_TEST_SUITE_P(Alsa, WaveOut, ::testing::Values("qlocked"));
 // A device that fails mid-playback returns every queued header and then reports itself gone.
 TEST(WaveOutScripted, FailedDeviceReturnsEverything) {
     testsupport::ScriptedDevice& device = testsupport::ScriptedDevice::Get();
-    device.Clear();
     CallbackThread callback;
     const std::vector<uint8_t> audio(kRate * 4 * 2, 0);
     HeaderSet headers(audio.data(), audio.size(), {kRate});
@@ -499,9 +460,8 @@ TEST(WaveOutNull, WithoutServerTheMapperIsNullOutput) {
         GTEST_SKIP() << "only where no server answers";
     }
     const char* silent = std::getenv("QUINDLE_SILENT_SERVER");
-    int listener = -1;
+    const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
     if (silent != nullptr) {
-        listener = socket(AF_UNIX, SOCK_STREAM, 0);
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
         std::snprintf(address.sun_path, sizeof address.sun_path, "%s", silent);
@@ -517,16 +477,12 @@ TEST(WaveOutNull, WithoutServerTheMapperIsNullOutput) {
     const Clock::time_point asked = Clock::now();
     EXPECT_EQ(waveOutGetNumDevs(), cards + 2);
     EXPECT_LT(Clock::now() - asked, 4s) << "a silent server held up the device list";
-    if (listener >= 0) {
-        close(listener);
-        unlink(silent);
+    close(listener);
+    if (cards == 0) {  // else the mapper is a sound card's PCM
+        WAVEOUTCAPSA caps{};
+        ASSERT_EQ(waveOutGetDevCapsA(WAVE_MAPPER, &caps, sizeof caps), MMSYSERR_NOERROR);
+        EXPECT_STREQ(caps.szPname, "Null Output");
     }
-    if (cards > 0) {
-        GTEST_SKIP() << "the mapper is a sound card's PCM here";
-    }
-    WAVEOUTCAPSA caps{};
-    ASSERT_EQ(waveOutGetDevCapsA(WAVE_MAPPER, &caps, sizeof caps), MMSYSERR_NOERROR);
-    EXPECT_STREQ(caps.szPname, "Null Output");
 }
 
 // A query accepts what Null Output can play, and refuses bad images without touching the handle.
@@ -547,42 +503,34 @@ TEST(WaveOutNull, FormatQueryAcceptsWhatItCanPlayAndOpensNothing) {
     };
     for (const auto& [image, expected] : cases) {
         HWAVEOUT untouched = reinterpret_cast<HWAVEOUT>(0x1234);
-        EXPECT_EQ(waveOutOpen(&untouched, NullOutput(), image.Get(), 0, 0, WAVE_FORMAT_QUERY),
+        EXPECT_EQ(waveOutOpen(&untouched, FindDevice("Null Output"), image.Get(), 0, 0,
+                              WAVE_FORMAT_QUERY),
                   expected);
         EXPECT_EQ(untouched, reinterpret_cast<HWAVEOUT>(0x1234));
     }
 }
 
-class WaveOutServer : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        sink_ = FindDevice("Test Sink");
-        if (sink_ >= waveOutGetNumDevs()) {
-            GTEST_SKIP() << "no test bed sound server (run under scripts/testbed.sh)";
-        }
+// The server's sinks are listed before Null Output, its default sink is the mapper, and a
+// server that goes away mid-playback returns every queued header, later ones too, and
+// pausing, resetting and closing still return at once. That server is a second private one
+// of the test bed's kind that this test starts and kills.
+TEST(WaveOutServer, SinksAreListedAndAServerThatGoesAwayReturnsEverything) {
+    const UINT sink = FindDevice("Test Sink");
+    if (sink >= waveOutGetNumDevs()) {
+        GTEST_SKIP() << "no test bed sound server (run under scripts/testbed.sh)";
     }
-    UINT sink_ = 0;
-};
-
-TEST_F(WaveOutServer, SinksAreListedByDescriptionBeforeNullOutput) {
-    EXPECT_LT(sink_, NullOutput());
-    EXPECT_EQ(NullOutput(), waveOutGetNumDevs() - 1);
+    EXPECT_LT(sink, FindDevice("Null Output"));
+    EXPECT_EQ(FindDevice("Null Output"), waveOutGetNumDevs() - 1);
     WAVEOUTCAPSA caps{};
     ASSERT_EQ(waveOutGetDevCapsA(WAVE_MAPPER, &caps, sizeof caps), MMSYSERR_NOERROR);
     EXPECT_STREQ(caps.szPname, "Test Sink") << "the mapper is the server's default sink";
-}
-
-// A sound server that goes away mid-playback: every queued header comes back, later ones too,
-// and pausing, resetting and closing still return at once. The server is a second private one
-// of the test bed's kind that this test starts and kills.
-TEST_F(WaveOutServer, ServerThatGoesAwayReturnsEverything) {
     testsupport::PrivateSoundServer privateServer;
     ASSERT_TRUE(privateServer.Start());
     CallbackThread callback;
     HWAVEOUT out = nullptr;
     {
         testsupport::ServerOverride use(privateServer.Address());  // the sink's connection
-        out = OpenDevice(sink_, FormatImage::Pcm(2, kRate, 16), callback.Window());
+        out = OpenDevice(sink, FormatImage::Pcm(2, kRate, 16), callback.Window());
     }
     ASSERT_NE(out, nullptr);
     const std::vector<uint8_t> audio(kRate * 4 * 4, 0);
@@ -593,30 +541,23 @@ TEST_F(WaveOutServer, ServerThatGoesAwayReturnsEverything) {
     ExpectGone(out, callback, headers.Size());
 }
 
-// Through the plug layer every rate, size and channel count is taken, and converted audio
-// lasts as long; the PCM alone takes only its own format. A query leaves the device free; a
-// device held by another opener fails the open at once with "in use".
+// Through the plug layer other rates and sample types are taken, and converted audio lasts as
+// long; the PCM alone takes only its own format. A query leaves the device free; a device held
+// by another opener fails the open at once with "in use".
 TEST(WaveOutAlsa, PlugLayerAndBusyDevice) {
-    const UINT locked = FindDevice("qlocked");
+    const UINT locked = FindDevice("qlocked"), raw = FindDevice("qlockraw");
     if (locked >= waveOutGetNumDevs()) {
         GTEST_SKIP() << "no ALSA test PCM (QUINDLE_ALSA_TEST_PCM)";
     }
-    const std::pair<const char*, FormatImage> accepted[] = {
-        {"qlocked", FormatImage(WAVE_FORMAT_IEEE_FLOAT, 2, 44100, 32)},
-        {"qlocked", FormatImage::Extensible(6, 24, 0x3F, WAVE_FORMAT_PCM)},
-        {"qlocked", FormatImage::Mpeg(2, 44100, ACM_MPEG_LAYER3)},
-        {"qlockraw", FormatImage::Pcm(2, kRate, 16)},
+    const std::tuple<UINT, FormatImage, MMRESULT> queries[] = {
+        {locked, FormatImage(WAVE_FORMAT_IEEE_FLOAT, 2, 44100, 32), MMSYSERR_NOERROR},
+        {raw, FormatImage::Pcm(2, kRate, 16), MMSYSERR_NOERROR},
+        {raw, FormatImage::Pcm(2, 44100, 16), WAVERR_BADFORMAT},
+        {raw, FormatImage::Pcm(2, kRate, 12), WAVERR_BADFORMAT},
     };
-    for (const auto& [name, format] : accepted) {
-        EXPECT_EQ(waveOutOpen(nullptr, FindDevice(name), format.Get(), 0, 0, WAVE_FORMAT_QUERY),
-                  MMSYSERR_NOERROR)
-            << name << " " << format.Get()->nSamplesPerSec;
-    }
-    for (const FormatImage& format :
-         {FormatImage::Pcm(2, 44100, 16), FormatImage::Pcm(2, kRate, 12)}) {
-        EXPECT_EQ(
-            waveOutOpen(nullptr, FindDevice("qlockraw"), format.Get(), 0, 0, WAVE_FORMAT_QUERY),
-            WAVERR_BADFORMAT);
+    for (const auto& [id, format, expected] : queries) {
+        EXPECT_EQ(waveOutOpen(nullptr, id, format.Get(), 0, 0, WAVE_FORMAT_QUERY), expected)
+            << id << " " << format.Get()->nSamplesPerSec;
     }
     CallbackThread callback;
     const std::vector<uint8_t> audio = NoiseBytes(44100 * 2);  // 1 s mono at 44.1 kHz

@@ -8,7 +8,6 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <thread>
@@ -31,10 +30,7 @@ class ScriptedDevice final : public platform::AudioBackend {
         return *device;
     }
 
-    int32_t Id() {
-        Get();
-        return static_cast<int32_t>(waveOutGetNumDevs()) - 2;
-    }
+    int32_t Id() { return static_cast<int32_t>(waveOutGetNumDevs()) - 2; }
 
     // How many times faster than real time the open sink plays.
     void SetSpeed(double speed) {
@@ -86,7 +82,7 @@ class ScriptedDevice final : public platform::AudioBackend {
     class Sink final : public platform::AudioSink {
       public:
         Sink(ScriptedDevice* device, const platform::SinkFormat& format, std::function<void()> wake)
-            : device_(device), wake_(std::move(wake)) {
+            : device_(device) {
             std::lock_guard<std::mutex> lock(device_->mutex_);
             device_->frameBytes_ = format.FrameBytes();
             device_->rate_ = format.rate;
@@ -94,20 +90,14 @@ class ScriptedDevice final : public platform::AudioBackend {
             device_->clock_.Start(Clock::now(), 0, 0);
             // A device thread that sleeps until the played position should have moved would
             // oversleep a fast clock: wake it often.
-            ticker_ = std::thread([this] {
-                std::unique_lock<std::mutex> tick(tickMutex_);
-                while (!tickCancel_.wait_for(tick, std::chrono::milliseconds(3),
-                                             [&] { return stop_; })) {
-                    wake_();
+            ticker_ = std::thread([this, wake = std::move(wake)] {
+                for (; !stop_; std::this_thread::sleep_for(std::chrono::milliseconds(3))) {
+                    wake();
                 }
             });
         }
         ~Sink() override {
-            {
-                std::lock_guard<std::mutex> tick(tickMutex_);
-                stop_ = true;
-            }
-            tickCancel_.notify_all();
+            stop_ = true;
             ticker_.join();
         }
         size_t Writable() override {
@@ -154,11 +144,8 @@ class ScriptedDevice final : public platform::AudioBackend {
 
       private:
         ScriptedDevice* const device_;
-        const std::function<void()> wake_;
+        std::atomic<bool> stop_{false};
         std::thread ticker_;
-        std::mutex tickMutex_;
-        std::condition_variable tickCancel_;
-        bool stop_ = false;
     };
 
     // With mutex_ held: frames a second at the current speed.
