@@ -3,85 +3,48 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <vector>
 
 #include "platform/waveout/PlayoutClock.h"
 
 namespace {
 
 using platform::PlayoutClock;
-using std::chrono::milliseconds;
-
-enum class Op { Start, Pause, Resume, Extend, Rate, Expect };
-
-struct Step {
-    Op op;
-    int64_t ms;  // when, from the start of the case
-    uint64_t value = 0;
-    uint64_t end = 0;  // for Start
-};
-
-struct Case {
-    uint64_t rate;
-    std::vector<Step> steps;
-};
 
 TEST(PlayoutClock, RunsOnFromAReadingAndNeverPassesTheEnd) {
     constexpr uint64_t kMax = UINT64_MAX;
-    constexpr int64_t kDay = 86400000;
-    const Case cases[] = {
-        {48000,
-         {{Op::Start, 0, 1000, 5000},
-          {Op::Expect, -5, 1000},
-          {Op::Expect, 0, 1000},
-          {Op::Expect, 10, 1480},
-          {Op::Expect, 1000, 5000}}},
-        {48000, {{Op::Start, 0, 900, 800}, {Op::Expect, 50, 800}}},
-        {44100, {{Op::Start, 0, 0, kMax}, {Op::Expect, 1, 44}, {Op::Expect, 10000, 441000}}},
-        {48000,
-         {{Op::Start, 0, 0, 100000},
-          {Op::Pause, 10},
-          {Op::Expect, 1000, 480},
-          {Op::Resume, 2000},
-          {Op::Expect, 2010, 960}}},
-        {48000,
-         {{Op::Start, 0, 0, 480},
-          {Op::Expect, 1000, 480},
-          {Op::Extend, 1000, 960},
-          {Op::Expect, 1005, 720}}},
-        {48000, {{Op::Start, 0, 0, 960}, {Op::Extend, 10, 2000}, {Op::Expect, 30, 1440}}},
-        {48000, {{Op::Start, 0, 0, kMax}, {Op::Rate, 10, 96000}, {Op::Expect, 20, 1440}}},
-        {768000, {{Op::Start, 0, 7, kMax}, {Op::Expect, 400 * kDay, 26542080000000ull + 7}}},
-        {48000, {{Op::Start, 0, kMax - 10, kMax}, {Op::Expect, 1000, kMax}}},
-    };
     const PlayoutClock::Time t0 = std::chrono::steady_clock::now();
-    for (const Case& c : cases) {
-        PlayoutClock clock(c.rate);
-        for (const Step& step : c.steps) {
-            const PlayoutClock::Time at = t0 + milliseconds(step.ms);
-            switch (step.op) {
-                case Op::Start:
-                    clock.Start(at, step.value, step.end);
-                    break;
-                case Op::Pause:
-                    clock.Pause(at);
-                    break;
-                case Op::Resume:
-                    clock.Resume(at);
-                    break;
-                case Op::Extend:
-                    clock.Extend(at, step.value);
-                    break;
-                case Op::Rate:
-                    clock.SetRate(at, step.value);
-                    break;
-                case Op::Expect:
-                    EXPECT_EQ(clock.PlayedAt(at), step.value)
-                        << "case " << &c - cases << " at " << step.ms << " ms";
-                    break;
-            }
-        }
-    }
+    const auto at = [&](int64_t ms) { return t0 + std::chrono::milliseconds(ms); };
+    // A clock at `rate` started at t0 at the reading `from`, with `end` frames written.
+    const auto started = [&](uint64_t rate, uint64_t from, uint64_t end) {
+        PlayoutClock clock(rate);
+        clock.Start(t0, from, end);
+        return clock;
+    };
+    PlayoutClock clock = started(48000, 1000, 5000);
+    EXPECT_EQ(clock.PlayedAt(at(-5)), 1000u);
+    EXPECT_EQ(clock.PlayedAt(at(10)), 1480u);
+    EXPECT_EQ(clock.PlayedAt(at(1000)), 5000u);
+    EXPECT_EQ(started(48000, 900, 800).PlayedAt(at(50)), 800u);
+    EXPECT_EQ(started(44100, 0, kMax).PlayedAt(at(1)), 44u);
+    EXPECT_EQ(started(44100, 0, kMax).PlayedAt(at(10000)), 441000u);
+    clock = started(48000, 0, 100000);  // paused from 10 ms to 2 s
+    clock.Pause(at(10));
+    EXPECT_EQ(clock.PlayedAt(at(1000)), 480u);
+    clock.Resume(at(2000));
+    EXPECT_EQ(clock.PlayedAt(at(2010)), 960u);
+    clock = started(48000, 0, 480);  // runs dry, then on from the next write
+    EXPECT_EQ(clock.PlayedAt(at(1000)), 480u);
+    clock.Extend(at(1000), 960);
+    EXPECT_EQ(clock.PlayedAt(at(1005)), 720u);
+    clock = started(48000, 0, 960);  // more written while it runs
+    clock.Extend(at(10), 2000);
+    EXPECT_EQ(clock.PlayedAt(at(30)), 1440u);
+    clock = started(48000, 0, kMax);
+    clock.SetRate(at(10), 96000);
+    EXPECT_EQ(clock.PlayedAt(at(20)), 1440u);
+    // 400 days at 768 kHz, and a reading near the top of the counter.
+    EXPECT_EQ(started(768000, 7, kMax).PlayedAt(at(400 * 86400000LL)), 26542080000000ull + 7);
+    EXPECT_EQ(started(48000, kMax - 10, kMax).PlayedAt(at(1000)), kMax);
 }
 
 }  // namespace

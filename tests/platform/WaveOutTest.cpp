@@ -123,7 +123,7 @@ class CallbackThread {
 // A format image stored one byte off alignment: the service must copy it.
 class FormatImage {
   public:
-    FormatImage(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits,
+    FormatImage(uint16_t channels, uint32_t rate, uint16_t bits, uint16_t tag = WAVE_FORMAT_PCM,
                 uint16_t blockAlign = 0, uint16_t extension = 0) {
         blockAlign = blockAlign != 0 ? blockAlign : static_cast<uint16_t>(channels * bits / 8);
         Put(0, tag, 2);
@@ -134,20 +134,13 @@ class FormatImage {
         Put(14, bits, 2);
         Put(16, extension, 2);
     }
-    void Put(int at, uint32_t v, int size) {
-        for (int i = 0; i < size; ++i) {
-            bytes_[1 + at + i] = static_cast<uint8_t>(v >> (8 * i));
-        }
-    }
+    void Put(int at, uint32_t v, size_t size) { std::memcpy(bytes_ + 1 + at, &v, size); }
     LPCWAVEFORMATEX Get() const { return reinterpret_cast<LPCWAVEFORMATEX>(bytes_ + 1); }
 
-    static FormatImage Pcm(uint16_t channels, uint32_t rate, uint16_t bits) {
-        return FormatImage(WAVE_FORMAT_PCM, channels, rate, bits);
-    }
     // WAVE_FORMAT_EXTENSIBLE with the sub-format GUID of `subTag`.
     static FormatImage Extensible(uint16_t channels, uint16_t bits, uint32_t mask,
                                   uint16_t subTag) {
-        FormatImage image(WAVE_FORMAT_EXTENSIBLE, channels, 48000, bits, 0, 22);
+        FormatImage image(channels, 48000, bits, WAVE_FORMAT_EXTENSIBLE, 0, 22);
         image.Put(18, bits, 2);
         image.Put(20, mask, 4);
         image.Put(24, subTag, 2);
@@ -157,7 +150,7 @@ class FormatImage {
         return image;
     }
     static FormatImage Mpeg(uint16_t channels, uint32_t rate, uint16_t layerField) {
-        FormatImage image(WAVE_FORMAT_MPEG, channels, rate, 16, 1, 22);
+        FormatImage image(channels, rate, 16, WAVE_FORMAT_MPEG, 1, 22);
         image.Put(18, layerField, 2);
         image.Put(20, 128000, 4);
         image.Put(24, channels == 1 ? 8 : 2, 2);
@@ -165,7 +158,7 @@ class FormatImage {
     }
 
   private:
-    alignas(8) uint8_t bytes_[48] = {};
+    alignas(8) uint8_t bytes_[48] = {};  // little-endian, as on the machines this runs on
 };
 
 UINT FindDevice(const char* name) {
@@ -268,7 +261,7 @@ class WaveOut : public ::testing::TestWithParam<const char*> {
         }
     }
     bool Is(const char* name) const { return std::strcmp(GetParam(), name) == 0; }
-    HWAVEOUT Open(HWND window) { return OpenDevice(id_, FormatImage::Pcm(2, kRate, 16), window); }
+    HWAVEOUT Open(HWND window) { return OpenDevice(id_, FormatImage(2, kRate, 16), window); }
 
     // What the sink played, from the start of `audio` on; none for Null Output. The server's
     // silence (an underrun, a pause) is left out: noise has no zero frame.
@@ -301,12 +294,14 @@ class WaveOut : public ::testing::TestWithParam<const char*> {
 
 // Headers that need not hold whole frames, written while paused: the device gets exactly the
 // bytes, each header comes back in order, and the position is in bytes, frames or
-// milliseconds. After the queue ran dry, more headers play on from there.
-TEST_P(WaveOut, PlaysExactBytesInOrderAndOnAfterAnUnderrun) {
+// milliseconds. Pausing midway holds the queue and the position and loses nothing (ALSA
+// without a hardware pause drops its buffer and primes it again). After the queue ran dry,
+// more headers play on from there.
+TEST_P(WaveOut, PlaysExactBytesInOrderThroughAPauseAndAnUnderrun) {
     CallbackThread callback;
     const std::vector<uint8_t> audio = NoiseBytes(kRate * 4 + 32002, 99);  // ~1.2 s, 2 extra
-    const size_t firstBytes = 48001 + 3 + 20000 + 38400;  // whole frames, in odd pieces
-    HeaderSet first(audio.data(), firstBytes, {48001, 3, 20000, 38400});
+    const size_t firstBytes = 48001 + 3 + 20000 + 38400 + 65536 + 20060;   // whole frames
+    HeaderSet first(audio.data(), firstBytes, {48001, 3, 20000, 38400, 65536, 20060});
     HeaderSet second(audio.data() + firstBytes, audio.size() - firstBytes, {3, 65536});
     HWAVEOUT out = Open(callback.Window());
     ASSERT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
@@ -314,6 +309,17 @@ TEST_P(WaveOut, PlaysExactBytesInOrderAndOnAfterAnUnderrun) {
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(callback.Get(MM_WOM_DONE).size(), 0u) << "a paused device returned a header";
     EXPECT_EQ(Position(out), 0u);
+    ASSERT_EQ(waveOutRestart(out), MMSYSERR_NOERROR);
+    WaitUntilPlaying(out);
+    std::this_thread::sleep_for(100ms);
+    ASSERT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
+    std::this_thread::sleep_for(100ms);  // notifications posted before the pause arrive
+    const size_t doneAtPause = callback.Get(MM_WOM_DONE).size();
+    const DWORD positionAtPause = Position(out);
+    EXPECT_LT(doneAtPause, first.Size());
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(callback.Get(MM_WOM_DONE).size(), doneAtPause);
+    EXPECT_EQ(Position(out), positionAtPause);
     ASSERT_EQ(waveOutRestart(out), MMSYSERR_NOERROR);
     ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, first.Size(), 5s));
     EXPECT_EQ(callback.Get(MM_WOM_OPEN).size(), 1u);
@@ -339,33 +345,6 @@ TEST_P(WaveOut, PlaysExactBytesInOrderAndOnAfterAnUnderrun) {
     }
 }
 
-// Pausing midway holds the queued headers and the position; after a restart every byte plays
-// once (ALSA without a hardware pause drops its buffer and primes it again).
-TEST_P(WaveOut, PauseHoldsTheQueueAndLosesNothing) {
-    CallbackThread callback;
-    const std::vector<uint8_t> audio = NoiseBytes(kRate * 4, 777);  // 1 s
-    HeaderSet headers(audio.data(), audio.size(), {48001, 3, 20000, 38400, 65536, 20060});
-    HWAVEOUT out = Open(callback.Window());
-    ASSERT_EQ(headers.WriteAll(out), MMSYSERR_NOERROR);
-    WaitUntilPlaying(out);
-    std::this_thread::sleep_for(100ms);
-    ASSERT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
-    std::this_thread::sleep_for(100ms);  // notifications posted before the pause arrive
-    const size_t doneAtPause = callback.Get(MM_WOM_DONE).size();
-    const DWORD positionAtPause = Position(out);
-    EXPECT_LT(doneAtPause, headers.Size());
-    std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(callback.Get(MM_WOM_DONE).size(), doneAtPause);
-    EXPECT_EQ(Position(out), positionAtPause);
-    ASSERT_EQ(waveOutRestart(out), MMSYSERR_NOERROR);
-    ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, headers.Size(), 5s));
-    EXPECT_EQ(Position(out), audio.size());
-    ASSERT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
-    if (const auto played = Played(audio)) {
-        EXPECT_TRUE(*played == audio) << "the device got " << played->size() << " other bytes";
-    }
-}
-
 // Bad handles and header states get their own numbers; closing with headers queued is refused.
 // A reset returns every queued header once, in order, before it returns, starts the position
 // again and ends a pause.
@@ -374,7 +353,7 @@ TEST_P(WaveOut, HeaderStatesAndResetReturnEachHeaderOnce) {
     EXPECT_EQ(waveOutWrite(reinterpret_cast<HWAVEOUT>(0x5550), &unprepared, sizeof unprepared),
               MMSYSERR_INVALHANDLE);
     HWAVEOUT out = nullptr;
-    EXPECT_EQ(waveOutOpen(&out, id_, FormatImage::Pcm(2, kRate, 16).Get(), 0, 0, CALLBACK_WINDOW),
+    EXPECT_EQ(waveOutOpen(&out, id_, FormatImage(2, kRate, 16).Get(), 0, 0, CALLBACK_WINDOW),
               MMSYSERR_INVALPARAM);
     CallbackThread callback;
     const std::vector<uint8_t> audio(kRate * 4 * 4, 0);
@@ -445,7 +424,7 @@ TEST(WaveOutScripted, FailedDeviceReturnsEverything) {
     CallbackThread callback;
     const std::vector<uint8_t> audio(kRate * 4 * 2, 0);
     HeaderSet headers(audio.data(), audio.size(), {kRate});
-    HWAVEOUT out = OpenDevice(device.Id(), FormatImage::Pcm(2, kRate, 16), callback.Window());
+    HWAVEOUT out = OpenDevice(device.Id(), FormatImage(2, kRate, 16), callback.Window());
     ASSERT_EQ(headers.WriteAll(out), MMSYSERR_NOERROR);
     std::this_thread::sleep_for(100ms);
     device.Fail();
@@ -490,14 +469,14 @@ TEST(WaveOutNull, FormatQueryAcceptsWhatItCanPlayAndOpensNothing) {
     FormatImage badGuid = FormatImage::Extensible(6, 24, 0x3F, WAVE_FORMAT_PCM);
     badGuid.Put(24, 0x55, 2);
     const std::pair<FormatImage, MMRESULT> cases[] = {
-        {FormatImage::Pcm(2, 96000, 24), MMSYSERR_NOERROR},
+        {FormatImage(2, 96000, 24), MMSYSERR_NOERROR},
         {FormatImage::Extensible(4, 32, 0x33, WAVE_FORMAT_IEEE_FLOAT), MMSYSERR_NOERROR},
         {FormatImage::Mpeg(2, 48000, ACM_MPEG_LAYER2), MMSYSERR_NOERROR},
-        {FormatImage(WAVE_FORMAT_MPEGLAYER3, 2, 44100, 0, 1, 12), MMSYSERR_NOERROR},
-        {FormatImage(0x1234, 2, 44100, 16), WAVERR_BADFORMAT},
-        {FormatImage::Pcm(2, 44100, 12), WAVERR_BADFORMAT},
-        {FormatImage::Pcm(2, 0, 16), WAVERR_BADFORMAT},
-        {FormatImage(WAVE_FORMAT_PCM, 2, 44100, 16, 3), WAVERR_BADFORMAT},
+        {FormatImage(2, 44100, 0, WAVE_FORMAT_MPEGLAYER3, 1, 12), MMSYSERR_NOERROR},
+        {FormatImage(2, 44100, 16, 0x1234), WAVERR_BADFORMAT},
+        {FormatImage(2, 44100, 12), WAVERR_BADFORMAT},
+        {FormatImage(2, 0, 16), WAVERR_BADFORMAT},
+        {FormatImage(2, 44100, 16, WAVE_FORMAT_PCM, 3), WAVERR_BADFORMAT},
         {FormatImage::Mpeg(3, 44100, ACM_MPEG_LAYER3), WAVERR_BADFORMAT},
         {badGuid, WAVERR_BADFORMAT},
     };
@@ -530,7 +509,7 @@ TEST(WaveOutServer, SinksAreListedAndAServerThatGoesAwayReturnsEverything) {
     HWAVEOUT out = nullptr;
     {
         testsupport::ServerOverride use(privateServer.Address());  // the sink's connection
-        out = OpenDevice(sink, FormatImage::Pcm(2, kRate, 16), callback.Window());
+        out = OpenDevice(sink, FormatImage(2, kRate, 16), callback.Window());
     }
     ASSERT_NE(out, nullptr);
     const std::vector<uint8_t> audio(kRate * 4 * 4, 0);
@@ -550,10 +529,10 @@ TEST(WaveOutAlsa, PlugLayerAndBusyDevice) {
         GTEST_SKIP() << "no ALSA test PCM (QUINDLE_ALSA_TEST_PCM)";
     }
     const std::tuple<UINT, FormatImage, MMRESULT> queries[] = {
-        {locked, FormatImage(WAVE_FORMAT_IEEE_FLOAT, 2, 44100, 32), MMSYSERR_NOERROR},
-        {raw, FormatImage::Pcm(2, kRate, 16), MMSYSERR_NOERROR},
-        {raw, FormatImage::Pcm(2, 44100, 16), WAVERR_BADFORMAT},
-        {raw, FormatImage::Pcm(2, kRate, 12), WAVERR_BADFORMAT},
+        {locked, FormatImage(2, 44100, 32, WAVE_FORMAT_IEEE_FLOAT), MMSYSERR_NOERROR},
+        {raw, FormatImage(2, kRate, 16), MMSYSERR_NOERROR},
+        {raw, FormatImage(2, 44100, 16), WAVERR_BADFORMAT},
+        {raw, FormatImage(2, kRate, 12), WAVERR_BADFORMAT},
     };
     for (const auto& [id, format, expected] : queries) {
         EXPECT_EQ(waveOutOpen(nullptr, id, format.Get(), 0, 0, WAVE_FORMAT_QUERY), expected)
@@ -562,12 +541,11 @@ TEST(WaveOutAlsa, PlugLayerAndBusyDevice) {
     CallbackThread callback;
     const std::vector<uint8_t> audio = NoiseBytes(44100 * 2);  // 1 s mono at 44.1 kHz
     HeaderSet headers(audio.data(), audio.size(), {20000});
-    HWAVEOUT out = OpenDevice(locked, FormatImage::Pcm(1, 44100, 16), callback.Window());
+    HWAVEOUT out = OpenDevice(locked, FormatImage(1, 44100, 16), callback.Window());
     HWAVEOUT second = nullptr;
     const Clock::time_point before = Clock::now();
-    EXPECT_EQ(
-        waveOutOpen(&second, locked, FormatImage::Pcm(2, kRate, 16).Get(), 0, 0, CALLBACK_NULL),
-        MMSYSERR_ALLOCATED);
+    EXPECT_EQ(waveOutOpen(&second, locked, FormatImage(2, kRate, 16).Get(), 0, 0, CALLBACK_NULL),
+              MMSYSERR_ALLOCATED);
     EXPECT_LT(Clock::now() - before, 2s);
     ASSERT_EQ(headers.WriteAll(out), MMSYSERR_NOERROR);
     ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, headers.Size(), 5s));
@@ -575,7 +553,7 @@ TEST(WaveOutAlsa, PlugLayerAndBusyDevice) {
     // 16-bit stereo at 48 kHz behind the converter: the same length in time.
     const double seconds = testsupport::ReadBytes(kAlsa.Played()).size() / (kRate * 4.0);
     EXPECT_NEAR(seconds, 1.0, 0.01);
-    EXPECT_EQ(waveOutClose(OpenDevice(locked, FormatImage::Pcm(2, kRate, 16), nullptr)),
+    EXPECT_EQ(waveOutClose(OpenDevice(locked, FormatImage(2, kRate, 16), nullptr)),
               MMSYSERR_NOERROR)
         << "let go, the device opens again";
 }

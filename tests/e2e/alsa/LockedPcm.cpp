@@ -22,7 +22,6 @@ using Clock = std::chrono::steady_clock;
 struct LockedPcm {
     snd_pcm_ioplug_t io{};
     int outFd = -1;
-    int pipeFds[2] = {-1, -1};
     bool running = false;
     Clock::time_point since;
     snd_pcm_uframes_t playedAtSince = 0;  // frames played before `since`
@@ -39,11 +38,6 @@ int Start(snd_pcm_ioplug_t* io) {
     pcm->running = true;
     pcm->since = Clock::now();
     pcm->playedAtSince = pcm->played;
-    return 0;
-}
-
-int Stop(snd_pcm_ioplug_t* io) {
-    Of(io)->running = false;
     return 0;
 }
 
@@ -84,19 +78,20 @@ snd_pcm_sframes_t Transfer(snd_pcm_ioplug_t* io, const snd_pcm_channel_area_t* a
     return static_cast<snd_pcm_sframes_t>(size);
 }
 
-int Prepare(snd_pcm_ioplug_t* io) {
-    LockedPcm* pcm = Of(io);
-    pcm->running = false;
-    pcm->played = pcm->playedAtSince = 0;
+int Stop(snd_pcm_ioplug_t* io) {
+    Of(io)->running = false;
     return 0;
+}
+
+int Prepare(snd_pcm_ioplug_t* io) {
+    Of(io)->played = 0;
+    return Stop(io);
 }
 
 int Close(snd_pcm_ioplug_t* io) {
     LockedPcm* pcm = Of(io);
-    for (int fd : {pcm->outFd, pcm->pipeFds[0], pcm->pipeFds[1]}) {
-        if (fd >= 0) {
-            close(fd);
-        }
+    if (pcm->outFd >= 0) {
+        close(pcm->outFd);
     }
     delete pcm;
     return 0;
@@ -129,14 +124,14 @@ extern "C" SND_PCM_PLUGIN_DEFINE_FUNC(lockedpcm) {
         Close(&pcm->io);
         return error;
     }
-    if (ftruncate(pcm->outFd, 0) < 0 || pipe2(pcm->pipeFds, O_CLOEXEC | O_NONBLOCK) < 0) {
+    if (ftruncate(pcm->outFd, 0) < 0) {
         Close(&pcm->io);
         return -errno;
     }
     pcm->io.version = SND_PCM_IOPLUG_VERSION;
     pcm->io.name = "locked test PCM";
     pcm->io.callback = &kCallbacks;
-    pcm->io.poll_fd = pcm->pipeFds[1];  // always writable: callers do not wait on it
+    pcm->io.poll_fd = pcm->outFd;  // a file: always writable, callers do not wait on it
     pcm->io.poll_events = POLLOUT;
     int error = snd_pcm_ioplug_create(&pcm->io, name, stream, mode);
     if (error < 0) {
