@@ -11,14 +11,11 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <fstream>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <thread>
 
-#include <platform/kernel.h>
 #include <platform/waveout.h>
 #include <platform/window.h>
 #include "support/Noise.h"
@@ -53,33 +50,24 @@ struct AlsaTestBed {
 };
 const AlsaTestBed kAlsa;
 
-// Records the MM_WOM_* messages posted to a window on its own thread; `onDone` runs there.
-class CallbackThread {
+// A window on the test's thread that keeps the MM_WOM_* messages posted to it; they are taken
+// from the queue, and `onDone` runs, whenever the test asks for them.
+class Notifications {
   public:
-    explicit CallbackThread(std::function<void(WAVEHDR*)> onDone = {})
-        : onDone_(std::move(onDone)) {
-        thread_ = CreateThread(nullptr, 0, &CallbackThread::Main, this, 0, nullptr);
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return window_ != nullptr; });
-    }
-    ~CallbackThread() {
-        PostMessageA(window_, WM_CLOSE, 0, 0);
-        EXPECT_EQ(WaitForSingleObject(thread_, 5000), static_cast<DWORD>(WAIT_OBJECT_0));
-        CloseHandle(thread_);
-    }
+    explicit Notifications(std::function<void(WAVEHDR*)> onDone = {})
+        : onDone_(std::move(onDone)) {}
+    ~Notifications() { DestroyWindow(window_); }
     HWND Window() const { return window_; }
 
-    bool WaitFor(UINT message, size_t count, std::chrono::milliseconds timeout) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, timeout, [&] { return Headers(message).size() >= count; });
-    }
     std::vector<WAVEHDR*> Get(UINT message) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return Headers(message);
-    }
-
-  private:
-    std::vector<WAVEHDR*> Headers(UINT message) const {  // with mutex_ held
+        MSG msg;
+        while (PeekMessageA(&msg, window_, 0, 0, PM_REMOVE)) {
+            auto* header = reinterpret_cast<WAVEHDR*>(msg.lParam);
+            if (msg.message == MM_WOM_DONE && onDone_) {
+                onDone_(header);
+            }
+            events_.emplace_back(msg.message, header);
+        }
         std::vector<WAVEHDR*> found;
         for (const auto& [what, header] : events_) {
             if (what == message) {
@@ -88,35 +76,20 @@ class CallbackThread {
         }
         return found;
     }
-
-    static DWORD Main(LPVOID parameter) {
-        auto* self = static_cast<CallbackThread*>(parameter);
-        HWND window = CreateWindowExA(0, "STATIC", "callback", 0, 0, 0, 1, 1, nullptr, nullptr,
-                                      nullptr, nullptr);
-        {
-            std::lock_guard<std::mutex> lock(self->mutex_);
-            self->window_ = window;
-        }
-        self->changed_.notify_all();
-        MSG msg;
-        while (GetMessageA(&msg, window, 0, 0) > 0 && msg.message != WM_CLOSE) {
-            auto* header = reinterpret_cast<WAVEHDR*>(msg.lParam);
-            if (msg.message == MM_WOM_DONE && self->onDone_) {
-                self->onDone_(header);
+    bool WaitFor(UINT message, size_t count, std::chrono::milliseconds timeout) {
+        for (const auto limit = Clock::now() + timeout; Get(message).size() < count;) {
+            if (Clock::now() > limit) {
+                return false;
             }
-            std::lock_guard<std::mutex> lock(self->mutex_);
-            self->events_.emplace_back(msg.message, header);
-            self->changed_.notify_all();
+            std::this_thread::sleep_for(1ms);
         }
-        DestroyWindow(window);
-        return 0;
+        return true;
     }
 
+  private:
     std::function<void(WAVEHDR*)> onDone_;
-    HANDLE thread_ = nullptr;
-    HWND window_ = nullptr;
-    std::mutex mutex_;
-    std::condition_variable changed_;
+    HWND window_ =
+        CreateWindowExA(0, "STATIC", "callback", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
     std::vector<std::pair<UINT, WAVEHDR*>> events_;
 };
 
@@ -229,7 +202,7 @@ void WaitUntilPlaying(HWAVEOUT out) {
 
 // Every queued header has come back; from now on the device reports that it is gone, returns
 // at once, and still closes.
-void ExpectGone(HWAVEOUT out, CallbackThread& callback, size_t headers) {
+void ExpectGone(HWAVEOUT out, Notifications& callback, size_t headers) {
     ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, headers, 3s));
     std::vector<uint8_t> more(4800, 0);
     HeaderSet late(more.data(), more.size(), {more.size()});
@@ -298,7 +271,7 @@ class WaveOut : public ::testing::TestWithParam<const char*> {
 // without a hardware pause drops its buffer and primes it again). After the queue ran dry,
 // more headers play on from there.
 TEST_P(WaveOut, PlaysExactBytesInOrderThroughAPauseAndAnUnderrun) {
-    CallbackThread callback;
+    Notifications callback;
     const std::vector<uint8_t> audio = NoiseBytes(kRate * 4 + 32002, 99);  // ~1.2 s, 2 extra
     const size_t firstBytes = 48001 + 3 + 20000 + 38400 + 65536 + 20060;   // whole frames
     HeaderSet first(audio.data(), firstBytes, {48001, 3, 20000, 38400, 65536, 20060});
@@ -355,7 +328,7 @@ TEST_P(WaveOut, HeaderStatesAndResetReturnEachHeaderOnce) {
     HWAVEOUT out = nullptr;
     EXPECT_EQ(waveOutOpen(&out, id_, FormatImage(2, kRate, 16).Get(), 0, 0, CALLBACK_WINDOW),
               MMSYSERR_INVALPARAM);
-    CallbackThread callback;
+    Notifications callback;
     const std::vector<uint8_t> audio(kRate * 4 * 4, 0);
     HeaderSet headers(audio.data(), audio.size(), {kRate * 2});
     out = Open(callback.Window());
@@ -392,12 +365,11 @@ TEST_P(WaveOut, HeaderStatesAndResetReturnEachHeaderOnce) {
 // The receiver refills each returned header at once, as the player does, with the service's
 // locks released; the position it sees never goes backwards and covers what was returned.
 TEST_P(WaveOut, NotificationReceiverMayCallBackIn) {
-    std::atomic<HWAVEOUT> device{nullptr};
-    std::atomic<int> refills{0};
+    HWAVEOUT device = nullptr;
     std::vector<DWORD> positions;
-    CallbackThread callback([&](WAVEHDR* header) {
+    Notifications callback([&](WAVEHDR* header) {
         positions.push_back(Position(device));
-        if (refills.fetch_add(1) < 12) {
+        if (positions.size() <= 12) {
             EXPECT_EQ(waveOutWrite(device, header, sizeof *header), MMSYSERR_NOERROR);
         }
     });
@@ -421,7 +393,7 @@ INSTANTIATE_TEST_SUITE_P(Alsa, WaveOut, ::testing::Values("qlocked"));
 // A device that fails mid-playback returns every queued header and then reports itself gone.
 TEST(WaveOutScripted, FailedDeviceReturnsEverything) {
     testsupport::ScriptedDevice& device = testsupport::ScriptedDevice::Get();
-    CallbackThread callback;
+    Notifications callback;
     const std::vector<uint8_t> audio(kRate * 4 * 2, 0);
     HeaderSet headers(audio.data(), audio.size(), {kRate});
     HWAVEOUT out = OpenDevice(device.Id(), FormatImage(2, kRate, 16), callback.Window());
@@ -505,7 +477,7 @@ TEST(WaveOutServer, SinksAreListedAndAServerThatGoesAwayReturnsEverything) {
     EXPECT_STREQ(caps.szPname, "Test Sink") << "the mapper is the server's default sink";
     testsupport::PrivateSoundServer privateServer;
     ASSERT_TRUE(privateServer.Start());
-    CallbackThread callback;
+    Notifications callback;
     HWAVEOUT out = nullptr;
     {
         testsupport::ServerOverride use(privateServer.Address());  // the sink's connection
@@ -538,7 +510,7 @@ TEST(WaveOutAlsa, PlugLayerAndBusyDevice) {
         EXPECT_EQ(waveOutOpen(nullptr, id, format.Get(), 0, 0, WAVE_FORMAT_QUERY), expected)
             << id << " " << format.Get()->nSamplesPerSec;
     }
-    CallbackThread callback;
+    Notifications callback;
     const std::vector<uint8_t> audio = NoiseBytes(44100 * 2);  // 1 s mono at 44.1 kHz
     HeaderSet headers(audio.data(), audio.size(), {20000});
     HWAVEOUT out = OpenDevice(locked, FormatImage(1, 44100, 16), callback.Window());

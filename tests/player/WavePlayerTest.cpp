@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <functional>
 #include <random>
 #include <string>
 #include <thread>
@@ -94,17 +93,14 @@ int32_t NullDevice() {
     return static_cast<int32_t>(waveOutGetNumDevs()) - 1;
 }
 
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    for (const auto deadline = Clock::now() + timeout; !done(); std::this_thread::sleep_for(1ms)) {
+bool Stops(WavePlayer& player, std::chrono::milliseconds timeout) {
+    for (const auto deadline = Clock::now() + timeout; player.GetState() != PLAYER_STOPPED;) {
         if (Clock::now() > deadline) {
             return false;
         }
+        std::this_thread::sleep_for(1ms);
     }
     return true;
-}
-
-bool Stops(WavePlayer& player, std::chrono::milliseconds timeout) {
-    return WaitFor([&] { return player.GetState() == PLAYER_STOPPED; }, timeout);
 }
 
 std::string ErrorText(WavePlayer& player) {
@@ -283,14 +279,15 @@ TEST_F(WavePlayerTest, FailedDeviceKeepsPausedBuffersAndTheEngineStillEnds) {
         HeldReads reads(path_);
         WavePlayer player(nullptr);
         device_.Clear();
-        if (whilePriming) {
-            reads.SetDelay(10ms);
+        if (whilePriming) {  // Start waits in its fourth read
+            reads.Hold(3);
             std::thread starter([&] {
                 const int32_t started = player.Start(id_, path_.c_str(), 0, 1.0f, 1.0f);
                 EXPECT_TRUE(started == 0 || started == MMSYSERR_NODRIVER) << started;
             });
-            ASSERT_TRUE(WaitFor([&] { return reads.Reads() >= 3; }, 5s));
+            ASSERT_TRUE(reads.WaitUntilHeld(5s));
             device_.Fail();
+            reads.Release();
             starter.join();
         } else {
             Start(player, 40ms);

@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <thread>
 
 extern "C" ssize_t __real_read(int fd, void* buffer, size_t count);
 
@@ -39,10 +38,8 @@ extern "C" ssize_t __wrap_read(int fd, void* buffer, size_t count) {
         --gate.waiting;
     }
     const bool fail = gate.failing > 0;
-    const auto delay = gate.delay;
     gate.failing -= fail ? 1 : 0;
     lock.unlock();
-    std::this_thread::sleep_for(delay);
     const ssize_t result = fail ? -1 : __real_read(fd, buffer, count);
     const int error = errno;
     lock.lock();

@@ -1,7 +1,7 @@
 // Reads of one file that the test controls, as from a network share or a sleeping disk: each
-// read(2) of that file can be held at a gate until the test releases it, slowed down, or
-// made to fail. The program opens and reads the file through its real layers; only the system
-// call waits. Link HeldReads.cpp with -Wl,--wrap=read (the `held_reads` library does both).
+// read(2) of that file can be held at a gate until the test releases it, or made to fail. The
+// program opens and reads the file through its real layers; only the system call waits. Link
+// HeldReads.cpp with -Wl,--wrap=read (the `held_reads` library does both).
 #pragma once
 
 #include <chrono>
@@ -19,7 +19,6 @@ struct ReadGate {
     int holdFrom = 0;  // while held, reads wait once this many have returned
     int waiting = 0, inside = 0, mostInside = 0, reads = 0;
     int failing = 0;  // reads still to fail with EIO
-    std::chrono::milliseconds delay{0};
 
     static ReadGate& Get() {
         static ReadGate gate;
@@ -34,7 +33,6 @@ class HeldReads {
             g.path = Real(path);
             g.held = false;
             g.reads = g.mostInside = g.failing = 0;
-            g.delay = {};
         });
     }
     // Opens the gate for good.
@@ -60,10 +58,6 @@ class HeldReads {
     // The next `count` reads of the file fail with EIO, as on a flaky share.
     void FailNext(int count) {
         Set([&](ReadGate& g) { g.failing = count; });
-    }
-    // Every read of the file takes at least this long.
-    void SetDelay(std::chrono::milliseconds delay) {
-        Set([&](ReadGate& g) { g.delay = delay; });
     }
     // Waits until a reader waits at the gate; false on timeout.
     bool WaitUntilHeld(std::chrono::milliseconds timeout) {

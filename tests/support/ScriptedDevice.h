@@ -38,45 +38,43 @@ class ScriptedDevice final : public platform::AudioBackend {
         speed_ = speed;
         clock_.SetRate(Clock::now(), ClockRate());
     }
-    void Fail() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        failed_ = true;
-    }
+    void Fail() { failed_ = true; }
     // Everything written to a sink of this device since the last Clear.
     std::vector<uint8_t> Bytes() {
         std::lock_guard<std::mutex> lock(mutex_);
         return bytes_;
     }
     void Clear() {
+        SetSpeed(1.0);
         std::lock_guard<std::mutex> lock(mutex_);
         bytes_.clear();
-        speed_ = 1.0;
-        clock_.SetRate(Clock::now(), ClockRate());
         failed_ = false;
     }
 
     bool ListDevices(platform::BackendDevices* found) override {
-        found->devices = {{"Scripted Device", kTarget, 32}};
+        found->devices = {{"Scripted Device", "scripted", 32}};
         return true;
     }
     bool Accepts(const std::string& target, const platform::SinkFormat&) const override {
-        return target == kTarget;
+        return target == "scripted";
     }
     std::unique_ptr<platform::AudioSink> Open(const std::string& target,
                                               const platform::SinkFormat& format,
                                               std::function<void()> wake,
                                               MMRESULT* error) override {
-        if (!Accepts(target, format)) {
-            *error = WAVERR_BADFORMAT;
-            return nullptr;
-        }
-        *error = MMSYSERR_NOERROR;
-        return std::make_unique<Sink>(this, format, std::move(wake));
+        *error = Accepts(target, format) ? MMSYSERR_NOERROR : WAVERR_BADFORMAT;
+        return *error != MMSYSERR_NOERROR ? nullptr
+                                          : std::make_unique<Sink>(this, format, std::move(wake));
     }
 
   private:
     using Clock = std::chrono::steady_clock;
-    static constexpr const char* kTarget = "scripted";
+
+    template <typename Use>
+    auto WithClock(Use use) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return use(clock_);
+    }
 
     // One open sink at a time; its clock lives here so the test can change the speed.
     class Sink final : public platform::AudioSink {
@@ -102,12 +100,9 @@ class ScriptedDevice final : public platform::AudioBackend {
         }
         size_t Writable() override {
             std::lock_guard<std::mutex> lock(device_->mutex_);
-            if (device_->failed_) {
-                return 0;
-            }
             const uint64_t capacity = std::max<uint64_t>(1, device_->rate_ / 10);
             const uint64_t held = device_->clock_.End() - device_->clock_.PlayedAt(Clock::now());
-            return (capacity - held) * device_->frameBytes_;
+            return device_->failed_ ? 0 : (capacity - held) * device_->frameBytes_;
         }
         bool Write(const uint8_t* data, size_t bytes) override {
             std::lock_guard<std::mutex> lock(device_->mutex_);
@@ -120,26 +115,20 @@ class ScriptedDevice final : public platform::AudioBackend {
             return true;
         }
         void Pause() override {
-            std::lock_guard<std::mutex> lock(device_->mutex_);
-            device_->clock_.Pause(Clock::now());
+            device_->WithClock([](platform::PlayoutClock& c) { c.Pause(Clock::now()); });
         }
         void Resume() override {
-            std::lock_guard<std::mutex> lock(device_->mutex_);
-            device_->clock_.Resume(Clock::now());
+            device_->WithClock([](platform::PlayoutClock& c) { c.Resume(Clock::now()); });
         }
         void Drain() override {}
         void Reset() override {
-            std::lock_guard<std::mutex> lock(device_->mutex_);
-            device_->clock_.Start(Clock::now(), 0, 0);
+            device_->WithClock([](platform::PlayoutClock& c) { c.Start(Clock::now(), 0, 0); });
         }
         uint64_t Position() override {
-            std::lock_guard<std::mutex> lock(device_->mutex_);
-            return device_->clock_.PlayedAt(Clock::now());
+            return device_->WithClock(
+                [](platform::PlayoutClock& c) { return c.PlayedAt(Clock::now()); });
         }
-        bool Failed() override {
-            std::lock_guard<std::mutex> lock(device_->mutex_);
-            return device_->failed_;
-        }
+        bool Failed() override { return device_->failed_; }
         std::chrono::milliseconds RoomExpectedIn() override { return std::chrono::milliseconds(3); }
 
       private:
@@ -156,7 +145,7 @@ class ScriptedDevice final : public platform::AudioBackend {
     std::mutex mutex_;
     std::vector<uint8_t> bytes_;
     double speed_ = 1.0;
-    bool failed_ = false;
+    std::atomic<bool> failed_{false};
     size_t frameBytes_ = 1;
     uint64_t rate_ = 1;
     platform::PlayoutClock clock_{1};
