@@ -139,21 +139,19 @@ extern "C" SND_PCM_PLUGIN_DEFINE_FUNC(lockedpcm) {
         return error;
     }
     const unsigned access[] = {SND_PCM_ACCESS_RW_INTERLEAVED, SND_PCM_ACCESS_MMAP_INTERLEAVED};
-    const unsigned formats[] = {SND_PCM_FORMAT_S16_LE};
-    const unsigned ranges[][3] = {{SND_PCM_IOPLUG_HW_CHANNELS, 2, 2},
-                                  {SND_PCM_IOPLUG_HW_RATE, 48000, 48000},
-                                  {SND_PCM_IOPLUG_HW_PERIOD_BYTES, 256, 1 << 20},
-                                  {SND_PCM_IOPLUG_HW_PERIODS, 2, 1024},
-                                  {SND_PCM_IOPLUG_HW_BUFFER_BYTES, 1024, 4 << 20}};
+    const unsigned format = SND_PCM_FORMAT_S16_LE;
+    const auto range = [&](int what, unsigned low, unsigned high) {
+        return error < 0 ? error : snd_pcm_ioplug_set_param_minmax(&pcm->io, what, low, high);
+    };
     error = snd_pcm_ioplug_set_param_list(&pcm->io, SND_PCM_IOPLUG_HW_ACCESS, 2, access);
     error = error < 0
                 ? error
-                : snd_pcm_ioplug_set_param_list(&pcm->io, SND_PCM_IOPLUG_HW_FORMAT, 1, formats);
-    for (const auto& range : ranges) {
-        error = error < 0 ? error
-                          : snd_pcm_ioplug_set_param_minmax(&pcm->io, static_cast<int>(range[0]),
-                                                            range[1], range[2]);
-    }
+                : snd_pcm_ioplug_set_param_list(&pcm->io, SND_PCM_IOPLUG_HW_FORMAT, 1, &format);
+    error = range(SND_PCM_IOPLUG_HW_CHANNELS, 2, 2);
+    error = range(SND_PCM_IOPLUG_HW_RATE, 48000, 48000);
+    error = range(SND_PCM_IOPLUG_HW_PERIOD_BYTES, 256, 1 << 20);
+    error = range(SND_PCM_IOPLUG_HW_PERIODS, 2, 1024);
+    error = range(SND_PCM_IOPLUG_HW_BUFFER_BYTES, 1024, 4 << 20);
     if (error < 0) {
         snd_pcm_ioplug_delete(&pcm->io);
         return error;
