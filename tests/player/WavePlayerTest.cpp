@@ -136,7 +136,9 @@ class WavePlayerTest : public ::testing::Test {
 TEST_F(WavePlayerTest, DeviceGetsTheFileFromThePunchInOnNothingLostOrRepeated) {
     constexpr size_t kBlock = WavePlayer::kBufferBytes;
     const std::pair<size_t, int32_t> cases[] = {
-        {100000, 0}, {4 * kBlock, 0}, {11 * kBlock + 96, 32 * 1000}, {300000, -64}};
+        {100000, 0},          {4 * kBlock, 0},  {11 * kBlock + 96, 32 * 1000},
+        {300000, -64},        {300000, 300000},  // at or past the end: nothing
+        {300000, 32 * 100000}};
     WavePlayer player(nullptr);
     uint32_t seed = 77;
     for (const auto& [bytes, punchIn] : cases) {
@@ -145,18 +147,11 @@ TEST_F(WavePlayerTest, DeviceGetsTheFileFromThePunchInOnNothingLostOrRepeated) {
         ASSERT_EQ(player.Start(id_, path_.c_str(), punchIn, 1.0f, 1.0f), 0) << ErrorText(player);
         EXPECT_EQ(player.GetDataBytes(), static_cast<int32_t>(bytes));
         ASSERT_EQ(player.Restart(), 0);
-        ASSERT_TRUE(Stops(player, 10s)) << bytes;
+        ASSERT_TRUE(Stops(player, 10s)) << bytes << " bytes from " << punchIn;
         EXPECT_EQ(player.Close(), 0);
-        const auto skip = static_cast<long>(std::max(punchIn, 0));
+        const auto skip = static_cast<long>(std::clamp<size_t>(std::max(punchIn, 0), 0, bytes));
         EXPECT_TRUE(device_.Bytes() == std::vector<uint8_t>(audio.begin() + skip, audio.end()))
             << bytes << " bytes from " << punchIn;
-    }
-    // A punch-in at or past the end queues nothing; the playback still ends.
-    for (int32_t punchIn : {static_cast<int32_t>(300000), 32 * 100000}) {
-        ASSERT_EQ(player.Start(NullDevice(), path_.c_str(), punchIn, 1.0f, 1.0f), 0);
-        ASSERT_EQ(player.Restart(), 0);
-        EXPECT_TRUE(Stops(player, 2s)) << "stuck playing";
-        EXPECT_EQ(player.Close(), 0);
     }
 }
 

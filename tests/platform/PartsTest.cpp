@@ -1,19 +1,29 @@
-// The service's parts alone: the conversion chain (bytes in, sink bytes out, and where each
-// input ends in it) and the play-out clock with the time passed in.
+// The platform's parts alone: the conversion chain (bytes in, sink bytes out, and where each
+// input ends in it), the play-out clock with the time passed in, the ALSA device list, and
+// messages sent between threads.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
+#include <platform/window.h>
 #include "platform/waveout/ConversionChain.h"
+#include "platform/waveout/DeviceList.h"
 #include "platform/waveout/PlayoutClock.h"
 #include "support/TempDir.h"
+#ifdef QUINDLE_ALSA
+#include "platform/waveout/alsa/AlsaBackend.h"
+#endif
 
 using platform::ConversionChain;
 using platform::PlayoutClock;
 using platform::StreamFormat;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -210,6 +220,88 @@ TEST(PlayoutClock, RunsOnFromAReadingAndNeverPassesTheEnd) {
     // 400 days at 768 kHz, and a reading near the top of the counter.
     EXPECT_EQ(started(768000, 7, kMax).PlayedAt(at(400 * 86400000LL)), 26542080000000ull + 7);
     EXPECT_EQ(started(48000, kMax - 10, kMax).PlayedAt(at(1000)), kMax);
+}
+
+#ifdef QUINDLE_ALSA
+TEST(AlsaDevices, OnePerPlaybackPcmInCardAndDeviceOrderWithNamesThatCutCleanly) {
+    const std::vector<platform::AlsaDevice> devices = platform::AlsaPlaybackDevices({
+        {2, "Scarlett 18i20", {{3, "Out 7-8"}, {0, "Out 1-2"}}},
+        {3, "USB Mic", {}},
+        {1, "", {{4, ""}}},
+        {0, "HDA NVidia", {{9, "HDMI 3"}, {7, "HDMI 1"}}},
+    });
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"HDA NVidia: HDMI 1", "plughw:0,7"},      {"HDA NVidia: HDMI 3", "plughw:0,9"},
+        {"Card 1: Device 4", "plughw:1,4"},        {"Scarlett 18i20: Out 1-2", "plughw:2,0"},
+        {"Scarlett 18i20: Out 7-8", "plughw:2,3"},
+    };
+    ASSERT_EQ(devices.size(), expected.size());
+    for (size_t i = 0; i < devices.size(); ++i) {
+        EXPECT_EQ(devices[i].name, expected[i].first);
+        EXPECT_EQ(devices[i].target, expected[i].second);
+    }
+    // Names are cut to 31 bytes for szPname, never inside a UTF-8 character.
+    const std::pair<std::string, std::string> cases[] = {
+        {"Карта: Выход на колонки", "Карта: Выход на к"},  // "о" would end at byte 32
+        {"Audio 🎧🎧🎧🎧🎧🎧🎧: Main", "Audio 🎧🎧🎧🎧🎧🎧"},
+        {"A very long card name here: and a long PCM", "A very long card name here: and"},
+        {"", ""},
+    };
+    for (const auto& [full, cut] : cases) {
+        char name[32];
+        std::memset(name, 0x55, sizeof name);
+        platform::CopyDeviceName(full, name);
+        EXPECT_EQ(std::string(name), cut);
+    }
+}
+#endif
+
+HWND Window(const char* text) {
+    return CreateWindowExA(0, "STATIC", text, 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+}
+
+TEST(PlatformMessages, SendFromAnotherThreadRunsOnTheOwner) {
+    HWND window = Window("owner");
+    LRESULT length = 0;
+    std::thread sender([&] {
+        length = SendMessageA(window, WM_GETTEXTLENGTH, 0, 0);
+        PostMessageA(window, WM_USER, 0, 0);
+    });
+    MSG msg;
+    EXPECT_EQ(GetMessageA(&msg, window, 0, 0), TRUE);  // serves the send, then the post
+    EXPECT_EQ(msg.message, static_cast<UINT>(WM_USER));
+    sender.join();
+    EXPECT_EQ(length, 5);
+    DestroyWindow(window);
+}
+
+TEST(PlatformMessages, CrossedSendsDoNotWaitForEver) {
+    HWND mine = Window("main");
+    std::atomic<HWND> theirs{nullptr};
+    std::atomic<LRESULT> answer{-1};
+    std::thread other([&] {
+        HWND window = Window("worker");
+        theirs = window;
+        answer = SendMessageA(mine, WM_GETTEXTLENGTH, 0, 0);
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        }
+        DestroyWindow(window);
+    });
+    while (theirs.load() == nullptr) {
+        std::this_thread::sleep_for(1ms);
+    }
+    EXPECT_EQ(SendMessageA(theirs, WM_GETTEXTLENGTH, 0, 0), 6);
+    // The worker's send may still wait for this thread to look at its queue.
+    MSG msg;
+    for (auto limit = std::chrono::steady_clock::now() + 5s;
+         answer == -1 && std::chrono::steady_clock::now() < limit;) {
+        PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE);
+    }
+    // A failure aborts the program here rather than wait for `other` for ever.
+    ASSERT_EQ(answer, 4) << "the crossed sends wait for each other";
+    other.join();
+    DestroyWindow(mine);
 }
 
 }  // namespace
