@@ -1,6 +1,6 @@
 // The platform's parts alone: the conversion chain (bytes in, sink bytes out, and where each
-// input ends in it), the play-out clock with the time passed in, the ALSA device list, and
-// messages sent between threads.
+// input ends in it), the play-out clock with the time passed in, device names, and messages
+// sent between threads.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,9 +16,6 @@
 #include "platform/waveout/DeviceList.h"
 #include "platform/waveout/PlayoutClock.h"
 #include "support/TempDir.h"
-#ifdef QUINDLE_ALSA
-#include "platform/waveout/alsa/AlsaBackend.h"
-#endif
 
 using platform::ConversionChain;
 using platform::PlayoutClock;
@@ -28,18 +25,6 @@ using namespace std::chrono_literals;
 namespace {
 
 using Coding = StreamFormat::Coding;
-
-StreamFormat Format(Coding coding, uint16_t channels, uint16_t bits, uint32_t mask = 0,
-                    uint32_t rate = 48000) {
-    StreamFormat format;
-    format.coding = coding;
-    format.channels = channels;
-    format.rate = rate;
-    format.bitsPerSample = bits;
-    format.blockAlign = static_cast<uint16_t>(channels * bits / 8);
-    format.channelMask = mask;
-    return format;
-}
 
 int16_t Sample(const std::vector<uint8_t>& pcm, size_t at) {  // at: in samples
     return static_cast<int16_t>(pcm[at * 2] | pcm[at * 2 + 1] << 8);
@@ -115,7 +100,8 @@ TEST(ConversionChain, MpegEqualsTheReferenceDecoder) {
             std::vector<uint8_t> coded, decoded;
         } reference{testsupport::ReadBytes(coded), testsupport::ReadBytes(raw)};
         ASSERT_GT(reference.decoded.size(), c.rate * c.channels * 2u) << c.what;
-        ConversionChain chain(Format(Coding::Mpeg, c.channels, 0, 0, c.rate));
+        ConversionChain chain(
+            StreamFormat{.coding = Coding::Mpeg, .channels = c.channels, .rate = c.rate});
         ASSERT_TRUE(chain.Ready());
         const std::vector<uint8_t> start(reference.coded.begin(),
                                          reference.coded.begin() + 7001);  // ends inside a frame
@@ -144,7 +130,8 @@ TEST(ConversionChain, StretchKeepsLengthPitchAndAccounting) {
     for (const Case c :
          {Case{{11000, 8000}, 0.5}, Case{{10000, 11000}, 1}, Case{{12000, 10000}, 1}}) {
         const DWORD what = c.stretches[0];
-        ConversionChain chain(Format(Coding::Pcm, 2, 16));
+        ConversionChain chain(
+            StreamFormat{.channels = 2, .rate = 48000, .blockAlign = 4, .bitsPerSample = 16});
         chain.SetVolume(c.gain == 1.0 ? 0xFFFFFFFF : 0x8000'8000);
         const size_t frame = chain.Sink().FrameBytes();
         std::vector<uint8_t> out;
@@ -222,25 +209,8 @@ TEST(PlayoutClock, RunsOnFromAReadingAndNeverPassesTheEnd) {
     EXPECT_EQ(started(48000, kMax - 10, kMax).PlayedAt(at(1000)), kMax);
 }
 
-#ifdef QUINDLE_ALSA
-TEST(AlsaDevices, OnePerPlaybackPcmInCardAndDeviceOrderWithNamesThatCutCleanly) {
-    const std::vector<platform::AlsaDevice> devices = platform::AlsaPlaybackDevices({
-        {2, "Scarlett 18i20", {{3, "Out 7-8"}, {0, "Out 1-2"}}},
-        {3, "USB Mic", {}},
-        {1, "", {{4, ""}}},
-        {0, "HDA NVidia", {{9, "HDMI 3"}, {7, "HDMI 1"}}},
-    });
-    const std::vector<std::pair<std::string, std::string>> expected = {
-        {"HDA NVidia: HDMI 1", "plughw:0,7"},      {"HDA NVidia: HDMI 3", "plughw:0,9"},
-        {"Card 1: Device 4", "plughw:1,4"},        {"Scarlett 18i20: Out 1-2", "plughw:2,0"},
-        {"Scarlett 18i20: Out 7-8", "plughw:2,3"},
-    };
-    ASSERT_EQ(devices.size(), expected.size());
-    for (size_t i = 0; i < devices.size(); ++i) {
-        EXPECT_EQ(devices[i].name, expected[i].first);
-        EXPECT_EQ(devices[i].target, expected[i].second);
-    }
-    // Names are cut to 31 bytes for szPname, never inside a UTF-8 character.
+// Device names are cut to 31 bytes for szPname, never inside a UTF-8 character.
+TEST(DeviceNames, CutCleanly) {
     const std::pair<std::string, std::string> cases[] = {
         {"Карта: Выход на колонки", "Карта: Выход на к"},  // "о" would end at byte 32
         {"Audio 🎧🎧🎧🎧🎧🎧🎧: Main", "Audio 🎧🎧🎧🎧🎧🎧"},
@@ -254,7 +224,6 @@ TEST(AlsaDevices, OnePerPlaybackPcmInCardAndDeviceOrderWithNamesThatCutCleanly) 
         EXPECT_EQ(std::string(name), cut);
     }
 }
-#endif
 
 HWND Window(const char* text) {
     return CreateWindowExA(0, "STATIC", text, 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);

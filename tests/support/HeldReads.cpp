@@ -2,21 +2,11 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
+#include <cstdio>
 
 extern "C" ssize_t __real_read(int fd, void* buffer, size_t count);
-
-namespace testsupport {
-
-std::string HeldReads::Real(const std::string& path) {
-    char resolved[PATH_MAX];
-    return realpath(path.c_str(), resolved) != nullptr ? resolved : path;
-}
-
-}  // namespace testsupport
 
 // Every read(2) of the linked program's own code comes here first.
 extern "C" ssize_t __wrap_read(int fd, void* buffer, size_t count) {
@@ -29,8 +19,6 @@ extern "C" ssize_t __wrap_read(int fd, void* buffer, size_t count) {
         lock.unlock();
         return __real_read(fd, buffer, count);
     }
-    ++gate.inside;
-    gate.mostInside = std::max(gate.mostInside, gate.inside);
     if (gate.held && gate.reads >= gate.holdFrom) {
         ++gate.waiting;
         gate.changed.notify_all();
@@ -43,7 +31,6 @@ extern "C" ssize_t __wrap_read(int fd, void* buffer, size_t count) {
     const ssize_t result = fail ? -1 : __real_read(fd, buffer, count);
     const int error = errno;
     lock.lock();
-    --gate.inside;
     ++gate.reads;
     errno = fail ? EIO : error;
     return result;

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <mutex>
 #include <string>
 
@@ -17,7 +18,7 @@ struct ReadGate {
     std::string path;  // empty: no file is watched
     bool held = false;
     int holdFrom = 0;  // while held, reads wait once this many have returned
-    int waiting = 0, inside = 0, mostInside = 0, reads = 0;
+    int waiting = 0, reads = 0;
     int failing = 0;  // reads still to fail with EIO
 
     static ReadGate& Get() {
@@ -30,9 +31,9 @@ class HeldReads {
   public:
     explicit HeldReads(const std::string& path) {
         Set([&](ReadGate& g) {
-            g.path = Real(path);
+            g.path = std::filesystem::weakly_canonical(path).string();  // as /proc shows it
             g.held = false;
-            g.reads = g.mostInside = g.failing = 0;
+            g.reads = g.failing = 0;
         });
     }
     // Opens the gate for good.
@@ -65,9 +66,8 @@ class HeldReads {
         std::unique_lock<std::mutex> lock(gate.mutex);
         return gate.changed.wait_for(lock, timeout, [&] { return gate.waiting > 0; });
     }
-    // Reads of the file that have returned, and the most threads inside one at once.
+    // Reads of the file that have returned.
     int Reads() const { return Get(&ReadGate::reads); }
-    int MostConcurrentReads() const { return Get(&ReadGate::mostInside); }
 
   private:
     template <typename Change>
@@ -82,7 +82,6 @@ class HeldReads {
         std::lock_guard<std::mutex> lock(gate.mutex);
         return gate.*field;
     }
-    static std::string Real(const std::string& path);
 };
 
 }  // namespace testsupport

@@ -119,14 +119,11 @@ extern "C" SND_PCM_PLUGIN_DEFINE_FUNC(lockedpcm) {
     auto* pcm = new LockedPcm();
     pcm->io.private_data = pcm;
     pcm->outFd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-    if (pcm->outFd < 0 || flock(pcm->outFd, LOCK_EX | LOCK_NB) < 0) {
+    if (pcm->outFd < 0 || flock(pcm->outFd, LOCK_EX | LOCK_NB) < 0 ||
+        ftruncate(pcm->outFd, 0) < 0) {
         const int error = errno == EWOULDBLOCK ? -EBUSY : -errno;
         Close(&pcm->io);
         return error;
-    }
-    if (ftruncate(pcm->outFd, 0) < 0) {
-        Close(&pcm->io);
-        return -errno;
     }
     pcm->io.version = SND_PCM_IOPLUG_VERSION;
     pcm->io.name = "locked test PCM";
