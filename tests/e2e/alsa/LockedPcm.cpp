@@ -90,9 +90,7 @@ int Prepare(snd_pcm_ioplug_t* io) {
 
 int Close(snd_pcm_ioplug_t* io) {
     LockedPcm* pcm = Of(io);
-    if (pcm->outFd >= 0) {
-        close(pcm->outFd);
-    }
+    close(pcm->outFd);  // -1 when the open failed: nothing happens
     delete pcm;
     return 0;
 }
