@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 
@@ -23,10 +24,7 @@ class FillingDisk {
             std::abort();
         }
         rlimit limited = saved_;
-        limited.rlim_cur = static_cast<rlim_t>(bytes);
-        if (saved_.rlim_max != RLIM_INFINITY && limited.rlim_cur > saved_.rlim_max) {
-            limited.rlim_cur = saved_.rlim_max;
-        }
+        limited.rlim_cur = std::min(static_cast<rlim_t>(bytes), saved_.rlim_max);  // infinity: ~0
         if (::setrlimit(RLIMIT_FSIZE, &limited) != 0) {
             std::abort();
         }

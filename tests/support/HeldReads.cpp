@@ -2,22 +2,11 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
-#include <thread>
+#include <cstdio>
 
 extern "C" ssize_t __real_read(int fd, void* buffer, size_t count);
-
-namespace testsupport {
-
-std::string HeldReads::Real(const std::string& path) {
-    char resolved[PATH_MAX];
-    return realpath(path.c_str(), resolved) != nullptr ? resolved : path;
-}
-
-}  // namespace testsupport
 
 // Every read(2) of the linked program's own code comes here first.
 extern "C" ssize_t __wrap_read(int fd, void* buffer, size_t count) {
@@ -30,8 +19,6 @@ extern "C" ssize_t __wrap_read(int fd, void* buffer, size_t count) {
         lock.unlock();
         return __real_read(fd, buffer, count);
     }
-    ++gate.inside;
-    gate.mostInside = std::max(gate.mostInside, gate.inside);
     if (gate.held && gate.reads >= gate.holdFrom) {
         ++gate.waiting;
         gate.changed.notify_all();
@@ -39,14 +26,11 @@ extern "C" ssize_t __wrap_read(int fd, void* buffer, size_t count) {
         --gate.waiting;
     }
     const bool fail = gate.failing > 0;
-    const auto delay = gate.delay;
     gate.failing -= fail ? 1 : 0;
     lock.unlock();
-    std::this_thread::sleep_for(delay);
     const ssize_t result = fail ? -1 : __real_read(fd, buffer, count);
     const int error = errno;
     lock.lock();
-    --gate.inside;
     ++gate.reads;
     errno = fail ? EIO : error;
     return result;

@@ -1,11 +1,12 @@
 // Reads of one file that the test controls, as from a network share or a sleeping disk: each
-// read(2) of that file can be held at a gate until the test releases it, slowed down, or
-// made to fail. The program opens and reads the file through its real layers; only the system
-// call waits. Link HeldReads.cpp with -Wl,--wrap=read (the `held_reads` library does both).
+// read(2) of that file can be held at a gate until the test releases it, or made to fail. The
+// program opens and reads the file through its real layers; only the system call waits. Link
+// HeldReads.cpp with -Wl,--wrap=read (the `held_reads` library does both).
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <mutex>
 #include <string>
 
@@ -17,9 +18,8 @@ struct ReadGate {
     std::string path;  // empty: no file is watched
     bool held = false;
     int holdFrom = 0;  // while held, reads wait once this many have returned
-    int waiting = 0, inside = 0, mostInside = 0, reads = 0;
+    int waiting = 0, reads = 0;
     int failing = 0;  // reads still to fail with EIO
-    std::chrono::milliseconds delay{0};
 
     static ReadGate& Get() {
         static ReadGate gate;
@@ -31,10 +31,9 @@ class HeldReads {
   public:
     explicit HeldReads(const std::string& path) {
         Set([&](ReadGate& g) {
-            g.path = Real(path);
+            g.path = std::filesystem::weakly_canonical(path).string();  // as /proc shows it
             g.held = false;
-            g.reads = g.mostInside = g.failing = 0;
-            g.delay = {};
+            g.reads = g.failing = 0;
         });
     }
     // Opens the gate for good.
@@ -61,19 +60,14 @@ class HeldReads {
     void FailNext(int count) {
         Set([&](ReadGate& g) { g.failing = count; });
     }
-    // Every read of the file takes at least this long.
-    void SetDelay(std::chrono::milliseconds delay) {
-        Set([&](ReadGate& g) { g.delay = delay; });
-    }
     // Waits until a reader waits at the gate; false on timeout.
     bool WaitUntilHeld(std::chrono::milliseconds timeout) {
         ReadGate& gate = ReadGate::Get();
         std::unique_lock<std::mutex> lock(gate.mutex);
         return gate.changed.wait_for(lock, timeout, [&] { return gate.waiting > 0; });
     }
-    // Reads of the file that have returned, and the most threads inside one at once.
+    // Reads of the file that have returned.
     int Reads() const { return Get(&ReadGate::reads); }
-    int MostConcurrentReads() const { return Get(&ReadGate::mostInside); }
 
   private:
     template <typename Change>
@@ -88,7 +82,6 @@ class HeldReads {
         std::lock_guard<std::mutex> lock(gate.mutex);
         return gate.*field;
     }
-    static std::string Real(const std::string& path);
 };
 
 }  // namespace testsupport

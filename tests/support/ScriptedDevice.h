@@ -8,7 +8,6 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <thread>
@@ -31,10 +30,7 @@ class ScriptedDevice final : public platform::AudioBackend {
         return *device;
     }
 
-    int32_t Id() {
-        Get();
-        return static_cast<int32_t>(waveOutGetNumDevs()) - 2;
-    }
+    int32_t Id() { return static_cast<int32_t>(waveOutGetNumDevs()) - 2; }
 
     // How many times faster than real time the open sink plays.
     void SetSpeed(double speed) {
@@ -42,51 +38,49 @@ class ScriptedDevice final : public platform::AudioBackend {
         speed_ = speed;
         clock_.SetRate(Clock::now(), ClockRate());
     }
-    void Fail() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        failed_ = true;
-    }
+    void Fail() { failed_ = true; }
     // Everything written to a sink of this device since the last Clear.
     std::vector<uint8_t> Bytes() {
         std::lock_guard<std::mutex> lock(mutex_);
         return bytes_;
     }
     void Clear() {
+        SetSpeed(1.0);
         std::lock_guard<std::mutex> lock(mutex_);
         bytes_.clear();
-        speed_ = 1.0;
-        clock_.SetRate(Clock::now(), ClockRate());
         failed_ = false;
     }
 
     bool ListDevices(platform::BackendDevices* found) override {
-        found->devices = {{"Scripted Device", kTarget, 32}};
+        found->devices = {{"Scripted Device", "scripted", 32}};
         return true;
     }
     bool Accepts(const std::string& target, const platform::SinkFormat&) const override {
-        return target == kTarget;
+        return target == "scripted";
     }
     std::unique_ptr<platform::AudioSink> Open(const std::string& target,
                                               const platform::SinkFormat& format,
                                               std::function<void()> wake,
                                               MMRESULT* error) override {
-        if (!Accepts(target, format)) {
-            *error = WAVERR_BADFORMAT;
-            return nullptr;
-        }
-        *error = MMSYSERR_NOERROR;
-        return std::make_unique<Sink>(this, format, std::move(wake));
+        *error = Accepts(target, format) ? MMSYSERR_NOERROR : WAVERR_BADFORMAT;
+        return *error != MMSYSERR_NOERROR ? nullptr
+                                          : std::make_unique<Sink>(this, format, std::move(wake));
     }
 
   private:
     using Clock = std::chrono::steady_clock;
-    static constexpr const char* kTarget = "scripted";
+
+    template <typename Use>
+    auto WithClock(Use use) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return use(clock_);
+    }
 
     // One open sink at a time; its clock lives here so the test can change the speed.
     class Sink final : public platform::AudioSink {
       public:
         Sink(ScriptedDevice* device, const platform::SinkFormat& format, std::function<void()> wake)
-            : device_(device), wake_(std::move(wake)) {
+            : device_(device) {
             std::lock_guard<std::mutex> lock(device_->mutex_);
             device_->frameBytes_ = format.FrameBytes();
             device_->rate_ = format.rate;
@@ -94,30 +88,21 @@ class ScriptedDevice final : public platform::AudioBackend {
             device_->clock_.Start(Clock::now(), 0, 0);
             // A device thread that sleeps until the played position should have moved would
             // oversleep a fast clock: wake it often.
-            ticker_ = std::thread([this] {
-                std::unique_lock<std::mutex> tick(tickMutex_);
-                while (!tickCancel_.wait_for(tick, std::chrono::milliseconds(3),
-                                             [&] { return stop_; })) {
-                    wake_();
+            ticker_ = std::thread([this, wake = std::move(wake)] {
+                for (; !stop_; std::this_thread::sleep_for(std::chrono::milliseconds(3))) {
+                    wake();
                 }
             });
         }
         ~Sink() override {
-            {
-                std::lock_guard<std::mutex> tick(tickMutex_);
-                stop_ = true;
-            }
-            tickCancel_.notify_all();
+            stop_ = true;
             ticker_.join();
         }
         size_t Writable() override {
             std::lock_guard<std::mutex> lock(device_->mutex_);
-            if (device_->failed_) {
-                return 0;
-            }
             const uint64_t capacity = std::max<uint64_t>(1, device_->rate_ / 10);
             const uint64_t held = device_->clock_.End() - device_->clock_.PlayedAt(Clock::now());
-            return (capacity - held) * device_->frameBytes_;
+            return device_->failed_ ? 0 : (capacity - held) * device_->frameBytes_;
         }
         bool Write(const uint8_t* data, size_t bytes) override {
             std::lock_guard<std::mutex> lock(device_->mutex_);
@@ -130,35 +115,26 @@ class ScriptedDevice final : public platform::AudioBackend {
             return true;
         }
         void Pause() override {
-            std::lock_guard<std::mutex> lock(device_->mutex_);
-            device_->clock_.Pause(Clock::now());
+            device_->WithClock([](platform::PlayoutClock& c) { c.Pause(Clock::now()); });
         }
         void Resume() override {
-            std::lock_guard<std::mutex> lock(device_->mutex_);
-            device_->clock_.Resume(Clock::now());
+            device_->WithClock([](platform::PlayoutClock& c) { c.Resume(Clock::now()); });
         }
         void Drain() override {}
         void Reset() override {
-            std::lock_guard<std::mutex> lock(device_->mutex_);
-            device_->clock_.Start(Clock::now(), 0, 0);
+            device_->WithClock([](platform::PlayoutClock& c) { c.Start(Clock::now(), 0, 0); });
         }
         uint64_t Position() override {
-            std::lock_guard<std::mutex> lock(device_->mutex_);
-            return device_->clock_.PlayedAt(Clock::now());
+            return device_->WithClock(
+                [](platform::PlayoutClock& c) { return c.PlayedAt(Clock::now()); });
         }
-        bool Failed() override {
-            std::lock_guard<std::mutex> lock(device_->mutex_);
-            return device_->failed_;
-        }
+        bool Failed() override { return device_->failed_; }
         std::chrono::milliseconds RoomExpectedIn() override { return std::chrono::milliseconds(3); }
 
       private:
         ScriptedDevice* const device_;
-        const std::function<void()> wake_;
+        std::atomic<bool> stop_{false};
         std::thread ticker_;
-        std::mutex tickMutex_;
-        std::condition_variable tickCancel_;
-        bool stop_ = false;
     };
 
     // With mutex_ held: frames a second at the current speed.
@@ -169,7 +145,7 @@ class ScriptedDevice final : public platform::AudioBackend {
     std::mutex mutex_;
     std::vector<uint8_t> bytes_;
     double speed_ = 1.0;
-    bool failed_ = false;
+    std::atomic<bool> failed_{false};
     size_t frameBytes_ = 1;
     uint64_t rate_ = 1;
     platform::PlayoutClock clock_{1};

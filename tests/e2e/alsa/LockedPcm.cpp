@@ -22,7 +22,6 @@ using Clock = std::chrono::steady_clock;
 struct LockedPcm {
     snd_pcm_ioplug_t io{};
     int outFd = -1;
-    int pipeFds[2] = {-1, -1};
     bool running = false;
     Clock::time_point since;
     snd_pcm_uframes_t playedAtSince = 0;  // frames played before `since`
@@ -39,11 +38,6 @@ int Start(snd_pcm_ioplug_t* io) {
     pcm->running = true;
     pcm->since = Clock::now();
     pcm->playedAtSince = pcm->played;
-    return 0;
-}
-
-int Stop(snd_pcm_ioplug_t* io) {
-    Of(io)->running = false;
     return 0;
 }
 
@@ -84,20 +78,19 @@ snd_pcm_sframes_t Transfer(snd_pcm_ioplug_t* io, const snd_pcm_channel_area_t* a
     return static_cast<snd_pcm_sframes_t>(size);
 }
 
-int Prepare(snd_pcm_ioplug_t* io) {
-    LockedPcm* pcm = Of(io);
-    pcm->running = false;
-    pcm->played = pcm->playedAtSince = 0;
+int Stop(snd_pcm_ioplug_t* io) {
+    Of(io)->running = false;
     return 0;
+}
+
+int Prepare(snd_pcm_ioplug_t* io) {
+    Of(io)->played = 0;
+    return Stop(io);
 }
 
 int Close(snd_pcm_ioplug_t* io) {
     LockedPcm* pcm = Of(io);
-    for (int fd : {pcm->outFd, pcm->pipeFds[0], pcm->pipeFds[1]}) {
-        if (fd >= 0) {
-            close(fd);
-        }
-    }
+    close(pcm->outFd);  // -1 when the open failed: nothing happens
     delete pcm;
     return 0;
 }
@@ -124,19 +117,16 @@ extern "C" SND_PCM_PLUGIN_DEFINE_FUNC(lockedpcm) {
     auto* pcm = new LockedPcm();
     pcm->io.private_data = pcm;
     pcm->outFd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-    if (pcm->outFd < 0 || flock(pcm->outFd, LOCK_EX | LOCK_NB) < 0) {
+    if (pcm->outFd < 0 || flock(pcm->outFd, LOCK_EX | LOCK_NB) < 0 ||
+        ftruncate(pcm->outFd, 0) < 0) {
         const int error = errno == EWOULDBLOCK ? -EBUSY : -errno;
         Close(&pcm->io);
         return error;
     }
-    if (ftruncate(pcm->outFd, 0) < 0 || pipe2(pcm->pipeFds, O_CLOEXEC | O_NONBLOCK) < 0) {
-        Close(&pcm->io);
-        return -errno;
-    }
     pcm->io.version = SND_PCM_IOPLUG_VERSION;
     pcm->io.name = "locked test PCM";
     pcm->io.callback = &kCallbacks;
-    pcm->io.poll_fd = pcm->pipeFds[1];  // always writable: callers do not wait on it
+    pcm->io.poll_fd = pcm->outFd;  // a file: always writable, callers do not wait on it
     pcm->io.poll_events = POLLOUT;
     int error = snd_pcm_ioplug_create(&pcm->io, name, stream, mode);
     if (error < 0) {
@@ -144,21 +134,19 @@ extern "C" SND_PCM_PLUGIN_DEFINE_FUNC(lockedpcm) {
         return error;
     }
     const unsigned access[] = {SND_PCM_ACCESS_RW_INTERLEAVED, SND_PCM_ACCESS_MMAP_INTERLEAVED};
-    const unsigned formats[] = {SND_PCM_FORMAT_S16_LE};
-    const unsigned ranges[][3] = {{SND_PCM_IOPLUG_HW_CHANNELS, 2, 2},
-                                  {SND_PCM_IOPLUG_HW_RATE, 48000, 48000},
-                                  {SND_PCM_IOPLUG_HW_PERIOD_BYTES, 256, 1 << 20},
-                                  {SND_PCM_IOPLUG_HW_PERIODS, 2, 1024},
-                                  {SND_PCM_IOPLUG_HW_BUFFER_BYTES, 1024, 4 << 20}};
+    const unsigned format = SND_PCM_FORMAT_S16_LE;
+    const auto range = [&](int what, unsigned low, unsigned high) {
+        return error < 0 ? error : snd_pcm_ioplug_set_param_minmax(&pcm->io, what, low, high);
+    };
     error = snd_pcm_ioplug_set_param_list(&pcm->io, SND_PCM_IOPLUG_HW_ACCESS, 2, access);
     error = error < 0
                 ? error
-                : snd_pcm_ioplug_set_param_list(&pcm->io, SND_PCM_IOPLUG_HW_FORMAT, 1, formats);
-    for (const auto& range : ranges) {
-        error = error < 0 ? error
-                          : snd_pcm_ioplug_set_param_minmax(&pcm->io, static_cast<int>(range[0]),
-                                                            range[1], range[2]);
-    }
+                : snd_pcm_ioplug_set_param_list(&pcm->io, SND_PCM_IOPLUG_HW_FORMAT, 1, &format);
+    error = range(SND_PCM_IOPLUG_HW_CHANNELS, 2, 2);
+    error = range(SND_PCM_IOPLUG_HW_RATE, 48000, 48000);
+    error = range(SND_PCM_IOPLUG_HW_PERIOD_BYTES, 256, 1 << 20);
+    error = range(SND_PCM_IOPLUG_HW_PERIODS, 2, 1024);
+    error = range(SND_PCM_IOPLUG_HW_BUFFER_BYTES, 1024, 4 << 20);
     if (error < 0) {
         snd_pcm_ioplug_delete(&pcm->io);
         return error;

@@ -1,7 +1,7 @@
+// Buffered (mmio) files against a model and on a full disk.
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -95,77 +95,51 @@ Bytes Joined(Bytes first, const Bytes& second) {
 // A disk that fills: the call that meets the limit reports it, every later call that needs
 // the lost bytes fails too, and what reached the file before stays as it was.
 TEST(Mmio, AFullDiskIsReportedByEveryCallItAffects) {
-    const long kCannotWrite = MMIOERR_CANNOTWRITE;
-    MMCKINFO riff{};
-    MMCKINFO data{};
-    struct Case {
-        const char* name;
-        std::function<void(HMMIO)> before;  // done and flushed before the disk fills
-        uint64_t limit;
-        std::function<std::vector<long>(HMMIO)> atLimit;  // results of the calls at the limit
-        std::vector<long> results;                        // ... and what they must be
-        Bytes after;
-    };
-    const Case cases[] = {
-        {"first write, far out, then one at the start",
-         [](HMMIO) {},
-         100,
-         [](HMMIO mmio) {
-             mmioSeek(mmio, 200000, SEEK_SET);
-             const long far = Write(mmio, Filled(10, 1));  // only buffered: cannot know yet
-             mmioSeek(mmio, 0, SEEK_SET);
-             return std::vector<long>{far, Write(mmio, Filled(10, 1)), mmioFlush(mmio, 0),
-                                      mmioClose(mmio, 0)};
-         },
-         {10, -1, kCannotWrite, kCannotWrite},
-         {}},
-        {"later write",
-         [](HMMIO mmio) { Write(mmio, Filled(1000, 1)); },
-         1500,
-         [](HMMIO mmio) {
-             return std::vector<long>{Write(mmio, Filled(2000, 50)), mmioFlush(mmio, 0),
-                                      mmioFlush(mmio, MMIO_EMPTYBUF), mmioClose(mmio, 0)};
-         },
-         {2000, kCannotWrite, kCannotWrite, kCannotWrite},
-         Joined(Filled(1000, 1), Filled(500, 50))},
-        {"header update: the pad byte does not fit",
-         [&](HMMIO mmio) {
-             riff = MMCKINFO{};
-             riff.fccType = mmioFOURCC('W', 'A', 'V', 'E');
-             mmioCreateChunk(mmio, &riff, MMIO_CREATERIFF);
-             data = MMCKINFO{};
-             data.ckid = mmioFOURCC('d', 'a', 't', 'a');
-             mmioCreateChunk(mmio, &data, 0);
-             Write(mmio, Filled(1001, 3));
-         },
-         12 + 8 + 1001,
-         [&](HMMIO mmio) {
-             return std::vector<long>{mmioAscend(mmio, &data, 0), mmioAscend(mmio, &riff, 0),
-                                      mmioClose(mmio, 0)};
-         },
-         {0, kCannotWrite, kCannotWrite},
-         // The data size was written in place; the RIFF size, which would count the pad
-         // byte, was not.
-         Joined({'R', 'I', 'F', 'F', 0,   0,   0,    0,    'W', 'A',
-                 'V', 'E', 'd', 'a', 't', 'a', 0xE9, 0x03, 0,   0},
-                Filled(1001, 3))},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        TempDir dir;
-        const std::string path = dir.File("full.bin");
-        HMMIO mmio = mmioOpenA(path.c_str(), nullptr, MMIO_CREATE | MMIO_READWRITE);
-        ASSERT_NE(mmio, nullptr);
-        c.before(mmio);
-        ASSERT_EQ(mmioFlush(mmio, 0), 0u);
-        std::vector<long> results;
-        {
-            FillingDisk disk(c.limit);
-            results = c.atLimit(mmio);
-        }
-        EXPECT_EQ(results, c.results);
-        EXPECT_EQ(ReadBytes(path), c.after);
+    using Results = std::vector<long>;
+    const long kCannot = MMIOERR_CANNOTWRITE;
+    TempDir dir;
+    const std::string path = dir.File("full.bin");
+    // The first write, far out, is only buffered and cannot know yet; one at the start can.
+    HMMIO mmio = mmioOpenA(path.c_str(), nullptr, MMIO_CREATE | MMIO_READWRITE);
+    Results results;
+    {
+        FillingDisk disk(100);
+        mmioSeek(mmio, 200000, SEEK_SET);
+        const long far = Write(mmio, Filled(10, 1));
+        mmioSeek(mmio, 0, SEEK_SET);
+        results = {far, Write(mmio, Filled(10, 1)), mmioFlush(mmio, 0), mmioClose(mmio, 0)};
     }
+    EXPECT_EQ(results, (Results{10, -1, kCannot, kCannot}));
+    EXPECT_EQ(ReadBytes(path), Bytes{});
+    // A later write.
+    mmio = mmioOpenA(path.c_str(), nullptr, MMIO_CREATE | MMIO_READWRITE);
+    Write(mmio, Filled(1000, 1));
+    ASSERT_EQ(mmioFlush(mmio, 0), 0u);
+    {
+        FillingDisk disk(1500);
+        results = {Write(mmio, Filled(2000, 50)), mmioFlush(mmio, 0),
+                   mmioFlush(mmio, MMIO_EMPTYBUF), mmioClose(mmio, 0)};
+    }
+    EXPECT_EQ(results, (Results{2000, kCannot, kCannot, kCannot}));
+    EXPECT_EQ(ReadBytes(path), Joined(Filled(1000, 1), Filled(500, 50)));
+    // Ascending out of a data chunk and its RIFF: the pad byte does not fit.
+    mmio = mmioOpenA(path.c_str(), nullptr, MMIO_CREATE | MMIO_READWRITE);
+    MMCKINFO riff{}, data{};
+    riff.fccType = mmioFOURCC('W', 'A', 'V', 'E');
+    mmioCreateChunk(mmio, &riff, MMIO_CREATERIFF);
+    data.ckid = mmioFOURCC('d', 'a', 't', 'a');
+    mmioCreateChunk(mmio, &data, 0);
+    Write(mmio, Filled(1001, 3));
+    ASSERT_EQ(mmioFlush(mmio, 0), 0u);
+    {
+        FillingDisk disk(12 + 8 + 1001);
+        results = {mmioAscend(mmio, &data, 0), mmioAscend(mmio, &riff, 0), mmioClose(mmio, 0)};
+    }
+    EXPECT_EQ(results, (Results{0, kCannot, kCannot}));
+    // The data size was written in place; the RIFF size, which would count the pad byte, was not.
+    EXPECT_EQ(ReadBytes(path), Joined({'R', 'I', 'F', 'F', 0,   0,   0,    0,    'W', 'A',
+                                       'V', 'E', 'd', 'a', 't', 'a', 0xE9, 0x03, 0,   0},
+                                      Filled(1001, 3)));
 }
 
 }  // namespace

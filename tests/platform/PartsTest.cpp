@@ -1,0 +1,276 @@
+// The platform's parts alone: the conversion chain (bytes in, sink bytes out, and where each
+// input ends in it), the play-out clock with the time passed in, device names, and messages
+// sent between threads.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include <platform/window.h>
+#include "platform/waveout/ConversionChain.h"
+#include "platform/waveout/DeviceList.h"
+#include "platform/waveout/PlayoutClock.h"
+#include "support/TempDir.h"
+
+using platform::ConversionChain;
+using platform::PlayoutClock;
+using platform::StreamFormat;
+using namespace std::chrono_literals;
+
+namespace {
+
+using Coding = StreamFormat::Coding;
+
+int16_t Sample(const std::vector<uint8_t>& pcm, size_t at) {  // at: in samples
+    return static_cast<int16_t>(pcm[at * 2] | pcm[at * 2 + 1] << 8);
+}
+
+// 16-bit stereo at 48 kHz: a sine at half of full scale on the left, another on the right.
+std::vector<uint8_t> StereoTone(double leftHz, double rightHz, size_t frames) {
+    std::vector<uint8_t> out(frames * 4);
+    for (size_t i = 0; i < frames * 2; ++i) {
+        const double hz = i % 2 == 0 ? leftHz : rightHz;
+        const auto v = static_cast<int16_t>(
+            std::lround(0.5 * 32767 * std::sin(2 * M_PI * hz * double(i / 2) / 48000)));
+        std::memcpy(&out[i * 2], &v, 2);
+    }
+    return out;
+}
+
+// Frequency of one channel of 16-bit stereo at 48 kHz from its rising zero crossings.
+double MeasureFrequency(const std::vector<uint8_t>& pcm, int channel) {
+    std::vector<size_t> rises;
+    for (size_t i = 1; i < pcm.size() / 4; ++i) {
+        if (Sample(pcm, 2 * i - 2 + channel) < 0 && Sample(pcm, 2 * i + channel) >= 0) {
+            rises.push_back(i);
+        }
+    }
+    return rises.size() < 2 ? 0 : (rises.size() - 1) * 48000.0 / (rises.back() - rises.front());
+}
+
+// Feeds `input` in pieces of the given sizes in turn; the output holds whole frames, counted.
+std::vector<uint8_t> FeedInPieces(ConversionChain& chain, const std::vector<uint8_t>& input,
+                                  const std::vector<size_t>& pieces) {
+    std::vector<uint8_t> out;
+    const size_t frame = chain.Sink().FrameBytes();
+    for (size_t at = 0, i = 0; at < input.size(); ++i) {
+        const size_t piece = std::min(pieces[i % pieces.size()], input.size() - at);
+        chain.Write(input.data() + at, piece, &out);
+        at += piece;
+        EXPECT_EQ(out.size() % frame, 0u);
+        EXPECT_EQ(chain.Produced() * frame, out.size());
+    }
+    return out;
+}
+
+// MPEG layers II and III come out exactly as mpg123 decodes them, fed in odd-sized pieces;
+// a reset in the middle of a frame starts the decoder afresh.
+TEST(ConversionChain, MpegEqualsTheReferenceDecoder) {
+    if (std::system("for t in sox lame twolame mpg123; do command -v $t >/dev/null || exit 1; "
+                    "done") != 0) {
+        GTEST_SKIP() << "sox, lame, twolame or mpg123 is missing";
+    }
+    const struct {
+        const char* what;
+        const char* soxFormat;
+        const char* encoder;
+        uint16_t channels;
+        uint32_t rate;
+    } cases[] = {
+        {"layer II", "-r 48000 -c 2", "twolame --quiet -b 192", 2, 48000},
+        {"layer III", "-r 48000 -c 2", "lame --quiet -b 128", 2, 48000},
+        {"layer III mono", "-r 44100 -c 1", "lame --quiet -b 64", 1, 44100},
+    };
+    for (const auto& c : cases) {
+        // A tone coded by the encoder, and what mpg123 decodes it to.
+        testsupport::TempDir dir;
+        const std::string wav = dir.File("a.wav"), coded = dir.File("a.mpeg"),
+                          raw = dir.File("a.raw");
+        ASSERT_EQ(std::system((std::string("sox -n ") + c.soxFormat + " -b 16 " + wav +
+                               " synth 1.3 sine 440 sine 660 gain -6 && " + c.encoder + " " + wav +
+                               " " + coded + " && mpg123 -q -s " + coded + " > " + raw)
+                                  .c_str()),
+                  0);
+        const struct {
+            std::vector<uint8_t> coded, decoded;
+        } reference{testsupport::ReadBytes(coded), testsupport::ReadBytes(raw)};
+        ASSERT_GT(reference.decoded.size(), c.rate * c.channels * 2u) << c.what;
+        ConversionChain chain(
+            StreamFormat{.coding = Coding::Mpeg, .channels = c.channels, .rate = c.rate});
+        ASSERT_TRUE(chain.Ready());
+        const std::vector<uint8_t> start(reference.coded.begin(),
+                                         reference.coded.begin() + 7001);  // ends inside a frame
+        const std::vector<uint8_t> early = FeedInPieces(chain, start, {1, 417, 999});
+        ASSERT_LE(early.size(), reference.decoded.size());
+        EXPECT_TRUE(std::equal(early.begin(), early.end(), reference.decoded.begin())) << c.what;
+        chain.Reset();
+        EXPECT_EQ(chain.Produced(), 0u);
+        std::vector<uint8_t> out = FeedInPieces(chain, reference.coded, {1, 417, 5000, 999, 16384});
+        chain.Flush(&out);
+        EXPECT_EQ(chain.InputEnd(), out.size() / chain.Sink().FrameBytes());
+        EXPECT_EQ(out.size(), reference.decoded.size()) << c.what;
+        EXPECT_TRUE(out == reference.decoded) << c.what << ": decoded audio differs";
+    }
+}
+
+// Each half of the input plays at its own stretch and the same pitch: the reported input end
+// keeps to the factors within 1 % after every piece and meets the output after a flush.
+TEST(ConversionChain, StretchKeepsLengthPitchAndAccounting) {
+    struct Case {
+        DWORD stretches[2];
+        double gain;
+    };
+    const size_t kHalf = 24000, kPiece = 16384;
+    const std::vector<uint8_t> tone16 = StereoTone(1000, 1500, 2 * kHalf);
+    for (const Case c :
+         {Case{{11000, 8000}, 0.5}, Case{{10000, 11000}, 1}, Case{{12000, 10000}, 1}}) {
+        const DWORD what = c.stretches[0];
+        ConversionChain chain(
+            StreamFormat{.channels = 2, .rate = 48000, .blockAlign = 4, .bitsPerSample = 16});
+        chain.SetVolume(c.gain == 1.0 ? 0xFFFFFFFF : 0x8000'8000);
+        const size_t frame = chain.Sink().FrameBytes();
+        std::vector<uint8_t> out;
+        double expected = 0;  // output frames the input so far should make
+        size_t at = 0;
+        for (DWORD stretch : c.stretches) {
+            if (chain.SetStretch(stretch, &out)) {  // flushed: the count starts again
+                EXPECT_EQ(chain.InputEnd(), chain.Produced()) << what;
+                EXPECT_NEAR(static_cast<double>(chain.Produced()), expected, expected / 100);
+                expected = static_cast<double>(chain.Produced());
+            }
+            for (const size_t end = at + kHalf * frame; at < end;) {
+                const size_t piece = std::min(kPiece, end - at);
+                const uint64_t inputEnd = chain.Write(tone16.data() + at, piece, &out);
+                at += piece;
+                expected += piece / frame * (stretch / 10000.0);
+                EXPECT_GE(inputEnd, chain.Produced());
+                EXPECT_NEAR(static_cast<double>(inputEnd), expected, expected / 100 + 2) << what;
+            }
+        }
+        const uint64_t inputEnd = chain.Flush(&out);
+        EXPECT_EQ(inputEnd, chain.Produced()) << what;
+        EXPECT_EQ(inputEnd * frame, out.size()) << what;
+        EXPECT_NEAR(static_cast<double>(inputEnd), expected, expected / 100) << what;
+        int peak = 0;
+        for (size_t i = 0; i < out.size() / 2; ++i) {
+            peak = std::max(peak, std::abs(Sample(out, i)));
+        }
+        EXPECT_NEAR(peak / 32768.0, 0.5 * c.gain, 0.03) << what;
+        EXPECT_NEAR(MeasureFrequency(out, 0), 1000, 10) << what;
+        EXPECT_NEAR(MeasureFrequency(out, 1), 1500, 15) << what;
+        if (c.stretches[1] == 10000) {  // after the stretch the bytes pass unchanged
+            const auto bytes = static_cast<ptrdiff_t>(kHalf * frame);
+            EXPECT_TRUE(std::equal(tone16.end() - bytes, tone16.end(), out.end() - bytes));
+        }
+    }
+}
+
+// It runs on from a reading at the rate, stops at the end of what was written, holds while
+// paused, and counts 400 days without overflow.
+TEST(PlayoutClock, RunsOnFromAReadingAndNeverPassesTheEnd) {
+    constexpr uint64_t kMax = UINT64_MAX;
+    const PlayoutClock::Time t0 = std::chrono::steady_clock::now();
+    const auto at = [&](int64_t ms) { return t0 + std::chrono::milliseconds(ms); };
+    // A clock at `rate` started at t0 at the reading `from`, with `end` frames written.
+    const auto started = [&](uint64_t rate, uint64_t from, uint64_t end) {
+        PlayoutClock clock(rate);
+        clock.Start(t0, from, end);
+        return clock;
+    };
+    PlayoutClock clock = started(48000, 1000, 5000);
+    EXPECT_EQ(clock.PlayedAt(at(-5)), 1000u);
+    EXPECT_EQ(clock.PlayedAt(at(10)), 1480u);
+    EXPECT_EQ(clock.PlayedAt(at(1000)), 5000u);
+    EXPECT_EQ(started(48000, 900, 800).PlayedAt(at(50)), 800u);
+    EXPECT_EQ(started(44100, 0, kMax).PlayedAt(at(1)), 44u);
+    EXPECT_EQ(started(44100, 0, kMax).PlayedAt(at(10000)), 441000u);
+    clock = started(48000, 0, 100000);  // paused from 10 ms to 2 s
+    clock.Pause(at(10));
+    EXPECT_EQ(clock.PlayedAt(at(1000)), 480u);
+    clock.Resume(at(2000));
+    EXPECT_EQ(clock.PlayedAt(at(2010)), 960u);
+    clock = started(48000, 0, 480);  // runs dry, then on from the next write
+    EXPECT_EQ(clock.PlayedAt(at(1000)), 480u);
+    clock.Extend(at(1000), 960);
+    EXPECT_EQ(clock.PlayedAt(at(1005)), 720u);
+    clock = started(48000, 0, 960);  // more written while it runs
+    clock.Extend(at(10), 2000);
+    EXPECT_EQ(clock.PlayedAt(at(30)), 1440u);
+    clock = started(48000, 0, kMax);
+    clock.SetRate(at(10), 96000);
+    EXPECT_EQ(clock.PlayedAt(at(20)), 1440u);
+    // 400 days at 768 kHz, and a reading near the top of the counter.
+    EXPECT_EQ(started(768000, 7, kMax).PlayedAt(at(400 * 86400000LL)), 26542080000000ull + 7);
+    EXPECT_EQ(started(48000, kMax - 10, kMax).PlayedAt(at(1000)), kMax);
+}
+
+// Device names are cut to 31 bytes for szPname, never inside a UTF-8 character.
+TEST(DeviceNames, CutCleanly) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"Карта: Выход на колонки", "Карта: Выход на к"},  // "о" would end at byte 32
+        {"Audio 🎧🎧🎧🎧🎧🎧🎧: Main", "Audio 🎧🎧🎧🎧🎧🎧"},
+        {"A very long card name here: and a long PCM", "A very long card name here: and"},
+        {"", ""},
+    };
+    for (const auto& [full, cut] : cases) {
+        char name[32];
+        std::memset(name, 0x55, sizeof name);
+        platform::CopyDeviceName(full, name);
+        EXPECT_EQ(std::string(name), cut);
+    }
+}
+
+HWND Window(const char* text) {
+    return CreateWindowExA(0, "STATIC", text, 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+}
+
+TEST(PlatformMessages, SendFromAnotherThreadRunsOnTheOwner) {
+    HWND window = Window("owner");
+    LRESULT length = 0;
+    std::thread sender([&] {
+        length = SendMessageA(window, WM_GETTEXTLENGTH, 0, 0);
+        PostMessageA(window, WM_USER, 0, 0);
+    });
+    MSG msg;
+    EXPECT_EQ(GetMessageA(&msg, window, 0, 0), TRUE);  // serves the send, then the post
+    EXPECT_EQ(msg.message, static_cast<UINT>(WM_USER));
+    sender.join();
+    EXPECT_EQ(length, 5);
+    DestroyWindow(window);
+}
+
+TEST(PlatformMessages, CrossedSendsDoNotWaitForEver) {
+    HWND mine = Window("main");
+    std::atomic<HWND> theirs{nullptr};
+    std::atomic<LRESULT> answer{-1};
+    std::thread other([&] {
+        HWND window = Window("worker");
+        theirs = window;
+        answer = SendMessageA(mine, WM_GETTEXTLENGTH, 0, 0);
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        }
+        DestroyWindow(window);
+    });
+    while (theirs.load() == nullptr) {
+        std::this_thread::sleep_for(1ms);
+    }
+    EXPECT_EQ(SendMessageA(theirs, WM_GETTEXTLENGTH, 0, 0), 6);
+    // The worker's send may still wait for this thread to look at its queue.
+    MSG msg;
+    for (auto limit = std::chrono::steady_clock::now() + 5s;
+         answer == -1 && std::chrono::steady_clock::now() < limit;) {
+        PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE);
+    }
+    // A failure aborts the program here rather than wait for `other` for ever.
+    ASSERT_EQ(answer, 4) << "the crossed sends wait for each other";
+    other.join();
+    DestroyWindow(mine);
+}
+
+}  // namespace
