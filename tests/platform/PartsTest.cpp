@@ -15,6 +15,7 @@
 #include "platform/waveout/ConversionChain.h"
 #include "platform/waveout/DeviceList.h"
 #include "platform/waveout/PlayoutClock.h"
+#include "support/Noise.h"
 #include "support/TempDir.h"
 
 using platform::ConversionChain;
@@ -66,6 +67,68 @@ std::vector<uint8_t> FeedInPieces(ConversionChain& chain, const std::vector<uint
         EXPECT_EQ(chain.Produced() * frame, out.size());
     }
     return out;
+}
+
+// One sample of `width` bytes as a fraction of full scale: PCM8 unsigned, wider PCM signed
+// little-endian (placed at the top of 32 bits), float as it is.
+double SampleValue(const uint8_t* p, Coding coding, size_t width) {
+    if (coding == Coding::Float) {
+        float v;
+        std::memcpy(&v, p, 4);
+        return v;
+    }
+    if (width == 1) {
+        return (p[0] - 128) / 128.0;
+    }
+    uint32_t top = 0;
+    for (size_t k = 0; k < width; ++k) {
+        top |= static_cast<uint32_t>(p[k]) << (8 * (4 - width + k));
+    }
+    return static_cast<int32_t>(top) / 2147483648.0;
+}
+
+// PCM and float reach the sink as whole frames, byte for byte at full volume (a part frame
+// waits for the next piece), and scaled per channel by the volume word.
+TEST(ConversionChain, PcmPassesWholeFramesAndTakesTheGain) {
+    const double left = 0x8000 / 65535.0, right = 0x4000 / 65535.0;
+    const struct {
+        Coding coding;
+        uint16_t channels, bits;
+    } cases[] = {{Coding::Pcm, 1, 8},
+                 {Coding::Pcm, 2, 16},
+                 {Coding::Pcm, 3, 24},
+                 {Coding::Pcm, 2, 32},
+                 {Coding::Float, 2, 32}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.bits << " bits, " << c.channels << " channels");
+        const size_t width = c.bits / 8u, frame = width * c.channels;
+        std::vector<uint8_t> audio = testsupport::NoiseBytes(frame * 4000, 99);
+        for (size_t i = 0; c.coding == Coding::Float && i < audio.size(); i += 4) {
+            const float v = static_cast<float>(audio[i] - 128) / 256.0f;
+            std::memcpy(&audio[i], &v, 4);
+        }
+        for (DWORD volume : {0xFFFFFFFFu, 0x4000'8000u}) {
+            ConversionChain chain(StreamFormat{.coding = c.coding,
+                                               .channels = c.channels,
+                                               .rate = 48000,
+                                               .blockAlign = static_cast<uint16_t>(frame),
+                                               .bitsPerSample = c.bits,
+                                               .channelMask = c.channels == 3 ? 7u : 0u});
+            chain.SetVolume(volume);
+            const std::vector<uint8_t> out = FeedInPieces(chain, audio, {1, 4001, 3, 7, 2});
+            std::vector<uint8_t> flushed;
+            EXPECT_EQ(chain.Flush(&flushed), audio.size() / frame);
+            ASSERT_TRUE(flushed.empty() && out.size() == audio.size());
+            for (size_t i = 0; volume != 0xFFFFFFFFu && i < audio.size() / width; ++i) {
+                ASSERT_NEAR(SampleValue(&out[i * width], c.coding, width),
+                            SampleValue(&audio[i * width], c.coding, width) *
+                                (i % c.channels == 1 ? right : left),
+                            1.0 / 120)
+                    << "sample " << i;
+            }
+            EXPECT_TRUE(volume != 0xFFFFFFFFu || out == audio) << "bytes changed at full volume";
+        }
+    }
 }
 
 // MPEG layers II and III come out exactly as mpg123 decodes them, fed in odd-sized pieces;
