@@ -74,6 +74,7 @@ TEST(PlayerArithmetic, PositionToMillisecondsAndText) {
         {&pcm22, TIME_MS, 3723450, 3723450, "01:02:03:45"},
         {&mpeg, TIME_BYTES, 417 * 100, 115200 * 10 / 441, "00:00:02:61"},
         {&slow, TIME_SAMPLES, 5000, 0, "00:00:00:00"},  // below 100 Hz: no division by zero
+        {&pcm48, TIME_SAMPLES, 47, 0, "00:00:00:00"},   // 0.98 ms: cut, never rounded up
         {&pcm48, TIME_SAMPLES, 48000u * 3600u * 24u, 86400000u, "24:00:00:00"},  // no wrap
         {&pcm48, TIME_MS, 219600000, 219600000, "01:00:00:00"},                  // hours wrap at 60
     };
