@@ -381,7 +381,6 @@ TEST(WaveOutNull, WithoutServerTheMapperIsNullOutput) {
 TEST(WaveOutNull, FormatQueryAcceptsWhatItCanPlayAndOpensNothing) {
     const std::pair<FormatImage, MMRESULT> cases[] = {
         {FormatImage(2, 96000, 24), MMSYSERR_NOERROR},
-        {FormatImage(4, 44100, 32, WAVE_FORMAT_IEEE_FLOAT), MMSYSERR_NOERROR},
         {FormatImage(MPEG1WAVEFORMAT{{WAVE_FORMAT_MPEG, 2, 48000, 48000, 1, 16, 22},
                                      ACM_MPEG_LAYER2,
                                      128000,
@@ -390,8 +389,6 @@ TEST(WaveOutNull, FormatQueryAcceptsWhatItCanPlayAndOpensNothing) {
         {FormatImage(2, 44100, 0, WAVE_FORMAT_MPEGLAYER3, 1, 12), MMSYSERR_NOERROR},
         {FormatImage(2, 44100, 16, 0x1234), WAVERR_BADFORMAT},
         {FormatImage(2, 44100, 12), WAVERR_BADFORMAT},
-        {FormatImage(2, 0, 16), WAVERR_BADFORMAT},
-        {FormatImage(2, 44100, 16, WAVE_FORMAT_PCM, 3), WAVERR_BADFORMAT},
         {FormatImage(3, 44100, 0, WAVE_FORMAT_MPEGLAYER3, 1, 12), WAVERR_BADFORMAT},
     };
     for (const auto& [image, expected] : cases) {

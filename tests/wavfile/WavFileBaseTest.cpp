@@ -61,37 +61,6 @@ TEST(WavFileFactory, NameChoosesTheTypeAndModeTheOpening) {
     }
 }
 
-TEST(PlainFileBase, SeekOriginsAndCounts) {
-    TempDir dir;
-    const std::string path = dir.File("seek.bin");
-    WriteBytes(path, {10, 11, 12, 13, 14, 15, 16, 17});
-    TWavFileBase file(path.c_str(), "r", nullptr);
-    ASSERT_EQ(file.Open(path.c_str(), 0x40), 0);
-    file.DataLength = 8;
-    const int32_t steps[][3] = {
-        // offset, origin, the byte then read (-1: none)
-        {3, WAVSEEK_START, 13},
-        {0, WAVSEEK_CURRENT, 14},
-        {-2, WAVSEEK_END, 16},
-        {0, WAVSEEK_END, -1},
-        {2, 7, -1},  // another origin is the current position
-        {0, WAVSEEK_START, 10},
-        {-9, WAVSEEK_CURRENT, 11},  // before the start: not moved
-    };
-    for (const auto& [offset, origin, expected] : steps) {
-        EXPECT_EQ(file.Seek(offset, origin), offset < -8 ? WAVFILE_READ_FAILED : 0);
-        uint8_t byte = 0;
-        EXPECT_EQ(file.Read(&byte, 1), expected < 0 ? 0 : 1);
-        EXPECT_EQ(expected < 0 ? -1 : byte, expected) << offset << "/" << origin;
-    }
-    EXPECT_EQ(file.ReadCount, 5);  // seeking never changes the count
-    uint8_t rest[16];
-    EXPECT_EQ(file.Read(rest, 16), 6);
-    EXPECT_EQ(file.GetRemainingBytes(), 0);  // read past DataLength: 0, not negative
-    EXPECT_EQ(file.Read(rest, -4), 0);
-    EXPECT_EQ(file.Write(rest, -4), 0);
-}
-
 // A sparse 3 GiB file: positions beyond 2 GiB read as the largest signed value.
 TEST(PlainFileBase, PositionsBeyond2GiBClamp) {
     TempDir dir;
