@@ -2,6 +2,7 @@
 // sink hears (recorded from its monitor), when the program ends, and what it shows.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <thread>
 #include <vector>
@@ -127,6 +128,24 @@ TEST_F(AppletOnTestBed, StopSignalEndsALoopPauseAtOnce) {
     EXPECT_EQ(applet.WaitExit(5s), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - signalled, kEndAllowance);
     EXPECT_EQ(waveouttest::Shell("test -z \"$(pactl list short sink-inputs)\""), 0);
+}
+
+// A hidden run puts nothing on the display but the unmapped stand-in by which later instances
+// find it: the toolkit, with its own windows, is only brought up for something to show.
+TEST_F(AppletOnTestBed, AHiddenRunOwnsNoWindowButItsStandIn) {
+    const std::string path = Wave("hidden.wav", Noise(1.5, 6));
+    const std::vector<Window> before = Windows("QUINDLE", nullptr, false);
+    Applet applet({"/H", "/D:Test", path}, displayName_, "applet-hidden");
+    const Window standIn =
+        WaitForNewWindow("QUINDLE", nullptr, {before.begin(), before.end()}, false);
+    ASSERT_NE(standIn, 0u);
+    // The server hands each client its own range of ids (the low 21 bits are the client's).
+    const auto client = [](Window w) { return w & ~Window{0x1FFFFF}; };
+    const std::vector<Window> all = ChildrenOf(DefaultRootWindow(display_));
+    EXPECT_EQ(std::count_if(all.begin(), all.end(),
+                            [&](Window w) { return client(w) == client(standIn); }),
+              1);
+    EXPECT_EQ(applet.WaitExit(5s), 0) << applet.Err();
 }
 
 // The shell has split and unquoted the words already: a '"', blanks, tabs and UTF-8 are part

@@ -104,10 +104,10 @@ TEST_F(ShellOnScreen, StopSignalsEndTheRunWhileABoxIsUp) {
         int signal;
     };
     const Case cases[] = {
-        {{"/X"}, kTitle, SIGTERM},                                            // the usage box
-        {{"/E"}, "Dialog", SIGINT},                                           // the device list
-        {{"/D:no such device", kEndlessTone}, "Dialog", SIGTERM},             // nothing matched
-        {{"/D:null", "/nonexistent/missing.wav"}, "Starting Error", SIGINT},  // a failed start
+        {{"/X"}, kTitle, SIGTERM},                                 // the usage box
+        {{"/E"}, "Dialog", SIGINT},                                // the device list
+        {{"/D:no such device", kEndlessTone}, "Dialog", SIGTERM},  // nothing matched
+        {{"/H", "/D:null", "/nonexistent/missing.wav"}, "Starting Error", SIGINT},  // hidden too
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.words[0]);
