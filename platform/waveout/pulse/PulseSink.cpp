@@ -346,7 +346,10 @@ class PulseSink final : public AudioSink {
                 std::min(next, std::max(lastAsked_ + milliseconds(kTimingMs),
                                         timing_ != nullptr ? now + milliseconds(kTimingMs) : now));
         }
-        if (!corked_ && timing_ == nullptr && wantFrames_ > lastPosition_) {
+        // While shown, the position comes often enough to wake the device thread on the
+        // way; only the end is timed on its own.
+        if (!corked_ && timing_ == nullptr && wantFrames_ > lastPosition_ &&
+            (AtTheEnd() || !Polling(now))) {
             if (const auto played = WhenPlayed(wantFrames_)) {
                 next = std::min(next, std::max(*played + milliseconds(kLateMs),
                                                lastAsked_ + milliseconds(kMinGapMs)));
