@@ -55,7 +55,9 @@ LRESULT OnTimer(HWND window) {
     if (!shell.player) {
         return 0;
     }
-    ShowPosition();
+    if (IsWindowVisible(window)) {  // a hidden row is never drawn: nothing to ask or format
+        ShowPosition();
+    }
     if (shell.player->GetState() != PLAYER_STOPPED) {
         return 0;
     }

@@ -52,6 +52,12 @@ class AudioSink {
     virtual void Reset() = 0;
     // Frames that have been played (heard) since open or the last reset.
     virtual uint64_t Position() = 0;
+    // Someone shows the position as it goes: a sink that must ask for it keeps it fresh.
+    virtual void PositionWanted() {}
+    // A sink whose position moves only with answers it asks for: calls its wake function once
+    // it knows that `frames` have been played, and returns true; false when the caller is to
+    // poll Position() by time.
+    virtual bool WakeWhenPlayed(uint64_t /*frames*/) { return false; }
     // True once the device has gone away; every call then returns at once.
     virtual bool Failed() = 0;
     // After Writable() gave nothing: how long the device thread may sleep before it asks

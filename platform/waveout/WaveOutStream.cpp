@@ -176,6 +176,7 @@ MMRESULT WaveOutStream::GetPosition(MMTIME* time) {
         if (sink_ == nullptr) {
             return MMSYSERR_INVALHANDLE;
         }
+        sink_->PositionWanted();
         played = sink_->Position();
     }
     uint64_t bytes = 0;
@@ -409,6 +410,9 @@ WaveOutStream::Clock::time_point WaveOutStream::NextDeadline() {
         }
         const uint64_t end = queue_.front().outEnd;
         const uint64_t played = sink_->Position();
+        if (end > played && sink_->WakeWhenPlayed(end)) {
+            return std::min(deadline, now + kSafetyPoll);
+        }
         waitFor = end > played ? end - played : 0;
     }
     // Wake when the sink's clock should have passed the end of the oldest header.

@@ -18,31 +18,38 @@ bool MessageQueue::Matches(const MSG& message, HWND filter, UINT filterMin, UINT
            (message.message >= filterMin && message.message <= filterMax);
 }
 
-void MessageQueue::WakeOwner() {
+// `pumping`: the owner waits in the display's event pump (read under the lock), which only
+// its own wake-up ends; other threads' queues leave the pump alone.
+void MessageQueue::WakeOwner(bool pumping) {
     arrived_.notify_all();
-    DisplayBackend& display = Display();
-    display.Wake();
+    if (pumping) {
+        Display().Wake();
+    }
 }
 
 bool MessageQueue::Post(const MSG& message) {
+    bool pumping = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!alive_) {
             return false;
         }
         posted_.push_back(message);
+        pumping = pumping_;
     }
-    WakeOwner();
+    WakeOwner(pumping);
     return true;
 }
 
 void MessageQueue::PostQuit(int exitCode) {
+    bool pumping = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         quit_ = true;
         quitCode_ = exitCode;
+        pumping = pumping_;
     }
-    WakeOwner();
+    WakeOwner(pumping);
 }
 
 bool MessageQueue::ServeSentMessages(std::unique_lock<std::mutex>& lock) {
@@ -114,9 +121,11 @@ bool MessageQueue::Retrieve(MSG* message, HWND filter, UINT filterMin, UINT filt
         }
         DisplayBackend& display = Display();
         if (display.IsGuiThread()) {
+            pumping_ = true;
             lock.unlock();
             display.PumpEvents(nextDue);
             lock.lock();
+            pumping_ = false;
         } else if (nextDue == Clock::time_point::max()) {
             arrived_.wait(lock);
         } else {
@@ -133,8 +142,7 @@ bool MessageQueue::SendFromOtherThread(const MSG& message, LRESULT* result) {
         return false;
     }
     sent_.push_back(sent);
-    arrived_.notify_all();
-    Display().Wake();
+    WakeOwner(pumping_);
     // While waiting, messages sent to the waiting thread are served, as the real call does,
     // so two threads sending to each other do not wait for ever.
     MessageQueue& own = CurrentQueue();

@@ -63,7 +63,7 @@ class MessageQueue {
 
     static bool Matches(const MSG& message, HWND filter, UINT filterMin, UINT filterMax);
     bool ServeSentMessages(std::unique_lock<std::mutex>& lock);
-    void WakeOwner();
+    void WakeOwner(bool pumping);
 
     const DWORD threadId_;
     std::mutex mutex_;
@@ -76,6 +76,7 @@ class MessageQueue {
     bool quit_ = false;
     int quitCode_ = 0;
     bool alive_ = true;
+    bool pumping_ = false;  // the owner is in the display's event pump
 };
 
 // The calling thread's queue, created at first use.

@@ -2,13 +2,15 @@
 // (the server goes away, a write, cork or re-open fails, or the server stays silent for
 // kAnswerSeconds) fails the sink, and every call here returns at once from then on. The play
 // position is only what the server has confirmed as played: its timing of the stream, asked
-// for every kTimingMs, is never run on by a clock of ours while the server is silent.
+// for when someone wants the position (at most every kTimingMs) and otherwise every
+// kAliveMs, is never run on by a clock of ours while the server is silent.
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "platform/waveout/PlayoutClock.h"
@@ -26,12 +28,15 @@ constexpr uint32_t kTargetLatencyMs = 500;
 constexpr uint32_t kRequestMs = 250;
 // Audio kept on our side beyond the server's buffer, handed over on the server's requests.
 constexpr uint32_t kRingMs = 300;
-// How often the server is asked for the stream's timing while it plays, while it plays out
-// the end of the data (where the answers time the end), and while it is corked; each answer
-// also shows that the server is still there.
+// How often the server is asked for the stream's timing: at most every kTimingMs while the
+// position is asked for, else every kAliveMs (each answer shows that the server is still
+// there), and at the end of the data once more when the sink should have played it out.
 constexpr int kTimingMs = 100;
-constexpr int kEndTimingMs = 10;
-constexpr int kCorkedTimingMs = 500;
+constexpr int kAliveMs = 1000;
+// A wanted position is asked for this long after it should have been played, and never
+// sooner than kMinGapMs after the last request.
+constexpr int kLateMs = 2;
+constexpr int kMinGapMs = 10;
 
 pa_sample_format_t PulseFormatOf(SampleType type) {
     switch (type) {
@@ -138,6 +143,7 @@ class PulseSink final : public AudioSink {
         pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
         timeval when;
         tick_ = api->time_new(api, pa_gettimeofday(&when), OnTick, this);
+        armedAt_ = Clock::now();
         const MMRESULT result = OpenStream(false);
         pa_threaded_mainloop_unlock(loop_);
         return result;
@@ -204,6 +210,9 @@ class PulseSink final : public AudioSink {
         }
         lastPosition_ = 0;
         writtenFrames_ = 0;
+        wantFrames_ = 0;
+        readingAt_ = {};
+        readingFrames_ = 0;
         ringStart_ = ringFill_ = 0;
         underflowed_ = false;
         drainWanted_ = false;
@@ -212,20 +221,33 @@ class PulseSink final : public AudioSink {
 
     uint64_t Position() override {
         pa_threaded_mainloop_lock(loop_);
-        if (!failed_ && stream_ != nullptr) {
-            lastPosition_ = std::max(lastPosition_, std::min(ServerPosition(), writtenFrames_));
-            if (underflowed_ && drainWanted_ && ringFill_ == 0 && !corked_ &&
-                lastAnswer_ > endPlayout_.ReadingAt()) {
-                // At the end of the data the server's clock stops at the last byte it read, a
-                // sink latency before the end; the sink plays that latency out in real time,
-                // as far as the server has answered since. (An underrun with more data to
-                // come is not the end: the server's clock goes on when the data comes.)
-                lastPosition_ = std::max(lastPosition_, endPlayout_.PlayedAt(lastAnswer_));
-            }
-        }
-        const uint64_t position = lastPosition_;
+        const uint64_t position = Confirmed();
         pa_threaded_mainloop_unlock(loop_);
         return position;
+    }
+
+    // While the position is shown, the timing is asked for every kTimingMs.
+    void PositionWanted() override {
+        pa_threaded_mainloop_lock(loop_);
+        const Clock::time_point now = Clock::now();
+        const bool polling = Polling(now);
+        wantedAt_ = now;
+        if (!polling && !failed_) {
+            ArmTick(true);
+        }
+        pa_threaded_mainloop_unlock(loop_);
+    }
+
+    // The timing is asked for when the last answer says that `frames` should have been played.
+    bool WakeWhenPlayed(uint64_t frames) override {
+        pa_threaded_mainloop_lock(loop_);
+        const bool armed = !failed_ && stream_ != nullptr;
+        if (armed && frames != wantFrames_) {
+            wantFrames_ = frames;
+            ArmTick(true);
+        }
+        pa_threaded_mainloop_unlock(loop_);
+        return armed;
     }
 
     bool Failed() override { return failed_; }
@@ -243,42 +265,124 @@ class PulseSink final : public AudioSink {
         pa_threaded_mainloop_signal(self->loop_, 0);
     }
 
+    using Clock = std::chrono::steady_clock;
+
+    // With the loop locked: the position the server has confirmed.
+    uint64_t Confirmed() {
+        if (!failed_ && stream_ != nullptr) {
+            lastPosition_ = std::max(lastPosition_, std::min(ServerPosition(), writtenFrames_));
+            if (AtTheEnd() && lastAnswer_ > endPlayout_.ReadingAt()) {
+                // At the end of the data the server's clock stops at the last byte it read, a
+                // sink latency before the end; the sink plays that latency out in real time,
+                // as far as the server has answered since. (An underrun with more data to
+                // come is not the end: the server's clock goes on when the data comes.)
+                lastPosition_ = std::max(lastPosition_, endPlayout_.PlayedAt(lastAnswer_));
+            }
+        }
+        return lastPosition_;
+    }
+
+    // The server has read all the data, and no more is coming.
+    bool AtTheEnd() const { return underflowed_ && drainWanted_ && ringFill_ == 0 && !corked_; }
+
+    bool Polling(Clock::time_point now) const {
+        return now - wantedAt_ < std::chrono::milliseconds(2 * kTimingMs);
+    }
+
     // On the loop's thread: asks for the stream's timing, and fails the sink when the server
     // has given no answer for kAnswerSeconds. The connection is given up then too, so that
     // the next open tries a new one.
-    static void OnTick(pa_mainloop_api* api, pa_time_event* event, const timeval* /*when*/,
+    static void OnTick(pa_mainloop_api* /*api*/, pa_time_event* /*event*/, const timeval* /*when*/,
                        void* data) {
         auto* self = static_cast<PulseSink*>(data);
         if (self->failed_) {
             return;  // not armed again
         }
-        if (std::chrono::steady_clock::now() - self->lastAnswer_ >=
-            std::chrono::seconds(kAnswerSeconds)) {
+        if (Clock::now() - self->lastAnswer_ >= std::chrono::seconds(kAnswerSeconds)) {
             self->GiveUp();
             return;
         }
-        if (self->stream_ != nullptr && self->timing_ == nullptr &&
-            pa_stream_get_state(self->stream_) == PA_STREAM_READY) {
-            self->timing_ = pa_stream_update_timing_info(self->stream_, OnTiming, self);
-        }
-        self->ArmTick(api, event);
+        self->AskTiming();
+        self->ArmTick(false);
     }
 
-    // With the loop locked.
-    void ArmTick(pa_mainloop_api* api, pa_time_event* event) {
-        const int ms = corked_                        ? kCorkedTimingMs
-                       : underflowed_ && drainWanted_ ? kEndTimingMs
-                                                      : kTimingMs;
-        timeval next;
-        pa_timeval_add(pa_gettimeofday(&next), static_cast<pa_usec_t>(ms) * PA_USEC_PER_MSEC);
-        api->time_restart(event, &next);
+    // With the loop locked: asks for the stream's timing unless a request is on its way.
+    void AskTiming() {
+        if (stream_ != nullptr && timing_ == nullptr &&
+            pa_stream_get_state(stream_) == PA_STREAM_READY) {
+            timing_ = pa_stream_update_timing_info(stream_, OnTiming, this);
+            lastAsked_ = Clock::now();
+        }
+    }
+
+    // With the loop locked: when the server's clock should reach `frames`, by the last answer
+    // (at the end of the data, by the play-out of the sink's latency); none while that answer
+    // is still to come.
+    std::optional<Clock::time_point> WhenPlayed(uint64_t frames) const {
+        Clock::time_point at = readingAt_;
+        uint64_t from = readingFrames_;
+        if (AtTheEnd()) {
+            if (!endReading_) {
+                return std::nullopt;
+            }
+            at = endPlayout_.ReadingAt();
+            from = endPlayout_.PlayedAt(at);
+        } else if (at == Clock::time_point{}) {
+            return std::nullopt;
+        }
+        return at +
+               std::chrono::microseconds((frames - std::min(frames, from)) * 1000000 / spec_.rate);
+    }
+
+    // With the loop locked: the next timing request goes out when a wanted position should
+    // have been played, kTimingMs after the last one while the position is shown, and after
+    // kAliveMs at the latest. `soonerOnly`: a later time than the armed one waits.
+    void ArmTick(bool soonerOnly) {
+        using std::chrono::milliseconds;
+        const Clock::time_point now = Clock::now();
+        Clock::time_point next = now + milliseconds(kAliveMs);
+        if (!corked_ && Polling(now)) {
+            next =
+                std::min(next, std::max(lastAsked_ + milliseconds(kTimingMs),
+                                        timing_ != nullptr ? now + milliseconds(kTimingMs) : now));
+        }
+        // While shown, the position comes often enough to wake the device thread on the
+        // way; only the end is timed on its own.
+        if (!corked_ && timing_ == nullptr && wantFrames_ > lastPosition_ &&
+            (AtTheEnd() || !Polling(now))) {
+            if (const auto played = WhenPlayed(wantFrames_)) {
+                next = std::min(next, std::max(*played + milliseconds(kLateMs),
+                                               lastAsked_ + milliseconds(kMinGapMs)));
+            }
+        }
+        if (soonerOnly && next >= armedAt_) {
+            return;
+        }
+        armedAt_ = next;
+        const auto wait =
+            std::chrono::duration_cast<std::chrono::microseconds>(std::max(next, now) - now);
+        timeval when;
+        pa_timeval_add(pa_gettimeofday(&when), static_cast<pa_usec_t>(wait.count()));
+        pa_threaded_mainloop_get_api(loop_)->time_restart(tick_, &when);
     }
 
     static void OnTiming(pa_stream* /*stream*/, int /*success*/, void* data) {
         auto* self = static_cast<PulseSink*>(data);
         pa_operation_unref(self->timing_);
         self->timing_ = nullptr;
-        self->lastAnswer_ = std::chrono::steady_clock::now();
+        self->lastAnswer_ = self->readingAt_ = Clock::now();
+        self->readingFrames_ = self->ServerPosition();
+        if (self->AtTheEnd() && !self->endReading_) {
+            // The first reading after the underrun: the end is timed from here.
+            self->endPlayout_.Start(self->readingAt_,
+                                    std::max(self->lastPosition_, self->readingFrames_),
+                                    self->writtenFrames_);
+            self->endReading_ = true;
+        }
+        if (self->wantFrames_ > self->lastPosition_ && self->Confirmed() >= self->wantFrames_) {
+            self->wake_();
+        }
+        self->ArmTick(false);
     }
 
     // The server has read everything written (a drain ends without an underflow message).
@@ -329,11 +433,13 @@ class PulseSink final : public AudioSink {
     static void OnUnderflow(pa_stream* /*stream*/, void* data) {
         auto* self = static_cast<PulseSink*>(data);
         self->underflowed_ = true;
+        self->endReading_ = false;
         self->endPlayout_.Start(std::chrono::steady_clock::now(),
                                 std::max(self->lastPosition_, self->ServerPosition()),
                                 self->writtenFrames_);
-        if (!self->failed_) {
-            self->ArmTick(pa_threaded_mainloop_get_api(self->loop_), self->tick_);
+        if (!self->failed_ && self->AtTheEnd()) {
+            self->AskTiming();  // where the server's clock stopped, read afresh
+            self->ArmTick(false);
         }
         self->wake_();
     }
@@ -462,6 +568,9 @@ class PulseSink final : public AudioSink {
                 Await(pa_stream_update_timing_info(stream_, OnOperationDone, &timing), &timing);
             }
         }
+        if (!failed_) {
+            ArmTick(false);  // corked, only to hear from the server; else as wanted
+        }
         const bool done = !failed_;
         pa_threaded_mainloop_unlock(loop_);
         return done;
@@ -478,7 +587,14 @@ class PulseSink final : public AudioSink {
     pa_stream* stream_ = nullptr;
     pa_time_event* tick_ = nullptr;   // asks for the timing, watches for a silent server
     pa_operation* timing_ = nullptr;  // the timing request on its way, if any
-    pa_operation* drain_ = nullptr;   // the drain request on its way, if any
+    std::chrono::steady_clock::time_point lastAsked_;  // when timing_ was last sent
+    std::chrono::steady_clock::time_point armedAt_;    // when tick_ goes off
+    std::chrono::steady_clock::time_point wantedAt_;   // the position was last shown
+    uint64_t wantFrames_ = 0;                          // the device thread waits for these
+    // The last answer: when it came, and the frames played by the server's clock then.
+    std::chrono::steady_clock::time_point readingAt_;
+    uint64_t readingFrames_ = 0;
+    pa_operation* drain_ = nullptr;  // the drain request on its way, if any
     // When the server last answered anything (steady clock; the loop's lock).
     std::chrono::steady_clock::time_point lastAnswer_;
     std::atomic<bool> failed_{false};
@@ -492,6 +608,7 @@ class PulseSink final : public AudioSink {
     size_t ringFill_ = 0;
     // The last underrun: from where the server's clock stood then, up to what had been written.
     bool underflowed_ = false;
+    bool endReading_ = false;  // endPlayout_ starts from an answer given after the underrun
     PlayoutClock endPlayout_;
 };
 

@@ -100,7 +100,11 @@ StaticText::StaticText(int x, int y, int width, int height)
     color(FL_BACKGROUND_COLOR);
 }
 
+// The same text again (the status row at every timer tick) is neither laid out nor drawn.
 void StaticText::SetText(const std::string& text) {
+    if (text == text_) {
+        return;
+    }
     text_ = text;
     redraw();
 }

@@ -2,7 +2,9 @@
 // FLTK windows (and, while hidden, an unmapped stand-in that other programs can find);
 // "STATIC", "BUTTON" and "EDIT" children become widgets. Everything FLTK runs on the thread
 // that opened the display; user actions come back as posted messages, never as calls from
-// inside FLTK's event handling.
+// inside FLTK's event handling. FLTK itself (its display setup, input method, locale and
+// fonts) comes up only when something is to be shown or measured: a run whose windows stay
+// hidden only keeps its stand-ins on the plain connection.
 #include "platform/window/fltk/FltkBackend.h"
 
 #include <fcntl.h>
@@ -103,12 +105,14 @@ class FltkBackend : public DisplayBackend {
     void ApplyPendingTexts();
     void Moved(HWND window, int x, int y, int width, int height);
     void WaitUntilViewable(::Window window);
+    void OpenToolkit() const;
     static void OnWindowEvent(Fl_Widget* widget, void* data);
     static void OnButton(Fl_Widget* widget, void* data);
     static void OnWake(int fd, void* data);
 
     ::Display* display_;
     std::thread::id guiThread_;
+    mutable std::once_flag toolkitOpened_;
     int wakePipe_[2] = {-1, -1};
     std::unordered_map<HWND, Native> natives_;
     std::mutex pendingMutex_;
@@ -123,14 +127,26 @@ int LostDisplay(::Display* /*display*/) {
     std::_Exit(0);
 }
 
+// Until FLTK sets its own, an X error (a request on a window that just vanished) is not fatal.
+int IgnoreError(::Display* /*display*/, XErrorEvent* /*error*/) {
+    return 0;
+}
+
 FltkBackend::FltkBackend(::Display* display)
     : display_(display), guiThread_(std::this_thread::get_id()) {
-    fl_open_display(display_);
     XSetIOErrorHandler(LostDisplay);
-    Fl::scheme("gtk+");
+    XSetErrorHandler(IgnoreError);
     if (pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) == 0) {
         Fl::add_fd(wakePipe_[0], FL_READ, OnWake, this);
     }
+}
+
+void FltkBackend::OpenToolkit() const {
+    std::call_once(toolkitOpened_, [this] {
+        fl_open_display(display_);
+        XSetIOErrorHandler(LostDisplay);  // instead of FLTK's
+        Fl::scheme("gtk+");
+    });
 }
 
 FltkBackend::~FltkBackend() {
@@ -276,6 +292,7 @@ void FltkBackend::WindowShown(HWND window, bool visible) {
     }
     TopWindow& top = *native->top;
     if (visible) {
+        OpenToolkit();
         if (native->standIn != 0) {
             XDestroyWindow(display_, native->standIn);
             native->standIn = 0;
@@ -459,6 +476,7 @@ void FltkBackend::FontChanged(HWND window, const FontInfo* font) {
     if (native == nullptr) {
         return;
     }
+    OpenToolkit();
     const fltk::MappedFont mapped = fltk::MapFont(font);
     switch (native->kind) {
         case Kind::Static:
@@ -485,6 +503,7 @@ void FltkBackend::Repaint(HWND /*window*/) {
 
 void FltkBackend::MeasureText(const char* text, const FontInfo* font, int maxWidth, int* width,
                               int* height) const {
+    OpenToolkit();
     fltk::Measure(text, fltk::MapFont(font), maxWidth, width, height);
 }
 

@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# The applet as a whole process against the plain players, in ONE interleaved run on the test
+# bed's private PulseAudio null sink: every round runs each case of ours and its peer back to
+# back, and the medians over the rounds are compared.
+#   - a 10 ms WAV with /H, exec to exit: wall and CPU, vs paplay
+#   - an 8 s PCM16 WAV with /H: CPU, vs paplay
+#   - the same WAV on ALSA (its pulse PCM as /D:0 of the test-only device list): CPU, vs aplay -D pulse
+#   - an 8 s 192 kbit/s MP3 with /H: CPU, vs mpg123 -o pulse
+#   - the window shown: CPU per second vs /H, and its peak resident memory
+#   - the end: last sample heard at the sink (its monitor, read with timestamps) to exit
+# Prints ours, peer, ratio and goal per row. Built as a Release build in its own folder.
+#   bench/lean_bench.sh [build-dir] [rounds]     (default build/release, 5)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build/release}
+rounds=${2:-5}
+if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUINDLE_ALSA=ON >/dev/null
+fi
+cmake --build "$build" --target quindle64 -j2 >/dev/null
+
+run() {
+    local work; work=$(mktemp -d)
+    trap 'rm -rf "$work"' RETURN
+    sox -n -r 48000 -c 2 -b 16 "$work/short.wav" synth 0.01 sine 440 gain -6 2>/dev/null
+    sox -n -r 48000 -c 2 -b 16 "$work/a.wav" synth 8 sine 440 sine 660 gain -6 2>/dev/null
+    sox -n -r 48000 -c 2 -b 16 "$work/end.wav" synth 1 sine 440 gain -6 2>/dev/null
+    lame --quiet -b 192 "$work/a.wav" "$work/a.mp3"
+    python3 - "$build/apps/play/quindle64" "$work" "$rounds" <<'PY'
+import os, statistics, subprocess, sys, threading, time
+app, work, rounds = sys.argv[1], sys.argv[2], int(sys.argv[3])
+alsa_env = dict(os.environ, WAVEOUT_ALSA_DEVICES="pulse")
+
+def run(argv, env=None):
+    """(wall s, CPU s, peak kB) of one whole process, exec to exit."""
+    t0 = time.monotonic()
+    p = subprocess.Popen(argv, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    _, _, ru = os.wait4(p.pid, 0)
+    return time.monotonic() - t0, ru.ru_utime + ru.ru_stime, ru.ru_maxrss
+
+def end_latency(argv):
+    """Seconds from the last sample with sound at the sink's monitor to the player's exit."""
+    rec = subprocess.Popen(["pacat", "-r", "-d", "testsink.monitor", "--raw", "--format=s16le",
+                            "--rate=48000", "--channels=2", "--latency-msec=2"],
+                           stdout=subprocess.PIPE)
+    chunks = []
+    def reader():
+        while True:
+            data = rec.stdout.read1(384)
+            if not data:
+                return
+            chunks.append((time.monotonic(), data))
+    t = threading.Thread(target=reader); t.start()
+    time.sleep(0.4)
+    p = subprocess.Popen(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    p.wait(); t_exit = time.monotonic()
+    time.sleep(0.3)
+    rec.terminate(); t.join(); rec.wait()
+    last = None
+    for t_read, data in chunks:
+        for i in range(0, len(data) - 1, 2):
+            if abs(int.from_bytes(data[i:i + 2], "little", signed=True)) > 300:
+                last = t_read - (len(data) - i) / (48000 * 4)
+    return t_exit - last if last is not None else float("nan")
+
+cases = {
+    "short_ours": lambda: run([app, "/H", f"{work}/short.wav"]),
+    "short_paplay": lambda: run(["paplay", f"{work}/short.wav"]),
+    "wav_ours": lambda: run([app, "/H", f"{work}/a.wav"]),
+    "wav_paplay": lambda: run(["paplay", f"{work}/a.wav"]),
+    "alsa_ours": lambda: run([app, "/H", "/D:0", f"{work}/a.wav"], alsa_env),
+    "alsa_aplay": lambda: run(["aplay", "-q", "-D", "pulse", f"{work}/a.wav"]),
+    "mp3_ours": lambda: run([app, "/H", f"{work}/a.mp3"]),
+    "mp3_mpg123": lambda: run(["mpg123", "-q", "-o", "pulse", f"{work}/a.mp3"]),
+    "window_ours": lambda: run([app, f"{work}/a.wav"]),
+}
+res = {k: [] for k in cases}
+ends = {"ours": [], "paplay": []}
+for r in range(rounds):
+    for k, f in cases.items():
+        res[k].append(f())
+    ends["ours"].append(end_latency([app, "/H", f"{work}/end.wav"]))
+    ends["paplay"].append(end_latency(["paplay", f"{work}/end.wav"]))
+    print(f"round {r + 1}/{rounds} done", file=sys.stderr)
+
+med = lambda k, i: statistics.median(x[i] for x in res[k])
+ms = lambda v: f"{v * 1000:.1f} ms"
+def row(what, ours, peer, goal, fmt=ms):
+    ratio = f"{ours / peer:.2f}" if peer else "-"
+    print(f"| {what} | {fmt(ours)} | {fmt(peer) if peer else '-'} | {ratio} | {goal} |")
+
+print(f"medians of {rounds} interleaved rounds; the machine may be shared: trust the CPU ratios,"
+      " not the wall times")
+print("| what | quindle64 | peer | ratio | goal |\n|---|---|---|---|---|")
+row("10 ms WAV /H, exec to exit, wall (paplay)", med("short_ours", 0), med("short_paplay", 0), "<= 1.3")
+row("10 ms WAV /H, CPU (paplay)", med("short_ours", 1), med("short_paplay", 1), "<= 1.5")
+row("8 s PCM16 WAV /H, CPU (paplay)", med("wav_ours", 1), med("wav_paplay", 1), "<= 1.0")
+row("8 s WAV on ALSA /D:0 /H, CPU (aplay -D pulse)", med("alsa_ours", 1), med("alsa_aplay", 1), "<= 1.0")
+row("8 s 192 kbit/s MP3 /H, CPU (mpg123 -o pulse)", med("mp3_ours", 1), med("mp3_mpg123", 1), "<= 0.6")
+row("window shown, CPU per s of audio (vs /H)", med("window_ours", 1) / 8, med("wav_ours", 1) / 8, "<= 1.5")
+row("peak RSS, window shown (vs /H)", med("window_ours", 2) / 1024, med("wav_ours", 2) / 1024,
+    "< 16 MB", lambda v: f"{v:.1f} MB")
+row("end: last sample at the sink -> exit (paplay)", statistics.median(ends["ours"]),
+    statistics.median(ends["paplay"]), "<= 60 ms")
+for k in ("short_ours", "short_paplay", "wav_ours", "wav_paplay"):
+    print(f"  {k}: CPU ms " + " ".join(f"{x[1] * 1000:.1f}" for x in res[k]), file=sys.stderr)
+print("  end ms ours " + " ".join(f"{x * 1000:.0f}" for x in ends["ours"]) + " | paplay " +
+      " ".join(f"{x * 1000:.0f}" for x in ends["paplay"]), file=sys.stderr)
+PY
+}
+exec scripts/testbed.sh bash -c "build=$build; rounds=$rounds; $(declare -f run); run"
