@@ -116,29 +116,6 @@ class StartInstanceTest : public ::testing::Test {
     std::string text_;
 };
 
-// Option E shows only the device list whatever else is there; a rejected line the usage box.
-TEST_F(StartInstanceTest, RefusedStartsShowOneBoxAndCreateNoWindow) {
-    const std::string usage =
-        "Missing required parameter: <filename>.\nUnknown option /X:1\n\n" + UsageText();
-    struct Case {
-        const char* line;
-        platform::ModalKind kind;
-        size_t control;
-        std::string text;
-    };
-    for (const Case& c :
-         {Case{"/X /E:1 a.wav b.wav", platform::ModalKind::Dialog, 1, "\"Null Output\"\r\n"},
-          Case{"/x:1 -B", platform::ModalKind::MessageBox, 0, usage}}) {
-        display_.modals.clear();
-        EXPECT_FALSE(Start(c.line));
-        ASSERT_EQ(display_.modals.size(), 1u) << c.line;
-        EXPECT_EQ(display_.modals[0].kind, c.kind);
-        ASSERT_GT(display_.modals[0].controls.size(), c.control);
-        EXPECT_NE(display_.modals[0].controls[c.control].second.find(c.text), std::string::npos);
-        EXPECT_EQ(FindWindowA("QUINDLE", nullptr), nullptr);
-    }
-}
-
 // Beside a running instance (hidden, framed) or another program's window of the same class
 // (frameless) on a 1024x768 desktop: the corner when the neighbour's rectangle moved by 25
 // would leave it; always a 240x80 client.

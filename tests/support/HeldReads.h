@@ -1,7 +1,7 @@
 // Reads of one file that the test controls, as from a network share or a sleeping disk: each
 // read(2) of that file can be held at a gate until the test releases it, or made to fail. The
 // program opens and reads the file through its real layers; only the system call waits. Link
-// HeldReads.cpp with -Wl,--wrap=read (the `held_reads` library does both).
+// HeldReads.cpp and -Wl,--wrap=read into the test program.
 #pragma once
 
 #include <chrono>

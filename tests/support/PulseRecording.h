@@ -20,8 +20,6 @@
 #include <thread>
 #include <vector>
 
-#include "support/TempDir.h"
-
 extern char** environ;
 
 namespace testsupport {
@@ -30,8 +28,7 @@ class Recorder {
   public:
     using Clock = std::chrono::steady_clock;
 
-    // `keepAs`: where Stop() leaves the recording as a file, if anywhere.
-    explicit Recorder(const std::string& keepAs = "") : keepAs_(keepAs) {
+    Recorder() {
         int fds[2];
         if (pipe2(fds, O_CLOEXEC) != 0) {
             return;
@@ -78,9 +75,6 @@ class Recorder {
         if (reader_.joinable()) {
             reader_.join();
             close(fd_);
-            if (!keepAs_.empty()) {
-                WriteBytes(keepAs_, bytes_);
-            }
         }
         return Bytes();
     }
@@ -97,7 +91,6 @@ class Recorder {
     }
 
   private:
-    std::string keepAs_;
     pid_t pid_ = -1;
     int fd_ = -1;
     std::thread reader_;

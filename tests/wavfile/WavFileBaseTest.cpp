@@ -1,9 +1,7 @@
 // The file layer below the RIFF type: the factory, the plain-file base, format records, the
 // tone source, and MPEG and DAF files written byte by byte.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <climits>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -59,23 +57,6 @@ TEST(WavFileFactory, NameChoosesTheTypeAndModeTheOpening) {
             EXPECT_EQ(file->Read(buffer, sizeof buffer), 0) << c.name;
         }
     }
-}
-
-// A sparse 3 GiB file: positions beyond 2 GiB read as the largest signed value.
-TEST(PlainFileBase, PositionsBeyond2GiBClamp) {
-    TempDir dir;
-    const std::string path = dir.File("big.bin");
-    WriteBytes(path, {});
-    ASSERT_EQ(::truncate(path.c_str(), 3LL << 30), 0);
-    PlainFile* plain = PlainFileOpen(path.c_str(), "rb");
-    ASSERT_NE(plain, nullptr);
-    EXPECT_EQ(PlainFileSeek(plain, 0, PLAINSEEK_END), 0);
-    EXPECT_EQ(PlainFileTell(plain), INT32_MAX);
-    EXPECT_EQ(PlainFileSeek(plain, -16, PLAINSEEK_END), 0);
-    uint8_t buffer[32];
-    EXPECT_EQ(PlainFileRead(buffer, 1, 32, plain), 16);
-    EXPECT_EQ(PlainFileRead(buffer, INT32_MAX, 2, plain), 0);  // absurd sizes: nothing
-    EXPECT_EQ(PlainFileClose(plain), 0);
 }
 
 TEST(WavFmt, FormatsByNameAndMpegLayout) {
