@@ -44,7 +44,7 @@ SHIM
     # width, height and one 0xAARRGGBB number per pixel.
     "$tree/usr/bin/quindle64" /L '~F440,A-60' &
     program=$!
-    window=$(timeout 20 xdotool search --sync --class '^QUINDLE$' | head -n 1)
+    window=$(timeout 20 xdotool search --sync --onlyvisible --class '^QUINDLE$' | head -n 1)
     shown=$(xprop -id "$window" -notype 32c _NET_WM_ICON | sed 's/^[^=]*= //')
     kill "$program"; wait "$program" || status=1
     theme=$(convert "$tree/usr/share/icons/hicolor/32x32/apps/quindle64.png" -depth 8 rgba:- |

@@ -113,6 +113,7 @@ class FltkBackend : public DisplayBackend {
     ::Display* display_;
     std::thread::id guiThread_;
     mutable std::once_flag toolkitOpened_;
+    mutable bool toolkitOpen_ = false;  // FLTK then owns the connection
     int wakePipe_[2] = {-1, -1};
     std::unordered_map<HWND, Native> natives_;
     std::mutex pendingMutex_;
@@ -146,6 +147,7 @@ void FltkBackend::OpenToolkit() const {
         fl_open_display(display_);
         XSetIOErrorHandler(LostDisplay);  // instead of FLTK's
         Fl::scheme("gtk+");
+        toolkitOpen_ = true;
     });
 }
 
@@ -154,6 +156,9 @@ FltkBackend::~FltkBackend() {
         Fl::remove_fd(wakePipe_[0]);
         close(wakePipe_[0]);
         close(wakePipe_[1]);
+    }
+    if (!toolkitOpen_) {
+        XCloseDisplay(display_);  // nobody else holds it; the stand-ins go with it
     }
 }
 
