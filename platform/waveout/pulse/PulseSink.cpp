@@ -562,8 +562,9 @@ class PulseSink final : public AudioSink {
         if (!failed_ && stream_ != nullptr) {
             Operation corked{this};
             if (Await(pa_stream_cork(stream_, cork ? 1 : 0, OnOperationDone, &corked), &corked) &&
-                cork) {
-                // The position where it stopped, from the server's timing after the cork.
+                cork && writtenFrames_ > 0) {
+                // The position where it stopped, from the server's timing after the cork. (With
+                // nothing handed over yet, as at the start, it can only be 0: not asked.)
                 Operation timing{this};
                 Await(pa_stream_update_timing_info(stream_, OnOperationDone, &timing), &timing);
             }
