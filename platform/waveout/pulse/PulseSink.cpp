@@ -34,7 +34,7 @@ constexpr uint32_t kRingMs = 300;
 constexpr int kTimingMs = 100;
 constexpr int kAliveMs = 1000;
 // A wanted position is asked for this long after it should have been played, and never
-// sooner than kMinGapMs after the last request.
+// sooner than kMinGapMs after the last request (except once at the end, see ArmTick).
 constexpr int kLateMs = 2;
 constexpr int kMinGapMs = 10;
 
@@ -351,8 +351,13 @@ class PulseSink final : public AudioSink {
         if (!corked_ && timing_ == nullptr && wantFrames_ > lastPosition_ &&
             (AtTheEnd() || !Polling(now))) {
             if (const auto played = WhenPlayed(wantFrames_)) {
+                // The first check after the reading the end is timed from goes out as soon
+                // as the end should have been heard; a wait of kMinGapMs there would often
+                // outlast the sink's whole latency.
+                const bool firstAtEnd = AtTheEnd() && lastAsked_ <= endPlayout_.ReadingAt();
+                const int gapMs = firstAtEnd ? kLateMs : kMinGapMs;
                 next = std::min(next, std::max(*played + milliseconds(kLateMs),
-                                               lastAsked_ + milliseconds(kMinGapMs)));
+                                               lastAsked_ + milliseconds(gapMs)));
             }
         }
         if (soonerOnly && next >= armedAt_) {
