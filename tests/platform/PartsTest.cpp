@@ -27,8 +27,22 @@ namespace {
 
 using Coding = StreamFormat::Coding;
 
-int16_t Sample(const std::vector<uint8_t>& pcm, size_t at) {  // at: in samples
-    return static_cast<int16_t>(pcm[at * 2] | pcm[at * 2 + 1] << 8);
+// One sample of `width` bytes as a fraction of full scale: PCM8 unsigned, wider PCM signed
+// little-endian (placed at the top of 32 bits), float as it is.
+double SampleValue(const uint8_t* p, Coding coding, size_t width) {
+    if (coding == Coding::Float) {
+        float v;
+        std::memcpy(&v, p, 4);
+        return v;
+    }
+    if (width == 1) {
+        return (p[0] - 128) / 128.0;
+    }
+    uint32_t top = 0;
+    for (size_t k = 0; k < width; ++k) {
+        top |= static_cast<uint32_t>(p[k]) << (8 * (4 - width + k));
+    }
+    return static_cast<int32_t>(top) / 2147483648.0;
 }
 
 // 16-bit stereo at 48 kHz: a sine at half of full scale on the left, another on the right.
@@ -47,7 +61,9 @@ std::vector<uint8_t> StereoTone(double leftHz, double rightHz, size_t frames) {
 double MeasureFrequency(const std::vector<uint8_t>& pcm, int channel) {
     std::vector<size_t> rises;
     for (size_t i = 1; i < pcm.size() / 4; ++i) {
-        if (Sample(pcm, 2 * i - 2 + channel) < 0 && Sample(pcm, 2 * i + channel) >= 0) {
+        const uint8_t* before = &pcm[(2 * i - 2 + channel) * 2];
+        if (SampleValue(before, Coding::Pcm, 2) < 0 &&
+            SampleValue(before + 4, Coding::Pcm, 2) >= 0) {
             rises.push_back(i);
         }
     }
@@ -67,24 +83,6 @@ std::vector<uint8_t> FeedInPieces(ConversionChain& chain, const std::vector<uint
         EXPECT_EQ(chain.Produced() * frame, out.size());
     }
     return out;
-}
-
-// One sample of `width` bytes as a fraction of full scale: PCM8 unsigned, wider PCM signed
-// little-endian (placed at the top of 32 bits), float as it is.
-double SampleValue(const uint8_t* p, Coding coding, size_t width) {
-    if (coding == Coding::Float) {
-        float v;
-        std::memcpy(&v, p, 4);
-        return v;
-    }
-    if (width == 1) {
-        return (p[0] - 128) / 128.0;
-    }
-    uint32_t top = 0;
-    for (size_t k = 0; k < width; ++k) {
-        top |= static_cast<uint32_t>(p[k]) << (8 * (4 - width + k));
-    }
-    return static_cast<int32_t>(top) / 2147483648.0;
 }
 
 // PCM and float reach the sink as whole frames, byte for byte at full volume (a part frame
@@ -219,11 +217,11 @@ TEST(ConversionChain, StretchKeepsLengthPitchAndAccounting) {
         EXPECT_EQ(inputEnd, chain.Produced()) << what;
         EXPECT_EQ(inputEnd * frame, out.size()) << what;
         EXPECT_NEAR(static_cast<double>(inputEnd), expected, expected / 100) << what;
-        int peak = 0;
+        double peak = 0;
         for (size_t i = 0; i < out.size() / 2; ++i) {
-            peak = std::max(peak, std::abs(Sample(out, i)));
+            peak = std::max(peak, std::abs(SampleValue(&out[i * 2], Coding::Pcm, 2)));
         }
-        EXPECT_NEAR(peak / 32768.0, 0.5 * c.gain, 0.03) << what;
+        EXPECT_NEAR(peak, 0.5 * c.gain, 0.03) << what;
         EXPECT_NEAR(MeasureFrequency(out, 0), 1000, 10) << what;
         EXPECT_NEAR(MeasureFrequency(out, 1), 1500, 15) << what;
         if (c.stretches[1] == 10000) {  // after the stretch the bytes pass unchanged

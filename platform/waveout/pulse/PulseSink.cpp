@@ -261,7 +261,7 @@ class PulseSink final : public AudioSink {
         if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
             self->Fail();
         }
-        self->lastAnswer_ = std::chrono::steady_clock::now();
+        self->lastAnswer_ = Clock::now();
         pa_threaded_mainloop_signal(self->loop_, 0);
     }
 
@@ -395,7 +395,7 @@ class PulseSink final : public AudioSink {
         auto* self = static_cast<PulseSink*>(data);
         pa_operation_unref(self->drain_);
         self->drain_ = nullptr;
-        self->lastAnswer_ = std::chrono::steady_clock::now();
+        self->lastAnswer_ = Clock::now();
         if (success != 0) {
             OnUnderflow(nullptr, self);
         }
@@ -439,8 +439,7 @@ class PulseSink final : public AudioSink {
         auto* self = static_cast<PulseSink*>(data);
         self->underflowed_ = true;
         self->endReading_ = false;
-        self->endPlayout_.Start(std::chrono::steady_clock::now(),
-                                std::max(self->lastPosition_, self->ServerPosition()),
+        self->endPlayout_.Start(Clock::now(), std::max(self->lastPosition_, self->ServerPosition()),
                                 self->writtenFrames_);
         if (!self->failed_ && self->AtTheEnd()) {
             self->AskTiming();  // where the server's clock stopped, read afresh
@@ -467,7 +466,7 @@ class PulseSink final : public AudioSink {
         auto* operation = static_cast<Operation*>(data);
         operation->done = true;
         operation->success = success != 0;
-        operation->sink->lastAnswer_ = std::chrono::steady_clock::now();
+        operation->sink->lastAnswer_ = Clock::now();
         pa_threaded_mainloop_signal(operation->sink->loop_, 0);
     }
 
@@ -521,7 +520,7 @@ class PulseSink final : public AudioSink {
         attr.fragsize = static_cast<uint32_t>(-1);
         // No interpolated timing: the position is what the server reported, see OnTick.
         auto flags = static_cast<pa_stream_flags_t>(corked ? PA_STREAM_START_CORKED : 0);
-        lastAnswer_ = std::chrono::steady_clock::now();
+        lastAnswer_ = Clock::now();
         if (pa_stream_connect_playback(stream_, target_.empty() ? nullptr : target_.c_str(), &attr,
                                        flags, nullptr, nullptr) < 0) {
             DropStream();
@@ -593,16 +592,16 @@ class PulseSink final : public AudioSink {
     pa_stream* stream_ = nullptr;
     pa_time_event* tick_ = nullptr;   // asks for the timing, watches for a silent server
     pa_operation* timing_ = nullptr;  // the timing request on its way, if any
-    std::chrono::steady_clock::time_point lastAsked_;  // when timing_ was last sent
-    std::chrono::steady_clock::time_point armedAt_;    // when tick_ goes off
-    std::chrono::steady_clock::time_point wantedAt_;   // the position was last shown
-    uint64_t wantFrames_ = 0;                          // the device thread waits for these
+    Clock::time_point lastAsked_;     // when timing_ was last sent
+    Clock::time_point armedAt_;       // when tick_ goes off
+    Clock::time_point wantedAt_;      // the position was last shown
+    uint64_t wantFrames_ = 0;         // the device thread waits for these
     // The last answer: when it came, and the frames played by the server's clock then.
-    std::chrono::steady_clock::time_point readingAt_;
+    Clock::time_point readingAt_;
     uint64_t readingFrames_ = 0;
     pa_operation* drain_ = nullptr;  // the drain request on its way, if any
     // When the server last answered anything (steady clock; the loop's lock).
-    std::chrono::steady_clock::time_point lastAnswer_;
+    Clock::time_point lastAnswer_;
     std::atomic<bool> failed_{false};
     bool corked_ = false;
     std::atomic<bool> drainWanted_{false};

@@ -112,7 +112,6 @@ class FltkBackend : public DisplayBackend {
 
     ::Display* display_;
     std::thread::id guiThread_;
-    mutable std::once_flag toolkitOpened_;
     mutable bool toolkitOpen_ = false;  // FLTK then owns the connection
     int wakePipe_[2] = {-1, -1};
     std::unordered_map<HWND, Native> natives_;
@@ -143,12 +142,13 @@ FltkBackend::FltkBackend(::Display* display)
 }
 
 void FltkBackend::OpenToolkit() const {
-    std::call_once(toolkitOpened_, [this] {
-        fl_open_display(display_);
-        XSetIOErrorHandler(LostDisplay);  // instead of FLTK's
-        Fl::scheme("gtk+");
-        toolkitOpen_ = true;
-    });
+    if (toolkitOpen_) {  // only the display's thread comes here
+        return;
+    }
+    fl_open_display(display_);
+    XSetIOErrorHandler(LostDisplay);  // instead of FLTK's
+    Fl::scheme("gtk+");
+    toolkitOpen_ = true;
 }
 
 FltkBackend::~FltkBackend() {
