@@ -8,6 +8,9 @@
 #   - an 8 s 192 kbit/s MP3 with /H: CPU, vs mpg123 -o pulse
 #   - the window shown: CPU per second vs /H, and its peak resident memory
 #   - the end: last sample heard at the sink (its monitor, read with timestamps) to exit
+#   - the floors that the applet's fixed structure sets: the status window's 50 ms timer alone
+#     (a bare process that only waits 160 times for 50 ms, as the timer does over 8 s), and a
+#     short run's wall time with the mean wait for the tick that sees the end (25 ms) added
 # Prints ours, peer, ratio and goal per row. Built as a Release build in its own folder.
 #   bench/lean_bench.sh [build-dir] [rounds]     (default build/release, 5)
 set -euo pipefail
@@ -26,6 +29,10 @@ run() {
     sox -n -r 48000 -c 2 -b 16 "$work/a.wav" synth 8 sine 440 sine 660 gain -6 2>/dev/null
     sox -n -r 48000 -c 2 -b 16 "$work/end.wav" synth 1 sine 440 gain -6 2>/dev/null
     lame --quiet -b 192 "$work/a.wav" "$work/a.mp3"
+    printf '%s\n' '#include <sys/select.h>' \
+        'int main(void) { for (int i = 0; i < 160; ++i) {' \
+        '    struct timeval t = {0, 50000}; select(0, 0, 0, 0, &t); } return 0; }' >"$work/ticks.c"
+    cc -O2 -o "$work/ticks" "$work/ticks.c"
     python3 - "$build/apps/play/quindle64" "$work" "$rounds" <<'PY'
 import os, statistics, subprocess, sys, threading, time
 app, work, rounds = sys.argv[1], sys.argv[2], int(sys.argv[3])
@@ -73,6 +80,7 @@ cases = {
     "mp3_ours": lambda: run([app, "/H", f"{work}/a.mp3"]),
     "mp3_mpg123": lambda: run(["mpg123", "-q", "-o", "pulse", f"{work}/a.mp3"]),
     "window_ours": lambda: run([app, f"{work}/a.wav"]),
+    "ticks_only": lambda: run([f"{work}/ticks"]),
 }
 res = {k: [] for k in cases}
 ends = {"ours": [], "paplay": []}
@@ -102,6 +110,12 @@ row("peak RSS, window shown (vs /H)", med("window_ours", 2) / 1024, med("wav_our
     "< 16 MB", lambda v: f"{v:.1f} MB")
 row("end: last sample at the sink -> exit (paplay)", statistics.median(ends["ours"]),
     statistics.median(ends["paplay"]), "<= 60 ms")
+print("floors set by the structure (the 50 ms timer, the callback and device threads):")
+row("  the 50 ms timer alone over 8 s, CPU (paplay, 8 s WAV)", med("ticks_only", 1),
+    med("wav_paplay", 1), "-")
+row("  the same (aplay -D pulse, 8 s WAV)", med("ticks_only", 1), med("alsa_aplay", 1), "-")
+row("  10 ms WAV wall: paplay's + 25 ms mean wait for the tick (paplay)",
+    med("short_paplay", 0) + 0.025, med("short_paplay", 0), "-")
 for k in ("short_ours", "short_paplay", "wav_ours", "wav_paplay"):
     print(f"  {k}: CPU ms " + " ".join(f"{x[1] * 1000:.1f}" for x in res[k]), file=sys.stderr)
 print("  end ms ours " + " ".join(f"{x * 1000:.0f}" for x in ends["ours"]) + " | paplay " +

@@ -131,6 +131,8 @@ int32_t TWavFileTypeWav::ReadHeader(int32_t flag) {
         SamplesPerFrame = average != 0 ? SamplesPerSec() * blockAlign / average : 0;
         if (SamplesPerFrame == 0) {
             // No usable average: take the tag's own frame size, else one sample per block.
+            // Naming the format sets the frame size of the tags it knows; the name itself
+            // is not needed here.
             char name[32];
             GetFormatName(name, nullptr, nullptr);
             if (SamplesPerFrame == 0) {

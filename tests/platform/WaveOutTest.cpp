@@ -15,6 +15,7 @@
 #include <map>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include <platform/waveout.h>
 #include <platform/window.h>
@@ -110,11 +111,34 @@ UINT FindDevice(const char* name) {
     return WAVE_MAPPER - 1;  // no such device
 }
 
+// Devices a test opened; a failed assertion ends the test early, and what it left open is let
+// go after it, so that a device only one opener can hold is free for the next test.
+std::vector<HWAVEOUT>& Opened() {
+    static std::vector<HWAVEOUT> opened;
+    return opened;
+}
+struct ReleaseOpened : ::testing::EmptyTestEventListener {
+    void OnTestEnd(const ::testing::TestInfo& /*test*/) override {
+        for (HWAVEOUT device : Opened()) {  // handles are not reused: a closed one is refused
+            waveOutReset(device);
+            waveOutClose(device);
+        }
+        Opened().clear();
+    }
+};
+[[maybe_unused]] const bool kReleaseOpened = [] {
+    ::testing::UnitTest::GetInstance()->listeners().Append(new ReleaseOpened);
+    return true;
+}();
+
 HWAVEOUT OpenDevice(UINT id, const FormatImage& format, HWND window) {
     HWAVEOUT device = nullptr;
     EXPECT_EQ(waveOutOpen(&device, id, format.Get(), reinterpret_cast<DWORD_PTR>(window), 0,
                           window != nullptr ? CALLBACK_WINDOW : CALLBACK_NULL),
               MMSYSERR_NOERROR);
+    if (device != nullptr) {
+        Opened().push_back(device);
+    }
     return device;
 }
 
