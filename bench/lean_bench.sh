@@ -17,10 +17,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/release}
 rounds=${2:-5}
-if [ ! -f "$build/CMakeCache.txt" ]; then
-    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUINDLE_ALSA=ON >/dev/null
-fi
-cmake --build "$build" --target quindle64 -j2 >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUINDLE_ALSA=ON >/dev/null
+cmake --build "$build" --target quindle64 bench_run bench_timer_floor -j2 >/dev/null
 
 run() {
     local work; work=$(mktemp -d)
@@ -29,21 +27,16 @@ run() {
     sox -n -r 48000 -c 2 -b 16 "$work/a.wav" synth 8 sine 440 sine 660 gain -6 2>/dev/null
     sox -n -r 48000 -c 2 -b 16 "$work/end.wav" synth 1 sine 440 gain -6 2>/dev/null
     lame --quiet -b 192 "$work/a.wav" "$work/a.mp3"
-    printf '%s\n' '#include <sys/select.h>' \
-        'int main(void) { for (int i = 0; i < 160; ++i) {' \
-        '    struct timeval t = {0, 50000}; select(0, 0, 0, 0, &t); } return 0; }' >"$work/ticks.c"
-    cc -O2 -o "$work/ticks" "$work/ticks.c"
-    python3 - "$build/apps/play/quindle64" "$work" "$rounds" <<'PY'
+    python3 - "$build/apps/play/quindle64" "$work" "$rounds" "$build/bench" <<'PY'
 import os, statistics, subprocess, sys, threading, time
-app, work, rounds = sys.argv[1], sys.argv[2], int(sys.argv[3])
+app, work, rounds, tools = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4]
 alsa_env = dict(os.environ, WAVEOUT_ALSA_DEVICES="pulse")
 
 def run(argv, env=None):
-    """(wall s, CPU s, peak kB) of one whole process, exec to exit."""
-    t0 = time.monotonic()
-    p = subprocess.Popen(argv, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    _, _, ru = os.wait4(p.pid, 0)
-    return time.monotonic() - t0, ru.ru_utime + ru.ru_stime, ru.ru_maxrss
+    """(wall s, CPU s, peak kB) of one whole process, exec to exit, measured by bench_run."""
+    out = subprocess.run([f"{tools}/bench_run"] + argv, env=env, stdout=subprocess.PIPE,
+                         text=True).stdout.split()
+    return float(out[2]), float(out[0]), int(out[1])
 
 def end_latency(argv):
     """Seconds from the last sample with sound at the sink's monitor to the player's exit."""
@@ -80,7 +73,7 @@ cases = {
     "mp3_ours": lambda: run([app, "/H", f"{work}/a.mp3"]),
     "mp3_mpg123": lambda: run(["mpg123", "-q", "-o", "pulse", f"{work}/a.mp3"]),
     "window_ours": lambda: run([app, f"{work}/a.wav"]),
-    "ticks_only": lambda: run([f"{work}/ticks"]),
+    "ticks_only": lambda: run([f"{tools}/bench_timer_floor", "160"]),
 }
 res = {k: [] for k in cases}
 ends = {"ours": [], "paplay": []}

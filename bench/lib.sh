@@ -13,13 +13,10 @@ bench_cpu() {
     fi
 }
 
-# bench_usage <command...>: "cpu-seconds peak-resident-kB" of the command.
+# bench_usage <command...>: "cpu-seconds peak-resident-kB" of the command alone, measured by
+# bench_run of the build tree $build (a child of this interpreter would count its memory too).
 bench_usage() {
-    python3 -c '
-import resource, subprocess, sys
-subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-r = resource.getrusage(resource.RUSAGE_CHILDREN)
-print(f"{r.ru_utime + r.ru_stime:.6f} {r.ru_maxrss}")' "$@"
+    "$build/bench/bench_run" "$@" | awk '{print $1, $2}'
 }
 
 # bench_median: the median of the numbers on standard input (first column).
