@@ -12,8 +12,8 @@ cd "$(dirname "$0")/.."
 build=${1:-build/werror}
 seconds=${2:-20}
 rounds=${3:-3}
-cmake -S . -B "$build" >/dev/null  # an existing tree learns of new targets
-cmake --build "$build" --target bench_playfile bench_run -j2 >/dev/null
+source bench/lib.sh
+bench_build bench_playfile
 
 run() {
     local work; work=$(mktemp -d)

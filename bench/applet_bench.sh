@@ -7,8 +7,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/werror}
-cmake -S . -B "$build" >/dev/null  # an existing tree learns of new targets
-cmake --build "$build" --target quindle64 bench_run -j2 >/dev/null
+source bench/lib.sh
+bench_build quindle64
 
 run() {
     BENCH_WORK=$(mktemp -d)

@@ -1,5 +1,12 @@
-# Shared pieces of the benchmark scripts; sourced inside the test bed (scripts/testbed.sh).
-# The functions that need scratch files use $BENCH_WORK.
+# Shared pieces of the benchmark scripts: the build step, and the measuring functions that run
+# inside the test bed (scripts/testbed.sh), which use $BENCH_WORK for scratch files.
+
+# bench_build <target...>: builds the targets (and bench_run) in the tree $build, configured
+# anew so that an existing tree learns of new targets.
+bench_build() {
+    cmake -S . -B "$build" >/dev/null
+    cmake --build "$build" --target "$@" bench_run -j2 >/dev/null
+}
 
 # bench_cpu <command...>: CPU seconds (user + system) of the command, from perf's task clock
 # when perf can count here, otherwise from getrusage (microsecond resolution).

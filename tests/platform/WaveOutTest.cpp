@@ -111,34 +111,27 @@ UINT FindDevice(const char* name) {
     return WAVE_MAPPER - 1;  // no such device
 }
 
-// Devices a test opened; a failed assertion ends the test early, and what it left open is let
-// go after it, so that a device only one opener can hold is free for the next test.
-std::vector<HWAVEOUT>& Opened() {
-    static std::vector<HWAVEOUT> opened;
-    return opened;
-}
+// What a test opened is let go after it, also when a failed assertion ended it early, so that
+// a device only one opener can hold is free for the next test. (Handles are never reused.)
+std::vector<HWAVEOUT> opened;
 struct ReleaseOpened : ::testing::EmptyTestEventListener {
     void OnTestEnd(const ::testing::TestInfo& /*test*/) override {
-        for (HWAVEOUT device : Opened()) {  // handles are not reused: a closed one is refused
+        for (HWAVEOUT device : opened) {
             waveOutReset(device);
             waveOutClose(device);
         }
-        Opened().clear();
+        opened.clear();
     }
 };
-[[maybe_unused]] const bool kReleaseOpened = [] {
-    ::testing::UnitTest::GetInstance()->listeners().Append(new ReleaseOpened);
-    return true;
-}();
+[[maybe_unused]] const bool kReleaseOpened =
+    (::testing::UnitTest::GetInstance()->listeners().Append(new ReleaseOpened), true);
 
 HWAVEOUT OpenDevice(UINT id, const FormatImage& format, HWND window) {
     HWAVEOUT device = nullptr;
     EXPECT_EQ(waveOutOpen(&device, id, format.Get(), reinterpret_cast<DWORD_PTR>(window), 0,
                           window != nullptr ? CALLBACK_WINDOW : CALLBACK_NULL),
               MMSYSERR_NOERROR);
-    if (device != nullptr) {
-        Opened().push_back(device);
-    }
+    opened.push_back(device);  // a failed open leaves null, which is refused
     return device;
 }
 
