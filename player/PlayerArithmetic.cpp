@@ -67,3 +67,12 @@ void FormatTimeText(uint32_t milliseconds, char* text, size_t size) {
     const long hundredths = (ms % 1000) / 10;
     std::snprintf(text, size, "%02ld:%02ld:%02ld:%02ld", hours, minutes, seconds, hundredths);
 }
+
+int32_t WholeFramePunchIn(int32_t bytes, const TWavFmt& format) {
+    const uint16_t tag = format.FormatTag();
+    const int32_t frame = format.BlockAlign();
+    if (bytes <= 0 || tag == WAVE_TAG_MPEG || tag == WAVE_TAG_MPEGLAYER3 || frame <= 1) {
+        return bytes;
+    }
+    return bytes / frame * frame;
+}

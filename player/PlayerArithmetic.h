@@ -14,6 +14,11 @@ uint32_t ScaleRate(uint32_t rate, float factor);
 // Stretch value for the driver: factor x 10000 in single precision, 1000..15000, else 10000.
 uint32_t StretchValue(float factor);
 
+// The punch-in rounded down to a whole sample frame of the format, so that the first byte
+// played starts a frame: a cut frame would shift every sample after it. MPEG streams are
+// skipped byte for byte (their decoder finds the next frame by itself).
+int32_t WholeFramePunchIn(int32_t bytes, const TWavFmt& format);
+
 // Device volume for a level clamped to 0..1: the 16-bit word in both halves.
 uint32_t VolumeWord(float level);
 

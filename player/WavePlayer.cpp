@@ -250,8 +250,8 @@ int32_t WavePlayer::Start(int32_t device, const char* fileName, int32_t punchIn,
     if (!(stretch == 1.0f)) {
         waveOutMessage(opened, PLAYER_TIMESTRETCH_MESSAGE, StretchValue(stretch), 0);
     }
-    if (punchIn > 0) {
-        SkipPunchIn(punchIn);
+    if (const int32_t skip = WholeFramePunchIn(punchIn, *file); skip > 0) {
+        SkipPunchIn(skip);
     }
     for (int slot = 0; slot < kBuffersUsed; ++slot) {
         const int32_t queued = QueueBuffer(headers[slot]);
