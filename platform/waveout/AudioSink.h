@@ -52,8 +52,9 @@ class AudioSink {
     virtual void Reset() = 0;
     // Frames that have been played (heard) since open or the last reset.
     virtual uint64_t Position() = 0;
-    // Someone shows the position as it goes: a sink that must ask for it keeps it fresh.
-    virtual void PositionWanted() {}
+    // For showing: Position, or a sink's estimate between its device's answers that may run
+    // a little ahead of it (never past what was written).
+    virtual uint64_t ShownPosition() { return Position(); }
     // A sink whose position moves only with answers it asks for: calls its wake function once
     // it knows that `frames` have been played, and returns true; false when the caller is to
     // poll Position() by time.

@@ -47,6 +47,8 @@ class ConversionChain {
 
     uint64_t Produced() const { return produced_; }  // frames given out since the reset
     uint64_t InputEnd() const;
+    // The stretcher holds input back that only more input or a flush brings out.
+    bool Holding() const { return stretcher_ != nullptr && segmentInput_ > 0; }
 
   private:
     void Emit(std::vector<uint8_t>* out, size_t from);

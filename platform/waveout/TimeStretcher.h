@@ -32,11 +32,19 @@ class TimeStretcher {
     void Clear();
 
   private:
-    void Receive(std::vector<uint8_t>* out);
+    void Receive(std::vector<uint8_t>* out, uint64_t limit);
 
     std::unique_ptr<soundtouch::SoundTouch> touch_;
     SampleType type_;
     int channels_;
+    uint32_t rate_;
+    double factor_ = 1.0;
+    // Since the last flush or clear: the input's last 100 ms, frames taken and given out, and
+    // the output the input before the last factor change is worth.
+    std::vector<float> recent_;
+    uint64_t inFrames_ = 0;
+    uint64_t outFrames_ = 0;
+    double expectedBefore_ = 0;
     std::vector<float> in_;
     std::vector<float> out_;
 };

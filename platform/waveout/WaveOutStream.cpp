@@ -10,6 +10,10 @@ namespace {
 
 constexpr size_t kChunkBytes = 16384;  // source bytes converted per step
 constexpr auto kSafetyPoll = std::chrono::milliseconds(500);
+// The stretcher's held-back audio is pushed out only when this little is left to play: a
+// flush pads the stretch with silence, so it belongs to the end of the data, and the end is
+// when no more comes before the sink runs dry (the player re-queues a buffer at once).
+constexpr uint64_t kFlushLeadMs = 150;
 
 }  // namespace
 
@@ -176,8 +180,7 @@ MMRESULT WaveOutStream::GetPosition(MMTIME* time) {
         if (sink_ == nullptr) {
             return MMSYSERR_INVALHANDLE;
         }
-        sink_->PositionWanted();
-        played = sink_->Position();
+        played = sink_->ShownPosition();
     }
     uint64_t bytes = 0;
     {
@@ -322,6 +325,7 @@ bool WaveOutStream::ConvertNext() {
     // queued headers, so it is read without the lock.
     chain_.Write(data, bytes, &pending_);
     drained_ = false;
+    drainSink_ = true;
     std::lock_guard<std::mutex> lock(mutex_);
     Entry& entry = queue_[index];
     entry.consumed += bytes;
@@ -354,9 +358,10 @@ void WaveOutStream::Feed() {
         if (ConvertNext()) {
             continue;
         }
-        if (!drained_) {
-            // Everything written has been taken: push out what the chain holds, then
-            // let the sink play a remainder shorter than its start threshold.
+        if (!drained_ && FlushFrame() <= sink_->Position()) {
+            // Everything written has been taken and nothing more came in time: push out
+            // what the chain holds, then let the sink play a remainder shorter than its
+            // start threshold.
             chain_.Flush(&pending_);
             {
                 std::lock_guard<std::mutex> lock(mutex_);
@@ -375,6 +380,16 @@ void WaveOutStream::Feed() {
         }
         return;
     }
+}
+
+// The sink position at which a chain that holds audio back is flushed: kFlushLeadMs before
+// the sink runs out of what came out so far; 0 (at once) when it holds nothing back.
+uint64_t WaveOutStream::FlushFrame() const {
+    if (!chain_.Holding()) {
+        return 0;
+    }
+    const uint64_t lead = chain_.Sink().rate * kFlushLeadMs / 1000;
+    return chain_.Produced() > lead ? chain_.Produced() - lead : 0;
 }
 
 void WaveOutStream::Retire(std::vector<WAVEHDR*>* done) {
@@ -404,11 +419,15 @@ WaveOutStream::Clock::time_point WaveOutStream::NextDeadline() {
     }
     uint64_t waitFor = 0;
     {
+        // Woken when the oldest header has been played, or when the held-back stretch is due.
         std::lock_guard<std::mutex> lock(mutex_);
-        if (queue_.empty() || !queue_.front().reached) {
+        const bool flushDue = !drained_ && chain_.Holding();
+        const bool headerDue = !queue_.empty() && queue_.front().reached;
+        if (!flushDue && !headerDue) {
             return deadline;
         }
-        const uint64_t end = queue_.front().outEnd;
+        const uint64_t end = std::min(headerDue ? queue_.front().outEnd : UINT64_MAX,
+                                      flushDue ? FlushFrame() : UINT64_MAX);
         const uint64_t played = sink_->Position();
         if (end > played && sink_->WakeWhenPlayed(end)) {
             return std::min(deadline, now + kSafetyPoll);

@@ -76,6 +76,7 @@ class WaveOutStream {
     void Feed();
     bool ConvertNext();
     void Account(Entry* entry, bool flushed);
+    uint64_t FlushFrame() const;
     void Retire(std::vector<WAVEHDR*>* done);
     void ReturnAll(std::vector<WAVEHDR*>* done);
     Clock::time_point NextDeadline();
@@ -117,7 +118,7 @@ class WaveOutStream {
     std::vector<uint8_t> pending_;  // output not yet taken by the sink
     size_t pendingOffset_ = 0;
     bool drained_ = false;    // the chain was flushed since the last new bytes
-    bool drainSink_ = false;  // the sink is to start even a short remainder
+    bool drainSink_ = false;  // new bytes: once all is taken, the sink starts a short remainder
 };
 
 }  // namespace platform

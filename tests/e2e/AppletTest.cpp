@@ -136,7 +136,7 @@ TEST_F(AppletOnTestBed, AHiddenRunOwnsNoWindowButItsStandIn) {
         return windows;
     };
     const std::vector<Window> before = topLevel();
-    Applet applet({"/H", "/D:Test", NoiseWave(dir_, "hidden.wav", 1.5, 6)}, displayName_,
+    Applet applet({"/H", "/D:Test", NoiseWave(dir_, "hidden.wav", 4.0, 6)}, displayName_,
                   "applet-hidden");
     std::this_thread::sleep_for(700ms + kSlack / 2);  // well into the playback
     ASSERT_TRUE(applet.Running()) << applet.Err();

@@ -10,7 +10,10 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -220,7 +223,9 @@ class WaveOut : public ::testing::TestWithParam<const char*> {
 
     // What the sink played, from the start of `audio` on; none for Null Output. The server's
     // silence (an underrun, a pause) is left out: noise has no zero frame.
-    std::optional<std::vector<uint8_t>> Played(const std::vector<uint8_t>& audio) {
+    // With `raw`, the recording as it is, silence and all.
+    std::optional<std::vector<uint8_t>> Played(const std::vector<uint8_t>& audio,
+                                               bool raw = false) {
         if (Is("Scripted Device")) {
             return testsupport::ScriptedDevice::Get().Bytes();
         }
@@ -232,6 +237,9 @@ class WaveOut : public ::testing::TestWithParam<const char*> {
         }
         std::this_thread::sleep_for(300ms);
         std::vector<uint8_t> sound, recording = recorder_->Stop();
+        if (raw) {
+            return recording;
+        }
         for (size_t i = 0; i + 4 <= recording.size(); i += 4) {
             if (std::memcmp(&recording[i], "\0\0\0\0", 4) != 0) {
                 sound.insert(sound.end(), &recording[i], &recording[i] + 4);
@@ -342,6 +350,79 @@ TEST_P(WaveOut, HeaderStatesAndResetReturnEachHeaderOnce) {
     EXPECT_EQ(waveOutUnprepareHeader(out, headers[1], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
     EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
     EXPECT_EQ(waveOutClose(out), MMSYSERR_INVALHANDLE) << "a closed handle is gone";
+}
+
+// 16-bit stereo frames from the first to the last sound: how many, and the silent runs of 2 ms
+// and more between them (a 440 Hz tone never stays near 0 that long).
+struct Audible {
+    size_t frames = 0;
+    int gaps = 0;
+};
+Audible Measure(const std::vector<uint8_t>& bytes) {
+    std::vector<bool> loud;
+    for (size_t i = 0; i + 4 <= bytes.size(); i += 4) {
+        int16_t left = 0, right = 0;
+        std::memcpy(&left, &bytes[i], 2);
+        std::memcpy(&right, &bytes[i + 2], 2);
+        loud.push_back(std::abs(left) > 30 || std::abs(right) > 30);
+    }
+    const auto first = std::find(loud.begin(), loud.end(), true);
+    const auto last = std::find(loud.rbegin(), loud.rend(), true).base();
+    Audible audible{static_cast<size_t>(std::max<long>(0, last - first)), 0};
+    for (auto at = first; at < last;) {
+        const auto quiet = std::find(at, last, false);
+        at = std::find(quiet, last, true);
+        audible.gaps += at - quiet >= kRate / 500;
+    }
+    return audible;
+}
+
+// Stretched to half and to 1.5 times its length and fed as the player feeds it (four buffers,
+// each written again a moment after it came back, some at once, some late): the audio plays
+// without a gap, and as long as the factor says.
+TEST_P(WaveOut, StretchedAudioFedInRotationPlaysWithoutGaps) {
+    if (Is("Null Output")) {
+        GTEST_SKIP() << "nothing to listen to";
+    }
+    std::vector<uint8_t> tone(kRate * 4 * 3);  // 3 s of 440 Hz
+    for (size_t frame = 0; frame < tone.size() / 4; ++frame) {
+        const auto sample = static_cast<int16_t>(12000 * std::sin(frame * 2 * M_PI * 440 / kRate));
+        for (size_t side = 0; side < 2; ++side) {
+            std::memcpy(&tone[frame * 4 + side * 2], &sample, 2);
+        }
+    }
+    for (const DWORD stretch : {5000u, 15000u}) {
+        SCOPED_TRACE(stretch);
+        SetUp();
+        Notifications callback;
+        HWAVEOUT out = Open(callback.Window());
+        ASSERT_EQ(waveOutMessage(out, WODM_TIMESTRETCH, stretch, 0), MMSYSERR_NOERROR);
+        constexpr size_t kPiece = 65536;  // the player's buffers
+        std::vector<WAVEHDR> headers(4);
+        size_t next = 0, written = 0;
+        for (size_t round = 0; next < tone.size(); ++round) {
+            WAVEHDR& header = headers[round % headers.size()];
+            if (round >= headers.size()) {
+                ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, round - headers.size() + 1, 5s));
+                std::this_thread::sleep_for(std::chrono::milliseconds(round % 3 * 15));
+            }
+            header.lpData = reinterpret_cast<LPSTR>(tone.data() + next);
+            header.dwBufferLength = static_cast<DWORD>(std::min(kPiece, tone.size() - next));
+            header.dwFlags = 0;
+            next += header.dwBufferLength;
+            ASSERT_EQ(waveOutPrepareHeader(out, &header, sizeof header), MMSYSERR_NOERROR);
+            ASSERT_EQ(waveOutWrite(out, &header, sizeof header), MMSYSERR_NOERROR);
+            ++written;
+        }
+        ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, written, 10s));
+        ASSERT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
+        if (const auto played = Played({}, true)) {
+            const Audible audible = Measure(*played);
+            EXPECT_EQ(audible.gaps, 0);
+            const double expected = tone.size() / 4 * stretch / 10000.0;
+            EXPECT_NEAR(audible.frames, expected, expected / 100);
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Local, WaveOut, ::testing::Values("Null Output", "Scripted Device"));

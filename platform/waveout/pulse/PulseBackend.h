@@ -1,6 +1,9 @@
 // The sound-server backend (libpulse; PipeWire's pulse server speaks the same protocol).
 #pragma once
 
+#include <pulse/sample.h>
+#include <pulse/channelmap.h>
+
 #include "platform/waveout/AudioSink.h"
 
 namespace platform {
@@ -11,5 +14,13 @@ namespace platform {
 bool ListServerSinks(BackendDevices* found);
 
 AudioBackend& PulseBackend();
+
+// The server's spec and channel map for a format; false when the server cannot describe it.
+bool ToPulse(const SinkFormat& format, pa_sample_spec* spec, pa_channel_map* map);
+
+// A playback stream on the server's sink `target` (empty: the default), ready to play; null,
+// with the error, when the server cannot be reached or refuses it.
+std::unique_ptr<AudioSink> OpenServerStream(const std::string& target, const SinkFormat& format,
+                                            std::function<void()> wake, MMRESULT* error);
 
 }  // namespace platform

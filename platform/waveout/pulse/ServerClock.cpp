@@ -1,0 +1,120 @@
+#include "platform/waveout/pulse/ServerClock.h"
+
+#include <algorithm>
+
+namespace platform {
+namespace {
+
+// A wanted position is asked for this long after it should have been played, and (but for
+// the end of the data) never sooner than kMinGap after the last question, so that an early
+// guess (a server that has not started yet) costs few questions.
+constexpr ServerClock::Ms kLate{2};
+constexpr ServerClock::Ms kMinGap{10};
+
+}  // namespace
+
+void ServerClock::Reset() {
+    *this = ServerClock(rate_);
+}
+
+void ServerClock::Written(uint64_t frames) {
+    if (frames > written_) {
+        written_ = frames;
+        underflowed_ = false;
+        endReading_ = false;
+    }
+}
+
+bool ServerClock::Want(uint64_t frames) {
+    const bool changed = frames != wanted_;
+    wanted_ = frames;
+    return changed;
+}
+
+void ServerClock::Asked(Time now) {
+    asking_ = true;
+    askedAt_ = now;
+}
+
+void ServerClock::Connected(Time now) {
+    asking_ = false;
+    lastAnswer_ = now;
+}
+
+bool ServerClock::Reading(Time now, uint64_t server) {
+    asking_ = false;
+    Heard(now, server);
+    return WantedPlayed();
+}
+
+void ServerClock::Heard(Time now, uint64_t server) {
+    lastAnswer_ = readingAt_ = now;
+    readingFrames_ = server;
+    haveReading_ = true;
+    if (AtTheEnd() && !endReading_) {
+        // The first reading after the underrun at the end: the server's clock stops a sink
+        // latency before the end of the data, and that latency plays out from here.
+        endPlayout_.Start(now, std::max(confirmed_, std::min(server, written_)), written_);
+        endReading_ = true;
+    }
+}
+
+void ServerClock::Underflow(Time now, uint64_t server) {
+    lastAnswer_ = now;
+    confirmed_ = std::max(confirmed_, std::min(server, written_));
+    underflowed_ = true;
+    endReading_ = false;
+}
+
+uint64_t ServerClock::Confirmed() {
+    if (haveReading_) {
+        confirmed_ = std::max(confirmed_, std::min(readingFrames_, written_));
+    }
+    if (AtTheEnd() && endReading_ && lastAnswer_ > endPlayout_.ReadingAt()) {
+        confirmed_ = std::max(confirmed_, endPlayout_.PlayedAt(lastAnswer_));
+    }
+    return confirmed_;
+}
+
+uint64_t ServerClock::Shown(Time now) {
+    const uint64_t confirmed = Confirmed();
+    if (!haveReading_ || corked_ || now <= readingAt_) {
+        return confirmed;
+    }
+    const auto run = std::min<std::chrono::nanoseconds>(now - readingAt_, kRunOn);
+    const uint64_t frames = static_cast<uint64_t>(run.count()) * rate_ / 1000000000u;
+    return std::max(confirmed, std::min(written_, readingFrames_ + frames));
+}
+
+bool ServerClock::Silent(Time now) const {
+    return asking_ && now - std::max(askedAt_, lastAnswer_) >= kSilence;
+}
+
+ServerClock::Time ServerClock::WhenPlayed(uint64_t frames) const {
+    Time at = readingAt_;
+    uint64_t from = readingFrames_;
+    if (AtTheEnd()) {
+        at = endPlayout_.ReadingAt();
+        from = endPlayout_.PlayedAt(at);
+    }
+    const uint64_t ahead = frames - std::min(frames, from);
+    return at + std::chrono::microseconds(ahead * 1000000 / std::max<uint32_t>(rate_, 1));
+}
+
+ServerClock::Time ServerClock::AskAt() const {
+    if (askedAt_ == Time{} || (AtTheEnd() && !endReading_)) {
+        return Time{};  // the first question, and where the clock stopped at the end: now
+    }
+    Time next = askedAt_ + kAskEvery;
+    if (!corked_ && haveReading_ && wanted_ > confirmed_) {
+        const Ms gap = AtTheEnd() ? kLate : kMinGap;
+        next = std::min(next, std::max(WhenPlayed(wanted_) + kLate, askedAt_ + gap));
+    }
+    return next;
+}
+
+ServerClock::Time ServerClock::NextTick() const {
+    return asking_ ? std::max(askedAt_, lastAnswer_) + kSilence : AskAt();
+}
+
+}  // namespace platform
