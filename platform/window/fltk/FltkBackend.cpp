@@ -208,8 +208,8 @@ void FltkBackend::CreateTopLevel(const WindowInfo& info) {
         top.set_modal();
     }
     // A window whose class has no icon (the boxes and dialogs) shows the program's.
-    const ResourceIcon* icon = FindIcon(info.icon);
-    if (icon = icon != nullptr ? icon : ProgramIcon(); icon != nullptr) {
+    const ResourceIcon* icon = info.icon != nullptr ? FindIcon(info.icon) : ProgramIcon();
+    if (icon != nullptr) {
         const std::vector<unsigned char> pixels = IconRgba(*icon);
         const Fl_RGB_Image image(pixels.data(), icon->width, icon->height, 4);
         top.icon(&image);  // FLTK keeps a copy
