@@ -10,7 +10,7 @@
 #  5. build/file-layer: the file layer alone configured with pkg-config shown no module at all,
 #     which proves its build asks for no window, audio or decoding package; build/check's
 #     ctest already checks that none of the file layer's programs links such a library;
-#  6. the install and the Debian package from the Release tree build/release
+#  6. the install and the Debian package, built by dpkg-buildpackage in build/deb
 #     (scripts/package_checks.sh).
 # The long soak runs (label soak) are left out: scripts/testbed.sh ctest --test-dir build/check
 # -L soak. QUINDLE_NO_TSAN=1 leaves out the ThreadSanitizer tree.
@@ -64,7 +64,7 @@ QUINDLE_TESTBED_SERVER=pipewire scripts/testbed.sh \
 
 stage "fuzz targets, a few seconds each"
 QUINDLE_FUZZ_BUILD="$root/build/check" QUINDLE_FUZZ_NICE=0 fuzz/run.sh 4 || status=1
-stage "install and package checks (Release tree build/release)"
+stage "install and package checks (dpkg-buildpackage in build/deb)"
 scripts/package_checks.sh || status=1
 stage "done"
 exit $status

@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Installs the Debian packages this project needs, only those that are missing.
-# Usage: scripts/deps.sh build|test
+# Usage: scripts/deps.sh build|testbed|test
 set -euo pipefail
 
 build_pkgs=(cmake g++ make pkg-config libx11-dev libfltk1.3-dev libpulse-dev libasound2-dev
             libmpg123-dev libsoundtouch-dev)
-build_pkgs+=(dpkg-dev)  # dpkg-shlibdeps, for the Debian package's dependencies
-test_pkgs=(libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xauth pulseaudio
-           pulseaudio-utils libasound2-plugins alsa-utils sox libsox-fmt-mp3 twolame lame mpg123
+# The Debian package (scripts/package.sh): dpkg-buildpackage with debhelper's cmake build.
+build_pkgs+=(dpkg-dev debhelper fakeroot)
+# The test bed's private sound server (./run.sh plays there on a machine without sound).
+testbed_pkgs=(pulseaudio pulseaudio-utils)
+test_pkgs=("${testbed_pkgs[@]}" libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xauth
+           libasound2-plugins alsa-utils sox libsox-fmt-mp3 twolame lame mpg123
            imagemagick xdotool x11-utils procps openbox)
 # The PipeWire variant of the test bed (QUINDLE_TESTBED_SERVER=pipewire): its pulse server,
 # session manager and a private session bus.
@@ -17,9 +20,10 @@ test_pkgs+=(pipewire wireplumber pipewire-pulse dbus-daemon)
 test_pkgs+=(lintian desktop-file-utils man-db groff-base libglib2.0-bin)
 
 want=("${build_pkgs[@]}")
-if [ "${1:-build}" = test ]; then
-    want+=("${test_pkgs[@]}")
-fi
+case "${1:-build}" in
+    testbed) want+=("${testbed_pkgs[@]}") ;;
+    test) want+=("${test_pkgs[@]}") ;;
+esac
 
 missing=()
 for p in "${want[@]}"; do

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Checks what an install and the Debian package deliver, from the Release tree that
-# scripts/package.sh builds: the files an install into a DESTDIR puts in place, the desktop
-# entry, the manual page (renders without warnings, documents the README's options, and the
-# program accepts each of them), lintian on the .deb, the installed program opening a file
-# whose name has blanks, quotes and UTF-8 through its desktop entry, as a desktop's launcher
-# runs it, and playing it on the test bed's sink, and the theme's icon being the window's.
+# Checks what an install and the Debian package deliver, from the package that
+# scripts/package.sh builds with dpkg-buildpackage (and its cmake tree): the files an install
+# into a DESTDIR puts in place, the desktop entry, the manual page (renders without warnings,
+# documents the README's options, and the program accepts each of them), lintian on the
+# packages, the installed program opening a file whose name has blanks, quotes and UTF-8
+# through its desktop entry, as a desktop's launcher runs it, and playing it on the test bed's
+# sink, and under a window manager its windows' WM_CLASS and icon matching the desktop entry
+# and the icon theme.
 # Usage: scripts/package_checks.sh        (starts its own test bed for the playing part)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -40,13 +42,24 @@ SHIM
         awk '/Maximum amplitude/ {print $3}')
     awk -v p="${peak:-0}" 'BEGIN { exit !(p > 0.5) }' ||
         { echo "the sink heard nothing (peak ${peak:-none})"; status=1; }
-    # The icon in the theme is the one the status window shows: its _NET_WM_ICON, which holds
-    # width, height and one 0xAARRGGBB number per pixel.
-    "$tree/usr/bin/quindle64" /L '~F440,A-60' &
-    program=$!
-    window=$(timeout 20 xdotool search --sync --onlyvisible --class '^QUINDLE$' | head -n 1)
-    shown=$(xprop -id "$window" -notype 32c _NET_WM_ICON | sed 's/^[^=]*= //')
-    kill "$program"; wait "$program" || status=1
+    # Under the window manager, the status window, a box and the device list carry the WM_CLASS
+    # class that the desktop entry's StartupWMClass names; the status window's icon is the
+    # theme's: its _NET_WM_ICON holds width, height and one 0xAARRGGBB number per pixel.
+    export DISPLAY=$QUINDLE_WM_DISPLAY
+    wm_class=$(sed -n 's/^StartupWMClass=//p' "$tree/usr/share/applications/quindle64.desktop")
+    [ -n "$wm_class" ] || { echo "the desktop entry names no StartupWMClass"; status=1; }
+    shown=
+    for run in 'Quindle64.exe Version 1.14|/L|~F440,A-60' 'Quindle64.exe Version 1.14|/X' 'Dialog|/E'; do
+        IFS='|' read -r -a words <<<"$run"
+        "$tree/usr/bin/quindle64" "${words[@]:1}" &
+        program=$!
+        window=$(timeout 20 xdotool search --sync --onlyvisible --name "^${words[0]}\$" | head -n 1)
+        shown_class=$(xprop -id "$window" WM_CLASS | sed -n 's/^WM_CLASS(STRING) = "[^"]*", "\(.*\)"$/\1/p')
+        [ "$shown_class" = "$wm_class" ] ||
+            { echo "${words[*]:1}: WM_CLASS $(xprop -id "$window" WM_CLASS)"; status=1; }
+        [ "${words[1]}" != /L ] || shown=$(xprop -id "$window" -notype 32c _NET_WM_ICON | sed 's/^[^=]*= //')
+        kill "$program"; wait "$program" || status=1
+    done
     theme=$(convert "$tree/usr/share/icons/hicolor/32x32/apps/quindle64.png" -depth 8 rgba:- |
         od -An -v -tu1 -w4 | awk 'BEGIN { printf "32, 32" }
             { printf ", %.0f", $4 * 16777216 + $1 * 65536 + $2 * 256 + $3 } END { print "" }')
@@ -55,7 +68,8 @@ SHIM
 fi
 
 deb=$("$root/scripts/package.sh" | tail -n 1)
-build=$root/build/release
+changes=${deb%.deb}.changes
+build=$(echo "$(dirname "$deb")"/quindle64-*/obj-*)  # the package's cmake tree
 work=$(mktemp -d "${TMPDIR:-/tmp}/qdl-package-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 tree=$work/root
@@ -78,9 +92,10 @@ usr/share/icons/hicolor/32x32/apps/quindle64.png
 usr/share/man/man1/quindle64.1.gz"
 check "install lists exactly the expected files" \
     diff <(echo "$expected") <(cd "$tree" && find . ! -type d | sed 's|^\./||' | LC_ALL=C sort)
+# The package's documents are compressed as Debian's policy asks (README.md too).
 check "the package holds the same files" \
-    diff <(echo "$expected") <(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {sub(/^\.\//, "", $6); print $6}' |
-        LC_ALL=C sort)
+    diff <(sed 's|README\.md$|&.gz|' <<<"$expected") \
+        <(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {sub(/^\.\//, "", $6); print $6}' | LC_ALL=C sort)
 check "desktop-file-validate" desktop-file-validate "$tree/usr/share/applications/quindle64.desktop"
 man_warnings() {
     local out
@@ -116,13 +131,15 @@ options_accepted() {
     return $failed
 }
 check "the installed program takes each documented option" options_accepted
-lintian_errors() {
+# Every tag lintian shows, pedantic ones included; an error, a warning or a hardening tag fails.
+lintian_clean() {
     local out
-    out=$(lintian --tag-display-limit 0 "$deb" 2>&1 | grep -v 'root privileges' || true)
+    out=$(lintian --pedantic --tag-display-limit 0 "$changes" 2>&1 | grep -v 'root privileges' || true)
     [ -z "$out" ] || echo "$out"
-    ! grep -q '^E:' <<<"$out"
+    ! grep -q -e '^[EW]:' -e 'hardening' <<<"$out"
 }
-check "lintian reports no error" lintian_errors
-check "the desktop entry opens a file named with blanks, quotes and UTF-8; it plays; the icon is the window's" \
+check "lintian --pedantic on the .changes and its packages: no error, warning or hardening tag" \
+    lintian_clean
+check "the desktop entry opens a file named with blanks, quotes and UTF-8; it plays; WM_CLASS and icon match the entry and the theme" \
     "$root/scripts/testbed.sh" "$root/scripts/package_checks.sh" --play "$work" "$tree"
 exit $status

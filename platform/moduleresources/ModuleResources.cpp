@@ -87,6 +87,11 @@ const ResourceIcon* FindIcon(HICON icon) {
     return nullptr;
 }
 
+const ResourceIcon* ProgramIcon() {
+    std::lock_guard<std::mutex> lock(registryMutex);
+    return !Modules().empty() && Modules()[0]->iconCount > 0 ? &Modules()[0]->icons[0] : nullptr;
+}
+
 const ResourceDialog* FindDialog(HINSTANCE instance, LPCSTR name) {
     const ModuleResources* module = ModuleFor(instance);
     if (module == nullptr || !IS_INTRESOURCE(name)) {

@@ -122,7 +122,13 @@ void StaticText::draw() {
     fl_color(FL_FOREGROUND_COLOR);
     const TextLayout layout = LayOut(text_, w());  // left-aligned static text wraps words
     const int lineHeight = fl_height();
+    // Only lines that fit wholly (the first always): a cut line's top would show as stray
+    // marks just above the next control.
+    const int lines = std::max(1, h() / lineHeight);
     for (const TextPiece& piece : layout.pieces) {
+        if (piece.line >= lines) {
+            continue;
+        }
         fl_draw(piece.text.data(), static_cast<int>(piece.text.size()), x() + piece.x,
                 y() + piece.line * lineHeight + lineHeight - fl_descent());
     }

@@ -201,13 +201,15 @@ void FltkBackend::CreateTopLevel(const WindowInfo& info) {
     TopWindow& top = *native.top;
     const std::string title = TextOf(window);
     top.copy_label(title.c_str());
-    top.xclass(className.c_str());
+    top.xclass(x11::ProgramName());  // FLTK adds the class with a capital first letter
     top.size_range(top.w(), top.h(), top.w(), top.h());
     top.callback(OnWindowEvent, window);
     if (IsClass(className, kDialogClass)) {
         top.set_modal();
     }
-    if (const ResourceIcon* icon = FindIcon(info.icon); icon != nullptr) {
+    // A window whose class has no icon (the boxes and dialogs) shows the program's.
+    const ResourceIcon* icon = info.icon != nullptr ? FindIcon(info.icon) : ProgramIcon();
+    if (icon != nullptr) {
         const std::vector<unsigned char> pixels = IconRgba(*icon);
         const Fl_RGB_Image image(pixels.data(), icon->width, icon->height, 4);
         top.icon(&image);  // FLTK keeps a copy
@@ -309,7 +311,7 @@ void FltkBackend::WindowShown(HWND window, bool visible) {
         top.show();
         const ::Window xid = fl_xid(&top);
         x11::SetClassAndTitle(display_, xid, native->className.c_str(), top.label());
-        x11::SetCloseBoxOnly(display_, xid);
+        x11::SetFixedSize(display_, xid, top.w(), top.h());
         const RECT target = native->rect;  // where the window manager first puts it is reported
         WaitUntilViewable(xid);
         // The rectangle is the outer one, while FLTK's windows place their client area (static
@@ -347,6 +349,10 @@ void FltkBackend::WindowMoved(HWND window, const RECT& rect) {
     native->top->ResizeQuietly(rect.left + frame.left, rect.top + frame.top,
                                std::max<int>(Width(rect) - frame.left - frame.right, 1),
                                std::max<int>(Height(rect) - frame.top - frame.bottom, 1));
+    if (native->top->shown()) {  // the toolkit has just sent size hints of its own
+        x11::SetFixedSize(display_, fl_xid(native->top.get()), native->top->w(),
+                          native->top->h());
+    }
     if (native->standIn != 0) {
         x11::MoveStandIn(display_, native->standIn, rect);
     }

@@ -3,6 +3,8 @@
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
 
+#include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -29,18 +31,25 @@ class ErrorTrap {
     XErrorHandler previous_;
 };
 
+// The registered window class travels in a property of its own: WM_CLASS names the program
+// for the desktop (its launcher, task bar and icon theme), and one program has several classes.
+constexpr const char* kWindowClassProperty = "_WIN32_WINDOW_CLASS";
+
 bool Matches(::Display* display, ::Window window, const char* className, const char* title) {
-    XClassHint hint{};
-    if (XGetClassHint(display, window, &hint) == 0) {
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long after = 0;
+    unsigned char* value = nullptr;
+    if (XGetWindowProperty(display, window, XInternAtom(display, kWindowClassProperty, False), 0,
+                           256, False, XA_STRING, &type, &format, &count, &after,
+                           &value) != Success ||
+        value == nullptr) {
         return false;
     }
-    const bool sameClass = hint.res_class != nullptr && std::strcmp(hint.res_class, className) == 0;
-    if (hint.res_name != nullptr) {
-        XFree(hint.res_name);
-    }
-    if (hint.res_class != nullptr) {
-        XFree(hint.res_class);
-    }
+    const bool sameClass = format == 8 && std::strlen(className) == count &&
+                           std::memcmp(value, className, count) == 0;
+    XFree(value);
     if (!sameClass || title == nullptr) {
         return sameClass;
     }
@@ -109,18 +118,45 @@ void MoveStandIn(::Display* display, ::Window window, const RECT& rect) {
     XFlush(display);
 }
 
+const char* ProgramName() {
+    return program_invocation_short_name;
+}
+
 void SetClassAndTitle(::Display* display, ::Window window, const char* className,
                       const char* title) {
-    std::string name = className;
-    std::string klass = className;
+    // WM_CLASS as X toolkits set it: the program's file name, and the same name with a
+    // capital first letter as the class a desktop entry's StartupWMClass names.
+    std::string name = ProgramName();
+    std::string klass = name;
+    if (!klass.empty()) {
+        klass[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(klass[0])));
+    }
     XClassHint hint{name.data(), klass.data()};
     XSetClassHint(display, window, &hint);
+    XChangeProperty(display, window, XInternAtom(display, kWindowClassProperty, False), XA_STRING,
+                    8, PropModeReplace, reinterpret_cast<const unsigned char*>(className),
+                    static_cast<int>(std::strlen(className)));
     XStoreName(display, window, title != nullptr ? title : "");
 }
 
 bool WindowManagerRunning(::Display* display) {
     const std::string selection = "WM_S" + std::to_string(DefaultScreen(display));
     return XGetSelectionOwner(display, XInternAtom(display, selection.c_str(), False)) != None;
+}
+
+void SetFixedSize(::Display* display, ::Window window, int width, int height) {
+    XSizeHints* hints = XAllocSizeHints();
+    if (hints == nullptr) {
+        return;
+    }
+    long supplied = 0;
+    XGetWMNormalHints(display, window, hints, &supplied);  // keeps position and gravity
+    hints->flags |= PMinSize | PMaxSize;
+    hints->min_width = hints->max_width = width;
+    hints->min_height = hints->max_height = height;
+    XSetWMNormalHints(display, window, hints);
+    XFree(hints);
+    SetCloseBoxOnly(display, window);
 }
 
 void SetCloseBoxOnly(::Display* display, ::Window window) {

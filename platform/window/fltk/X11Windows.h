@@ -8,18 +8,26 @@
 
 namespace platform::x11 {
 
-// An unmapped window with WM_CLASS className and WM_NAME title at the rectangle.
+// An unmapped window of the window class className (found by FindTopLevel) with WM_NAME
+// title at the rectangle.
 ::Window CreateStandIn(::Display* display, const char* className, const char* title,
                        const RECT& rect);
 void MoveStandIn(::Display* display, ::Window window, const RECT& rect);
+// The program's file name, the instance part of its windows' WM_CLASS.
+const char* ProgramName();
+// WM_CLASS names the program; the window class is kept for FindTopLevel.
 void SetClassAndTitle(::Display* display, ::Window window, const char* className,
                       const char* title);
 bool WindowManagerRunning(::Display* display);
 // Asks the window manager for a frame with a title, a menu and a close box only.
 void SetCloseBoxOnly(::Display* display, ::Window window);
+// Size hints for a window of this client size that cannot be resized (no maximise, no
+// sizing border), and a frame with a close box only.
+void SetFixedSize(::Display* display, ::Window window, int width, int height);
 
 // The topmost top-level window (a child of the root, or of a window manager's frame) whose
-// WM_CLASS class is exactly className and whose name is title when given; 0 when none.
+// window class (as SetClassAndTitle keeps it) is exactly className and whose name is title
+// when given; 0 when none.
 ::Window FindTopLevel(::Display* display, const char* className, const char* title);
 // The outer rectangle of the window's frame: its ancestor just below the root, borders
 // included. False when the window is gone.

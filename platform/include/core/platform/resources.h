@@ -73,6 +73,9 @@ namespace platform {
 // For backends: the resources behind a handle, or null.
 const ResourceIcon* FindIcon(HICON icon);
 const ResourceDialog* FindDialog(HINSTANCE instance, LPCSTR name);
+// The program's own icon, as a desktop shows it for the program: the first icon of the first
+// module registered; null when there is none.
+const ResourceIcon* ProgramIcon();
 // The icon's pixels as 8-bit red, green, blue, alpha, row by row from the top; a transparent
 // pixel is all zero.
 std::vector<unsigned char> IconRgba(const ResourceIcon& icon);
