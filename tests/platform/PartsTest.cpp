@@ -15,11 +15,13 @@
 #include "platform/waveout/ConversionChain.h"
 #include "platform/waveout/DeviceList.h"
 #include "platform/waveout/PlayoutClock.h"
+#include "platform/waveout/pulse/ServerClock.h"
 #include "support/Noise.h"
 #include "support/TempDir.h"
 
 using platform::ConversionChain;
 using platform::PlayoutClock;
+using platform::ServerClock;
 using platform::StreamFormat;
 using namespace std::chrono_literals;
 
@@ -268,6 +270,86 @@ TEST(PlayoutClock, RunsOnFromAReadingAndNeverPassesTheEnd) {
     // 400 days at 768 kHz, and a reading near the top of the counter.
     EXPECT_EQ(started(768000, 7, kMax).PlayedAt(at(400 * 86400000LL)), 26542080000000ull + 7);
     EXPECT_EQ(started(48000, kMax - 10, kMax).PlayedAt(at(1000)), kMax);
+}
+
+// What the server's answers mean, driven by scripted answer sequences at 1000 frames a second
+// (a frame a millisecond). Each step happens at its time; a check of -1 is not made.
+TEST(ServerClock, ScriptedAnswers) {
+    enum Kind { Write, Ending, Want, Ask, Read, Underflow, Look };
+    struct Step {
+        int ms;
+        Kind kind;
+        int64_t value;
+        int64_t confirmed = -1, shown = -1, silent = -1, askDue = -1;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Step> steps;
+    };
+    const Case cases[] = {
+        {"steady play: asked at once, shown runs on 200 ms at most, never past what was written",
+         {{0, Look, 0, 0, 0, 0, 1}, {0, Write, 1000}, {0, Ask, 0, -1, -1, 0, 0},
+          {50, Read, 50, 50, 50, 0, 0}, {99, Look, 0, 50, 99, 0, 0}, {100, Look, 0, -1, -1, -1, 1},
+          {900, Look, 0, 50, 250, 0, 1}, {950, Read, 990, 990, 990}, {1500, Look, 0, 990, 1000}}},
+        {"a wanted position is asked for when due, not only every 100 ms",
+         {{0, Write, 5000}, {0, Ask, 0}, {10, Read, 10}, {10, Want, 40}, {41, Look, 0, -1, -1, 0, 0},
+          {42, Look, 0, -1, -1, 0, 1}, {42, Ask, 0}, {45, Read, 43, 43}}},
+        {"an answer that never comes: silent after 3 s, not before; a late one ends the silence",
+         {{0, Write, 1000}, {0, Ask, 0}, {2999, Look, 0, 0, 0, 0, 0}, {3000, Look, 0, 0, 0, 1, 0},
+          {3001, Read, 500, 500, -1, 0}}},
+        {"a stall mid-file: the position stops, shown 200 ms on at most; a catch-up burst is held "
+         "at what was written",
+         {{0, Write, 800}, {0, Ask, 0}, {100, Read, 100}, {100, Ask, 0}, {2000, Look, 0, 100, 300, 0},
+          {2100, Read, 1900, 799, 799, 0}}},
+        {"an underrun mid-file is not the end: more data, and the clock goes on from the server's",
+         {{0, Write, 500}, {0, Ask, 0}, {400, Read, 400}, {500, Underflow, 500, 500},
+          {600, Write, 900}, {600, Ending, 1}, {600, Ask, 0}, {650, Read, 550, 550, 550}}},
+        {"the end: the server's clock stops 50 ms before it; that latency plays out as far as the "
+         "server has answered since",
+         {{0, Write, 1000}, {0, Ending, 1}, {0, Ask, 0}, {900, Read, 900}, {950, Underflow, 950, 950},
+          {950, Look, 0, -1, -1, -1, 1}, {951, Ask, 0}, {955, Read, 950, 950}, {960, Ask, 0},
+          {970, Read, 950, 965}, {1100, Look, 0, 965}, {1005, Ask, 0}, {1010, Read, 950, 1000}}},
+        {"a server clock that runs ahead of its sound (PipeWire's after a stall) does not hand "
+         "back the end before the server has run dry",
+         {{0, Write, 1000}, {0, Ending, 1}, {0, Ask, 0}, {500, Read, 1400, 999},
+          {600, Underflow, 1000, 1000}}},
+        {"a stall in the end's play-out: nothing of the latency counts while the server was silent",
+         {{0, Write, 1000}, {0, Ending, 1}, {0, Ask, 0}, {950, Underflow, 950}, {951, Ask, 0},
+          {955, Read, 950, 950}, {960, Ask, 0}, {970, Read, 950, 965}, {971, Ask, 0},
+          {2970, Read, 950, 965}, {2971, Ask, 0}, {2990, Read, 950, 985}, {3001, Ask, 0},
+          {3005, Read, 950, 1000}}},
+    };
+    const ServerClock::Time t0 = std::chrono::steady_clock::now();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ServerClock clock(1000);
+        for (const Step& step : c.steps) {
+            SCOPED_TRACE(step.ms);
+            const ServerClock::Time now = t0 + std::chrono::milliseconds(step.ms);
+            const auto frames = static_cast<uint64_t>(step.value);
+            switch (step.kind) {
+                case Write: clock.Written(frames); break;
+                case Ending: clock.SetEnding(step.value != 0); break;
+                case Want: clock.Want(frames); break;
+                case Ask: clock.Asked(now); break;
+                case Read: clock.Reading(now, frames); break;
+                case Underflow: clock.Underflow(now, frames); break;
+                case Look: break;
+            }
+            if (step.confirmed >= 0) {
+                EXPECT_EQ(clock.Confirmed(), static_cast<uint64_t>(step.confirmed));
+            }
+            if (step.shown >= 0) {
+                EXPECT_EQ(clock.Shown(now), static_cast<uint64_t>(step.shown));
+            }
+            if (step.silent >= 0) {
+                EXPECT_EQ(clock.Silent(now), step.silent != 0);
+            }
+            if (step.askDue >= 0) {
+                EXPECT_EQ(clock.AskDue(now), step.askDue != 0);
+            }
+        }
+    }
 }
 
 // Device names are cut to 31 bytes for szPname, never inside a UTF-8 character.

@@ -352,6 +352,36 @@ TEST_P(WaveOut, HeaderStatesAndResetReturnEachHeaderOnce) {
     EXPECT_EQ(waveOutClose(out), MMSYSERR_INVALHANDLE) << "a closed handle is gone";
 }
 
+// A reset at any moment of the playback: nothing queued before it is heard after it, and what
+// is written after it plays from its start.
+TEST_P(WaveOut, AfterAResetNothingQueuedBeforeItIsHeard) {
+    if (!Is("Test Sink")) {
+        GTEST_SKIP() << "only a recording of the sink tells what was heard";
+    }
+    const std::vector<uint8_t> audio = NoiseBytes(kRate * 4 * 2, 31), after = NoiseBytes(9600, 32);
+    for (const auto moment : {150ms, 420ms, 700ms}) {
+        SCOPED_TRACE(moment.count());
+        SetUp();
+        Notifications callback;
+        HWAVEOUT out = Open(callback.Window());
+        HeaderSet headers(audio.data(), audio.size(), {65536});
+        HeaderSet more(after.data(), after.size(), {after.size()});
+        ASSERT_EQ(headers.WriteAll(out), MMSYSERR_NOERROR);
+        std::this_thread::sleep_for(moment);
+        ASSERT_EQ(waveOutReset(out), MMSYSERR_NOERROR);
+        std::this_thread::sleep_for(500ms);
+        ASSERT_EQ(more.WriteAll(out), MMSYSERR_NOERROR);
+        ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, headers.Size() + 1, 5s));
+        ASSERT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
+        const std::vector<uint8_t> heard = *Played(audio);
+        const size_t at = testsupport::FindAudio(heard, after);
+        ASSERT_NE(at, std::string::npos) << "what came after the reset was not heard whole";
+        EXPECT_GT(at, 0u);
+        EXPECT_TRUE(std::equal(heard.begin(), heard.begin() + static_cast<long>(at), audio.begin()))
+            << "audio queued before the reset came after it";
+    }
+}
+
 // 16-bit stereo frames from the first to the last sound: how many, and the silent runs of 2 ms
 // and more between them (a 440 Hz tone never stays near 0 that long).
 struct Audible {
@@ -525,8 +555,15 @@ TEST(WaveOutServer, SinksAreListedAndAServerThatGoesAwayReturnsEverything) {
     HeaderSet headers(audio.data(), audio.size(), {kRate * 2});
     ASSERT_EQ(headers.WriteAll(out), MMSYSERR_NOERROR);
     std::this_thread::sleep_for(300ms);
+    privateServer.Freeze();  // a stop while the server stalls does not wait for it
+    const Clock::time_point frozen = Clock::now();
+    EXPECT_EQ(waveOutReset(out), MMSYSERR_NOERROR);
+    EXPECT_LT(Clock::now() - frozen, 500ms);
+    privateServer.Thaw();
+    ASSERT_EQ(headers.WriteAll(out), MMSYSERR_NOERROR);
+    std::this_thread::sleep_for(300ms);
     privateServer.Kill();
-    ExpectGone(out, callback, headers.Size());
+    ExpectGone(out, callback, 2 * headers.Size());
 }
 
 // Through the plug layer converted audio lasts as long; the PCM alone takes only its own

@@ -10,6 +10,8 @@ namespace {
 // guess (a server that has not started yet) costs few questions.
 constexpr ServerClock::Ms kLate{2};
 constexpr ServerClock::Ms kMinGap{10};
+// Answers further apart than this, though asked for every kAskEvery, mean a silent server.
+constexpr ServerClock::Ms kStallGap{250};
 
 }  // namespace
 
@@ -48,6 +50,11 @@ bool ServerClock::Reading(Time now, uint64_t server) {
 }
 
 void ServerClock::Heard(Time now, uint64_t server) {
+    if (AtTheEnd() && endReading_ && now - lastAnswer_ > kStallGap) {
+        // The server was silent in between, and its latency did not play out while it was:
+        // what is left plays out from here.
+        endPlayout_.Start(now, Confirmed(), written_);
+    }
     lastAnswer_ = readingAt_ = now;
     readingFrames_ = server;
     haveReading_ = true;
@@ -68,7 +75,11 @@ void ServerClock::Underflow(Time now, uint64_t server) {
 
 uint64_t ServerClock::Confirmed() {
     if (haveReading_) {
-        confirmed_ = std::max(confirmed_, std::min(readingFrames_, written_));
+        // The last frame written counts as played only once the server has said that it ran
+        // dry: a server's clock can run ahead of its sound after a stall (PipeWire's does),
+        // and the end must not be handed back before it is heard.
+        const uint64_t last = underflowed_ || written_ == 0 ? written_ : written_ - 1;
+        confirmed_ = std::max(confirmed_, std::min(readingFrames_, last));
     }
     if (AtTheEnd() && endReading_ && lastAnswer_ > endPlayout_.ReadingAt()) {
         confirmed_ = std::max(confirmed_, endPlayout_.PlayedAt(lastAnswer_));
