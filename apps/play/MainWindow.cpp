@@ -6,6 +6,7 @@
 #include <platform/dialog.h>
 #include "apps/play/DeviceDirectory.h"
 #include "apps/play/ShellState.h"
+#include "apps/play/StartFailure.h"
 #include "apps/play/StopSignals.h"
 
 namespace {
@@ -77,6 +78,32 @@ LRESULT OnTimer(HWND window) {
     return 0;
 }
 
+// The "Starting Error" box, and the reason on standard error. On a screen the box waits for
+// a click, so the line comes at once; without one the box is a line on standard error too,
+// and the reason follows it.
+void ReportFailedStart(HWND window) {
+    StartFailure failure;
+    failure.systemError = GetLastError();  // first, before another call can change it
+    failure.byDevice = shell.player->GetErrorKind() == 0;
+    failure.fileName = shell.fileName;
+    WAVEOUTCAPSA caps{};
+    if (waveOutGetDevCapsA(static_cast<UINT>(shell.deviceId), &caps, sizeof caps) ==
+        MMSYSERR_NOERROR) {
+        failure.deviceName = caps.szPname;
+    }
+    char* text = nullptr;
+    shell.player->GetErrorText(&text);
+    failure.errorText = text;
+    const std::string line = StartFailureLine(failure);
+    if (shell.onScreen) {
+        std::fputs(line.c_str(), stderr);
+    }
+    MessageBoxA(window, text, "Starting Error", MB_OK);
+    if (!shell.onScreen) {
+        std::fputs(line.c_str(), stderr);
+    }
+}
+
 }  // namespace
 
 int32_t StartPlayback() {
@@ -96,6 +123,8 @@ int32_t StartPlayback() {
     shell.commandLine->FindOptionInt('S', &ratePercent);
     shell.stretchPercent = 100;
     shell.commandLine->FindOptionInt('T', &shell.stretchPercent);
+    shell.deviceId = device;
+    SetLastError(ERROR_SUCCESS);  // what is left after a failure is the failing call's
     return shell.player->Start(device, shell.fileName, punchIn, PercentFactor(ratePercent),
                                PercentFactor(shell.stretchPercent));
 }
@@ -109,9 +138,7 @@ void OnCreate(HWND window) {
                             place.height, window, nullptr, shell.appInstance, nullptr);
     }
     if (StartPlayback() != 0) {
-        char* text = nullptr;
-        shell.player->GetErrorText(&text);
-        MessageBoxA(window, text, "Starting Error", MB_OK);
+        ReportFailedStart(window);
     }
     SetWindowTextA(shell.rowFile, shell.fileName);
     char* format = nullptr;

@@ -58,7 +58,8 @@ void HeadlessBackend::ModalWithoutScreen(HWND window, ModalKind kind) {
             std::fputs(text.c_str(), out_);
         }
     }
-    std::fflush(out_);
+    // Not flushed here: a write error (a full disk) then shows, with its reason, when the
+    // program flushes the stream at its end.
 }
 
 void HeadlessBackend::WindowShown(HWND window, bool visible) {
