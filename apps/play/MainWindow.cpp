@@ -38,28 +38,31 @@ void EndRun(HWND window) {
     PostQuitMessage(0);
 }
 
-void ShowPosition() {
+std::string PositionText() {
     if (shell.showBytes) {
         uint32_t bytes = 0;
         shell.player->GetPositionBytes(&bytes);
-        char text[16];
-        std::snprintf(text, sizeof text, "%lu", static_cast<unsigned long>(bytes));
-        SetWindowTextA(shell.rowPosition, text);
-    } else {
-        char* text = nullptr;
-        shell.player->GetTimeText(&text);
-        SetWindowTextA(shell.rowPosition, text);
+        return std::to_string(bytes);
     }
+    char* text = nullptr;
+    shell.player->GetTimeText(&text);
+    return text;
 }
 
 LRESULT OnTimer(HWND window) {
     if (!shell.player) {
         return 0;
     }
-    if (IsWindowVisible(window)) {  // a hidden row is never drawn: nothing to ask or format
-        ShowPosition();
+    // A hidden row is never drawn: nothing to ask or format.
+    const std::string position = IsWindowVisible(window) ? PositionText() : std::string();
+    const int32_t state = shell.player->GetState();
+    // The tick that ends the run leaves the last position played in the row (the stopped
+    // player would give 0): the terminal's status line ends on it. The state is read after
+    // the position, so a position read while the player stopped is never shown.
+    if (!position.empty() && (state != PLAYER_STOPPED || shell.looping)) {
+        SetWindowTextA(shell.rowPosition, position.c_str());
     }
-    if (shell.player->GetState() != PLAYER_STOPPED) {
+    if (state != PLAYER_STOPPED) {
         return 0;
     }
     if (!shell.looping) {

@@ -121,7 +121,9 @@ int QuindleMain(HINSTANCE instance, std::unique_ptr<CommandLine> commandLine, in
         DispatchMessageA(&message);
     }
     // A stop signal ended the loop while the run was on: end it as closing the window does.
-    if (shell.player != nullptr && IsWindow(shell.statusWindow)) {
+    // After the run's own end the window goes as it would with the process, but now, so that
+    // a terminal's status line is ended with its line break.
+    if (IsWindow(shell.statusWindow)) {
         DestroyWindow(shell.statusWindow);
     }
     shell.commandLine.reset();
