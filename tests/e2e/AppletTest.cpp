@@ -4,10 +4,12 @@
 // it does when the sound server dies or stops while it plays.
 #include <gtest/gtest.h>
 
+#include <pty.h>
 #include <signal.h>
 #include <sys/inotify.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -165,6 +167,7 @@ TEST_F(AppletOnTestBed, StopSignalsAndTheCloseBoxEndTheRunAtOnce) {
         {{"/D:no such device", kEndlessTone}, "Dialog", SIGTERM},  // nothing matched
         {{"/H", "/D:null", "/nonexistent/missing.wav"}, "Starting Error", SIGINT},  // hidden too
     };
+    const std::string reason = "quindle64: /nonexistent/missing.wav: No such file or directory\n";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.words[0]);
         const std::vector<Window> before = Windows(c.title);
@@ -185,7 +188,7 @@ TEST_F(AppletOnTestBed, StopSignalsAndTheCloseBoxEndTheRunAtOnce) {
         }
         EXPECT_EQ(applet.WaitExit(5s), 0);
         EXPECT_LT(std::chrono::steady_clock::now() - signalled, kEndAllowance);
-        EXPECT_EQ(applet.Err(), "");
+        EXPECT_EQ(applet.Err(), std::string(c.title) == "Starting Error" ? reason : "");
     }
 }
 
@@ -206,6 +209,8 @@ TEST(AppletWords, EachWordIsOneItemByteForByte) {
     const std::string utf8 = wave("\xC3\xA9t\xC3\xA9 \xE2\x99\xAA.wav");
     const std::string usage =
         "Quindle64.exe Version 1.14: Missing required parameter: <filename>.\n";
+    const std::string failed = "Starting Error: TWavFile - Could not open file\nquindle64: ";
+    const char* screen = std::getenv("DISPLAY") ?: ":250";  // --help and --version show no box
     struct Case {
         std::vector<std::string> words;
         std::string errorStart;   // standard error begins with this ("" : stays empty)
@@ -223,7 +228,11 @@ TEST(AppletWords, EachWordIsOneItemByteForByte) {
         {{"-q\"x.wav"}, usage + "Unknown option /Q\n", "", ""},
         {{"/Q"}, usage, "", ":250"},
         {{"", quoted}, usage + "\n", "", ""},
-        {{"/D:null", ""}, "Starting Error: TWavFile - Could not open file", "", ""},
+        {{"/D:null", ""}, failed + ": No such file or directory\n", "", ""},
+        {{"/D:null", "."}, failed + ".: Is a directory\n", "", ""},
+        {{"/D:null", "~C3"}, failed + "~C3: invalid tone setting\n", "", ""},
+        {{"/X", "--help", "--version"}, "", "usage:\tQuindle64.exe [<options>] <filename>\n", screen},
+        {{"-h", "--version"}, "", "quindle64 1.14\n", screen},
         {{"/E"}, "", "", "", 1},
         {{"/Q"}, "", "", "", 2},
     };
@@ -237,6 +246,63 @@ TEST(AppletWords, EachWordIsOneItemByteForByte) {
         }
         EXPECT_EQ(applet.Out().substr(0, c.outputStart.size()), c.outputStart) << applet.Out();
     }
+}
+
+// With no sound server and no card the default device cannot be reached: the run says so at
+// once instead of playing into Null Output unheard.
+TEST(AppletWithoutSound, TheDefaultDeviceCannotBeReached) {
+    testsupport::TempDir dir;
+    const std::string path = NoiseWave(dir, "quiet.wav", 3.0, 7);
+    testsupport::ServerOverride noServer("unix:" + dir.File("no-server"));
+    setenv("WAVEOUT_ALSA_DEVICES", "", 1);  // no card either
+    Applet applet({path}, "", "no-sound");
+    unsetenv("WAVEOUT_ALSA_DEVICES");
+    EXPECT_EQ(applet.WaitExit(testsupport::kSanitized ? 5s : 2s), 0) << "played into nothing";
+    EXPECT_EQ(applet.Err(), "Starting Error: The sound device cannot be reached.\n"
+                            "quindle64: default device: The sound device cannot be reached\n");
+}
+
+// In a 40-column terminal the status line never passes its edge (a long UTF-8 path gives way)
+// and the run ends on the last position played, with a line break.
+TEST(AppletOnTerminal, StatusLineFitsFortyColumnsAndEndsOnThePosition) {
+    testsupport::TempDir dir;
+    std::filesystem::create_directories(dir.File(std::string(150, 'x') + "/\u00e9t\u00e9"));
+    const std::string path = NoiseWave(dir, std::string(150, 'x') + "/\u00e9t\u00e9/a.wav", 1.0, 8);
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = 40;
+    int terminal = -1;
+    const pid_t child = forkpty(&terminal, nullptr, nullptr, &size);
+    if (child == 0) {
+        unsetenv("DISPLAY");
+        const std::string binary = testsupport::BinaryDir() + "/apps/play/quindle64";
+        execl(binary.c_str(), binary.c_str(), "/D:null", path.c_str(), nullptr);
+        _exit(127);
+    }
+    ASSERT_GT(child, 0);
+    std::string shown;
+    char chunk[4096];
+    for (ssize_t got; (got = read(terminal, chunk, sizeof chunk)) > 0;) {  // EIO at the end
+        shown.append(chunk, static_cast<size_t>(got));
+    }
+    close(terminal);
+    waitpid(child, nullptr, 0);
+    // The terminal turns "\n" into "\r\n"; "\033[K" (clear to the end) takes no column.
+    for (const std::string noise : {"\r\n", "\033[K"}) {
+        for (size_t at; (at = shown.find(noise)) != std::string::npos;) {
+            shown.replace(at, noise.size(), noise == "\r\n" ? "\n" : "");
+        }
+    }
+    long column = 0, widest = 0;  // in UTF-8 characters
+    for (const char c : shown) {
+        column = c == '\r' || c == '\n' ? 0 : column + ((c & 0xC0) != 0x80);
+        widest = std::max(widest, column);
+    }
+    EXPECT_LE(widest, 40) << shown;
+    ASSERT_TRUE(shown.ends_with("\n")) << shown;
+    const std::string end = shown.substr(shown.rfind('\r', shown.size() - 1) + 1);
+    EXPECT_NE(end.find(" | 00:00:0"), std::string::npos) << end;
+    EXPECT_EQ(end.find("00:00:00:00"), std::string::npos) << "not the position played: " << end;
 }
 
 // The sound server killed, or stopped (SIGSTOP) for a while, in the middle of a run, once and
