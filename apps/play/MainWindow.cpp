@@ -56,11 +56,13 @@ LRESULT OnTimer(HWND window) {
     // A hidden row is never drawn: nothing to ask or format.
     const std::string position = IsWindowVisible(window) ? PositionText() : std::string();
     const int32_t state = shell.player->GetState();
-    // The tick that ends the run leaves the last position played in the row (the stopped
-    // player would give 0): the terminal's status line ends on it. The state is read after
-    // the position, so a position read while the player stopped is never shown.
-    if (!position.empty() && (state != PLAYER_STOPPED || shell.looping)) {
+    // The tick that ends a run that played leaves the last position played in the row (the
+    // stopped player would give 0): the terminal's status line ends on it. The state is read
+    // after the position, so a reading taken once the player stopped is never kept as such.
+    const bool keepLast = state == PLAYER_STOPPED && !shell.looping && shell.positionShown;
+    if (!position.empty() && !keepLast) {
         SetWindowTextA(shell.rowPosition, position.c_str());
+        shell.positionShown = state != PLAYER_STOPPED;
     }
     if (state != PLAYER_STOPPED) {
         return 0;

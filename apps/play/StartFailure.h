@@ -7,7 +7,7 @@
 #include <platform/types.h>
 
 struct StartFailure {
-    bool byDevice = false;             // the wave-output service refused; else the file layer
+    bool byDevice = false;  // the wave-output service refused; else the file layer
     const char* fileName = nullptr;
     const char* deviceName = nullptr;  // null: the default device, which names none unreached
     DWORD systemError = 0;             // the thread's last error right after the start

@@ -121,9 +121,7 @@ int QuindleMain(HINSTANCE instance, std::unique_ptr<CommandLine> commandLine, in
         DispatchMessageA(&message);
     }
     // A stop signal ended the loop while the run was on: end it as closing the window does.
-    // After the run's own end the window goes as it would with the process, but now, so that
-    // a terminal's status line is ended with its line break.
-    if (IsWindow(shell.statusWindow)) {
+    if (shell.player != nullptr && IsWindow(shell.statusWindow)) {
         DestroyWindow(shell.statusWindow);
     }
     shell.commandLine.reset();

@@ -44,8 +44,8 @@ FileObject* FileFromHandle(HANDLE handle) {
 }  // namespace
 }  // namespace platform
 
-using platform::SetLastSystemError;
 using platform::FileFromHandle;
+using platform::SetLastSystemError;
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD /*shareMode*/,
                    SECURITY_ATTRIBUTES* /*security*/, DWORD creation, DWORD /*flagsAndAttributes*/,

@@ -389,8 +389,6 @@ TEST(WaveOutNull, WithoutServerTheListComesAtOnceAndNullOutputIsNoDefault) {
     EXPECT_LT(Clock::now() - asked, 4s) << "a silent server held up the device list";
     close(listener);
     if (cards == 0) {  // else the mapper is a sound card's PCM
-        WAVEOUTCAPSA caps{};
-        EXPECT_EQ(waveOutGetDevCapsA(WAVE_MAPPER, &caps, sizeof caps), MMSYSERR_NODRIVER);
         EXPECT_EQ(waveOutOpen(nullptr, WAVE_MAPPER, FormatImage(2, kRate, 16).Get(), 0, 0,
                               WAVE_FORMAT_QUERY),
                   MMSYSERR_NODRIVER);

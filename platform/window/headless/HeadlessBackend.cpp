@@ -33,6 +33,12 @@ bool IsClass(HWND window, const char* className) {
 HeadlessBackend::HeadlessBackend(FILE* out, FILE* err, bool statusLine)
     : out_(out), err_(err), statusLine_(statusLine) {}
 
+HeadlessBackend::~HeadlessBackend() {
+    if (lineDrawn_) {
+        std::fputc('\n', err_);
+    }
+}
+
 void HeadlessBackend::ModalWithoutScreen(HWND window, ModalKind kind) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (kind == ModalKind::MessageBox) {

@@ -30,9 +30,11 @@ int ColumnsOf(uint32_t code) {
 // The character at `at`: its length in bytes and its columns.
 Glyph GlyphAt(const std::string& text, size_t at) {
     const auto lead = static_cast<unsigned char>(text[at]);
-    const size_t length = lead < 0x80 ? 1 : lead >= 0xF0 && lead < 0xF5 ? 4 : lead >= 0xE0 ? 3
-                                        : lead >= 0xC2                  ? 2
-                                                                        : 0;
+    const size_t length = lead < 0x80                   ? 1
+                          : lead >= 0xF0 && lead < 0xF5 ? 4
+                          : lead >= 0xE0                ? 3
+                          : lead >= 0xC2                ? 2
+                                                        : 0;
     if (length <= 1 || at + length > text.size()) {
         return {1, 1};
     }
@@ -119,8 +121,8 @@ std::string FitStatusLine(const std::vector<std::string>& rows, int columns) {
         if (i > 0) {
             line += kSeparator;
         }
-        line += widths[i] < DisplayColumns(rows[i]) ? ShortenedInMiddle(rows[i], widths[i])
-                                                    : rows[i];
+        line +=
+            widths[i] < DisplayColumns(rows[i]) ? ShortenedInMiddle(rows[i], widths[i]) : rows[i];
     }
     return DisplayColumns(line) > columns ? Head(line, std::max(columns, 0)) : line;
 }

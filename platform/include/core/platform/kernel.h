@@ -19,8 +19,8 @@ void SetLastError(DWORD error);
 // The system's text for an error number from GetLastError, without a line end: for the
 // thread's last error the reason Linux gave for the failing call (as strerror words it),
 // else the usual reason for that number. Returns the length written.
-DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
-                     LPSTR buffer, DWORD size, va_list* arguments);
+DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer,
+                     DWORD size, va_list* arguments);
 
 #define GMEM_FIXED 0x0000
 #define GMEM_ZEROINIT 0x0040
