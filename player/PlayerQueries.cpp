@@ -110,6 +110,11 @@ int32_t WavePlayer::GetErrorText(char** text) {
     return 0;
 }
 
+int32_t WavePlayer::GetErrorKind() {
+    std::lock_guard<std::mutex> lock(errorLock);
+    return errorKind;
+}
+
 int32_t WavePlayer::GetDataBytes() {
     return file ? file->GetDataLength() : 0;
 }

@@ -51,6 +51,8 @@ class WavePlayer {
     int32_t GetFormatInfo(char* name, int32_t* channels, int32_t* sampleRate, int32_t* bitRate);
     int32_t GetDeviceCaps(WAVEOUTCAPSA** caps);
     int32_t GetErrorText(char** text);
+    // Whose number the recorded error is: 1 the file layer's, 0 the wave-output service's.
+    int32_t GetErrorKind();
     int32_t GetDataBytes();
     uint32_t SetVolume(float level);
 

@@ -6,6 +6,7 @@
 #include <platform/dialog.h>
 #include "apps/play/DeviceDirectory.h"
 #include "apps/play/ShellState.h"
+#include "apps/play/StartFailure.h"
 #include "apps/play/StopSignals.h"
 
 namespace {
@@ -37,28 +38,33 @@ void EndRun(HWND window) {
     PostQuitMessage(0);
 }
 
-void ShowPosition() {
+std::string PositionText() {
     if (shell.showBytes) {
         uint32_t bytes = 0;
         shell.player->GetPositionBytes(&bytes);
-        char text[16];
-        std::snprintf(text, sizeof text, "%lu", static_cast<unsigned long>(bytes));
-        SetWindowTextA(shell.rowPosition, text);
-    } else {
-        char* text = nullptr;
-        shell.player->GetTimeText(&text);
-        SetWindowTextA(shell.rowPosition, text);
+        return std::to_string(bytes);
     }
+    char* text = nullptr;
+    shell.player->GetTimeText(&text);
+    return text;
 }
 
 LRESULT OnTimer(HWND window) {
     if (!shell.player) {
         return 0;
     }
-    if (IsWindowVisible(window)) {  // a hidden row is never drawn: nothing to ask or format
-        ShowPosition();
+    // A hidden row is never drawn: nothing to ask or format.
+    const std::string position = IsWindowVisible(window) ? PositionText() : std::string();
+    const int32_t state = shell.player->GetState();
+    // The tick that ends a run that played leaves the last position played in the row (the
+    // stopped player would give 0): the terminal's status line ends on it. The state is read
+    // after the position, so a reading taken once the player stopped is never kept as such.
+    const bool keepLast = state == PLAYER_STOPPED && !shell.looping && shell.positionShown;
+    if (!position.empty() && !keepLast) {
+        SetWindowTextA(shell.rowPosition, position.c_str());
+        shell.positionShown = state != PLAYER_STOPPED;
     }
-    if (shell.player->GetState() != PLAYER_STOPPED) {
+    if (state != PLAYER_STOPPED) {
         return 0;
     }
     if (!shell.looping) {
@@ -75,6 +81,32 @@ LRESULT OnTimer(HWND window) {
     StartPlayback();
     shell.player->Restart();
     return 0;
+}
+
+// The "Starting Error" box, and the reason on standard error. On a screen the box waits for
+// a click, so the line comes at once; without one the box is a line on standard error too,
+// and the reason follows it.
+void ReportFailedStart(HWND window) {
+    StartFailure failure;
+    failure.systemError = GetLastError();  // first, before another call can change it
+    failure.byDevice = shell.player->GetErrorKind() == 0;
+    failure.fileName = shell.fileName;
+    WAVEOUTCAPSA caps{};
+    if (waveOutGetDevCapsA(static_cast<UINT>(shell.deviceId), &caps, sizeof caps) ==
+        MMSYSERR_NOERROR) {
+        failure.deviceName = caps.szPname;
+    }
+    char* text = nullptr;
+    shell.player->GetErrorText(&text);
+    failure.errorText = text;
+    const std::string line = StartFailureLine(failure);
+    if (shell.onScreen) {
+        std::fputs(line.c_str(), stderr);
+    }
+    MessageBoxA(window, text, "Starting Error", MB_OK);
+    if (!shell.onScreen) {
+        std::fputs(line.c_str(), stderr);
+    }
 }
 
 }  // namespace
@@ -96,6 +128,8 @@ int32_t StartPlayback() {
     shell.commandLine->FindOptionInt('S', &ratePercent);
     shell.stretchPercent = 100;
     shell.commandLine->FindOptionInt('T', &shell.stretchPercent);
+    shell.deviceId = device;
+    SetLastError(ERROR_SUCCESS);  // what is left after a failure is the failing call's
     return shell.player->Start(device, shell.fileName, punchIn, PercentFactor(ratePercent),
                                PercentFactor(shell.stretchPercent));
 }
@@ -109,9 +143,7 @@ void OnCreate(HWND window) {
                             place.height, window, nullptr, shell.appInstance, nullptr);
     }
     if (StartPlayback() != 0) {
-        char* text = nullptr;
-        shell.player->GetErrorText(&text);
-        MessageBoxA(window, text, "Starting Error", MB_OK);
+        ReportFailedStart(window);
     }
     SetWindowTextA(shell.rowFile, shell.fileName);
     char* format = nullptr;

@@ -28,6 +28,9 @@ struct ShellState {
     HWND rowPosition = nullptr;
     UINT_PTR timerId = 0;
     HWND statusWindow = nullptr;  // so that a run ended by a stop signal can close it
+    int32_t deviceId = -1;        // of the last start: its name goes into a failure's line
+    bool positionShown = false;   // the position row shows a reading taken while playing
+    bool onScreen = false;        // boxes wait on a screen; else they are lines on the terminal
 };
 
 extern ShellState shell;

@@ -26,6 +26,19 @@ const std::string& UsageText() {
     return text;
 }
 
+const char* InformationRequested(int wordCount, const char* const* words) {
+    for (int i = 0; i < wordCount; ++i) {
+        const std::string_view word = words[i];
+        if (word == "--help") {
+            return UsageText().c_str();
+        }
+        if (word == "--version") {
+            return "quindle64 1.14\n";
+        }
+    }
+    return nullptr;
+}
+
 std::string BuildOptionMessage(const CommandLine& commandLine, bool* showBytes) {
     std::string message;
     bool acceptable = true;

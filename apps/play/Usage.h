@@ -12,6 +12,11 @@ inline constexpr const char* kProgramTitle = "Quindle64.exe Version 1.14";
 // The thirteen fixed usage lines, 631 characters.
 const std::string& UsageText();
 
+// What "--help" (the usage text) or "--version" asks to print on standard output; the first
+// of them counts, and only as a whole word. Null when neither is given: every other word
+// keeps the usual rules.
+const char* InformationRequested(int wordCount, const char* const* words);
+
 // Checks the file argument and the option letters. Returns the message to show (error
 // lines, a blank line, the usage) or an empty text when the command line is acceptable.
 // showBytes is set when option B is present.

@@ -9,6 +9,7 @@
 
 #include <platform/file.h>
 #include "platform/kernel/KernelObject.h"
+#include "platform/kernel/SystemError.h"
 
 namespace platform {
 namespace {
@@ -32,36 +33,6 @@ class FileObject final : public KernelObject {
     int fd_;
 };
 
-DWORD ErrorFromErrno(int error) {
-    switch (error) {
-        case ENOENT:
-            return ERROR_FILE_NOT_FOUND;
-        case ENOTDIR:
-            return ERROR_PATH_NOT_FOUND;
-        case EACCES:
-        case EPERM:
-        case EISDIR:
-        case EROFS:
-            return ERROR_ACCESS_DENIED;
-        case EBADF:
-            return ERROR_INVALID_HANDLE;
-        case ENOMEM:
-            return ERROR_NOT_ENOUGH_MEMORY;
-        case EEXIST:
-            return ERROR_FILE_EXISTS;
-        case ENOSPC:
-        case EDQUOT:
-        case EFBIG:  // the file may grow no further: to the writer, a full disk
-            return ERROR_DISK_FULL;
-        case ENAMETOOLONG:
-            return ERROR_FILENAME_EXCED_RANGE;
-        case EINVAL:
-            return ERROR_INVALID_PARAMETER;
-        default:
-            return ERROR_INVALID_PARAMETER;
-    }
-}
-
 FileObject* FileFromHandle(HANDLE handle) {
     auto* file = HandleAs<FileObject>(handle);
     if (file == nullptr) {
@@ -73,14 +44,14 @@ FileObject* FileFromHandle(HANDLE handle) {
 }  // namespace
 }  // namespace platform
 
-using platform::ErrorFromErrno;
 using platform::FileFromHandle;
+using platform::SetLastSystemError;
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD /*shareMode*/,
                    SECURITY_ATTRIBUTES* /*security*/, DWORD creation, DWORD /*flagsAndAttributes*/,
                    HANDLE /*templateFile*/) {
     if (name == nullptr || name[0] == '\0') {
-        SetLastError(ERROR_PATH_NOT_FOUND);
+        SetLastSystemError(ENOENT);  // as open("") says
         return INVALID_HANDLE_VALUE;
     }
     int flags = O_CLOEXEC;
@@ -111,14 +82,14 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD /*shareMode*/,
         fd = ::open(name, flags, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-        SetLastError(ErrorFromErrno(errno));
+        SetLastSystemError(errno);
         return INVALID_HANDLE_VALUE;
     }
     // A directory opens read-only on Linux but is no file for our purposes.
     struct stat info {};
     if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
         ::close(fd);
-        SetLastError(ERROR_ACCESS_DENIED);
+        SetLastSystemError(EISDIR);
         return INVALID_HANDLE_VALUE;
     }
     SetLastError(ERROR_SUCCESS);
@@ -145,7 +116,7 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, DWORD* read, void* /*o
             if (errno == EINTR) {
                 continue;
             }
-            SetLastError(ErrorFromErrno(errno));
+            SetLastSystemError(errno);
             return FALSE;
         }
         if (got == 0) {
@@ -182,7 +153,7 @@ BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, DWORD* written, voi
             if (written != nullptr) {
                 *written = total;
             }
-            SetLastError(ErrorFromErrno(errno));
+            SetLastSystemError(errno);
             return FALSE;
         }
         total += static_cast<DWORD>(put);
@@ -221,7 +192,11 @@ DWORD SetFilePointer(HANDLE handle, LONG distance, LONG* distanceHigh, DWORD met
     }
     const off_t position = ::lseek(file->fd(), offset, whence);
     if (position < 0) {
-        SetLastError(errno == EINVAL ? ERROR_NEGATIVE_SEEK : ErrorFromErrno(errno));
+        if (errno == EINVAL) {
+            SetLastError(ERROR_NEGATIVE_SEEK);
+        } else {
+            SetLastSystemError(errno);
+        }
         return INVALID_SET_FILE_POINTER;
     }
     if (distanceHigh != nullptr) {

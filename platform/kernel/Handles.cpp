@@ -18,8 +18,6 @@ std::unordered_set<KernelObject*>& Registry() {
     return *registry;
 }
 
-thread_local DWORD lastError = 0;
-
 }  // namespace
 
 KernelObject::KernelObject() {
@@ -52,12 +50,4 @@ BOOL CloseHandle(HANDLE handle) {
     const bool closed = object->Close();
     delete object;
     return closed ? TRUE : FALSE;
-}
-
-DWORD GetLastError() {
-    return platform::lastError;
-}
-
-void SetLastError(DWORD error) {
-    platform::lastError = error;
 }

@@ -1,7 +1,6 @@
 #include "platform/waveout/DeviceList.h"
 
 #include <cstring>
-#include <optional>
 
 #include "platform/waveout/null/NullOutput.h"
 
@@ -34,17 +33,15 @@ bool Add(AudioBackend* backend, DeviceList* list, std::optional<DeviceEntry>* ma
 
 DeviceList TakeSnapshot() {
     DeviceList list;
-    std::optional<DeviceEntry> mapper;
     for (AudioBackend* system : SoundSystems()) {
-        if (Add(system, &list, &mapper)) {
+        if (Add(system, &list, &list.mapper)) {
             break;
         }
     }
     for (AudioBackend* backend : TestBackends()) {
-        Add(backend, &list, &mapper);
+        Add(backend, &list, &list.mapper);
     }
-    Add(&NullOutputBackend(), &list, &mapper);
-    list.mapper = *mapper;  // Null Output's at the latest
+    Add(&NullOutputBackend(), &list, &list.mapper);
     return list;
 }
 

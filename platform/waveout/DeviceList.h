@@ -3,6 +3,7 @@
 // devices), then the devices of the backends tests added, last, always, "Null Output".
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,10 @@ struct DeviceEntry {
 
 struct DeviceList {
     std::vector<DeviceEntry> devices;
-    DeviceEntry mapper;  // the system default device
+    // The system default device: the sound server's default sink, or ALSA's default. None
+    // when neither answers, so that opening the default fails instead of playing into Null
+    // Output unheard.
+    std::optional<DeviceEntry> mapper;
 };
 
 const DeviceList& Devices();

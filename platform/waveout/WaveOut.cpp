@@ -32,13 +32,19 @@ std::shared_ptr<WaveOutStream> Find(HWAVEOUT handle) {
     return found != handles.open.end() ? found->second : nullptr;
 }
 
-// The device for an id: 0..n-1 or the mapper; null for an unknown id.
-const DeviceEntry* DeviceFor(UINT_PTR id) {
+// The device for an id: 0..n-1 or the mapper. Null for an unknown id (BADDEVICEID), and for
+// the mapper when no sound system answers (NODRIVER: no device can be reached).
+const DeviceEntry* DeviceFor(UINT_PTR id, MMRESULT* error) {
     const DeviceList& list = Devices();
+    const DeviceEntry* device = nullptr;
     if (id == WAVE_MAPPER || id == static_cast<UINT_PTR>(-1)) {
-        return &list.mapper;
+        device = list.mapper.has_value() ? &*list.mapper : nullptr;
+        *error = MMSYSERR_NODRIVER;
+    } else {
+        device = id < list.devices.size() ? &list.devices[id] : nullptr;
+        *error = MMSYSERR_BADDEVICEID;
     }
-    return id < list.devices.size() ? &list.devices[id] : nullptr;
+    return device;
 }
 
 MMRESULT CheckHeader(LPWAVEHDR header, UINT size) {
@@ -58,9 +64,10 @@ UINT waveOutGetNumDevs() {
 }
 
 MMRESULT waveOutGetDevCapsA(UINT_PTR deviceId, LPWAVEOUTCAPSA caps, UINT size) {
-    const platform::DeviceEntry* device = platform::DeviceFor(deviceId);
+    MMRESULT missing = MMSYSERR_NOERROR;
+    const platform::DeviceEntry* device = platform::DeviceFor(deviceId, &missing);
     if (device == nullptr) {
-        return MMSYSERR_BADDEVICEID;
+        return missing;
     }
     if (caps == nullptr || size < sizeof(WAVEOUTCAPSA)) {
         return MMSYSERR_INVALPARAM;
@@ -79,9 +86,10 @@ MMRESULT waveOutGetDevCapsA(UINT_PTR deviceId, LPWAVEOUTCAPSA caps, UINT size) {
 
 MMRESULT waveOutOpen(LPHWAVEOUT handle, UINT deviceId, LPCWAVEFORMATEX format, DWORD_PTR callback,
                      DWORD_PTR /*instance*/, DWORD flags) {
-    const platform::DeviceEntry* device = platform::DeviceFor(deviceId);
+    MMRESULT missing = MMSYSERR_NOERROR;
+    const platform::DeviceEntry* device = platform::DeviceFor(deviceId, &missing);
     if (device == nullptr) {
-        return MMSYSERR_BADDEVICEID;
+        return missing;
     }
     if (format == nullptr) {
         return MMSYSERR_INVALPARAM;

@@ -4,10 +4,12 @@
 // it does when the sound server dies or stops while it plays.
 #include <gtest/gtest.h>
 
+#include <pty.h>
 #include <signal.h>
 #include <sys/inotify.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -165,6 +167,7 @@ TEST_F(AppletOnTestBed, StopSignalsAndTheCloseBoxEndTheRunAtOnce) {
         {{"/D:no such device", kEndlessTone}, "Dialog", SIGTERM},  // nothing matched
         {{"/H", "/D:null", "/nonexistent/missing.wav"}, "Starting Error", SIGINT},  // hidden too
     };
+    const std::string reason = "quindle64: /nonexistent/missing.wav: No such file or directory\n";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.words[0]);
         const std::vector<Window> before = Windows(c.title);
@@ -185,7 +188,7 @@ TEST_F(AppletOnTestBed, StopSignalsAndTheCloseBoxEndTheRunAtOnce) {
         }
         EXPECT_EQ(applet.WaitExit(5s), 0);
         EXPECT_LT(std::chrono::steady_clock::now() - signalled, kEndAllowance);
-        EXPECT_EQ(applet.Err(), "");
+        EXPECT_EQ(applet.Err(), std::string(c.title) == "Starting Error" ? reason : "");
     }
 }
 
@@ -206,6 +209,8 @@ TEST(AppletWords, EachWordIsOneItemByteForByte) {
     const std::string utf8 = wave("\xC3\xA9t\xC3\xA9 \xE2\x99\xAA.wav");
     const std::string usage =
         "Quindle64.exe Version 1.14: Missing required parameter: <filename>.\n";
+    const std::string failed = "Starting Error: TWavFile - Could not open file\nquindle64: ";
+    const char* screen = std::getenv("DISPLAY") ?: ":250";  // --help and --version show no box
     struct Case {
         std::vector<std::string> words;
         std::string errorStart;   // standard error begins with this ("" : stays empty)
@@ -223,7 +228,11 @@ TEST(AppletWords, EachWordIsOneItemByteForByte) {
         {{"-q\"x.wav"}, usage + "Unknown option /Q\n", "", ""},
         {{"/Q"}, usage, "", ":250"},
         {{"", quoted}, usage + "\n", "", ""},
-        {{"/D:null", ""}, "Starting Error: TWavFile - Could not open file", "", ""},
+        {{"/D:null", ""}, failed + ": No such file or directory\n", "", ""},
+        {{"/D:null", "."}, failed + ".: Is a directory\n", "", ""},
+        {{"/D:null", "~C3"}, failed + "~C3: invalid tone setting\n", "", ""},
+        {{"/X", "--help", "--version"}, "", "usage:\tQuindle64.exe [<options>]", screen},
+        {{"-h", "--version"}, "", "quindle64 1.14\n", screen},
         {{"/E"}, "", "", "", 1},
         {{"/Q"}, "", "", "", 2},
     };
@@ -237,6 +246,54 @@ TEST(AppletWords, EachWordIsOneItemByteForByte) {
         }
         EXPECT_EQ(applet.Out().substr(0, c.outputStart.size()), c.outputStart) << applet.Out();
     }
+}
+
+// No sound server, no card: the default device cannot be reached, and the run says so at once.
+TEST(AppletWithoutSound, TheDefaultDeviceCannotBeReached) {
+    testsupport::TempDir dir;
+    testsupport::ServerOverride noServer("unix:" + dir.File("no-server"));
+    setenv("WAVEOUT_ALSA_DEVICES", "", 1);  // no card either
+    Applet applet({NoiseWave(dir, "quiet.wav", 3.0, 7)}, "", "no-sound");
+    unsetenv("WAVEOUT_ALSA_DEVICES");
+    EXPECT_EQ(applet.WaitExit(testsupport::kSanitized ? 5s : 2s), 0) << "played into nothing";
+    EXPECT_EQ(applet.Err(),
+              "Starting Error: The sound device cannot be reached.\n"
+              "quindle64: default device: The sound device cannot be reached\n");
+}
+
+// In a 40-column terminal the status line never passes its edge (a long UTF-8 path gives way)
+// and the run ends on the last position played, with a line break.
+TEST(AppletOnTerminal, StatusLineFitsFortyColumnsAndEndsOnThePosition) {
+    testsupport::TempDir dir;
+    std::filesystem::create_directories(dir.File(std::string(150, 'x') + "/\u00e9t\u00e9"));
+    const std::string path = NoiseWave(dir, std::string(150, 'x') + "/\u00e9t\u00e9/a.wav", 1.0, 8);
+    winsize size{24, 40, 0, 0};
+    const std::string binary = testsupport::BinaryDir() + "/apps/play/quindle64";
+    int terminal = -1;
+    const pid_t child = forkpty(&terminal, nullptr, nullptr, &size);
+    if (child == 0) {
+        execl("/usr/bin/env", "env", "-u", "DISPLAY", binary.c_str(), "/D:null", path.c_str(),
+              nullptr);
+        _exit(127);
+    }
+    ASSERT_GT(child, 0);
+    std::string shown;
+    char chunk[4096];
+    for (ssize_t got; (got = read(terminal, chunk, sizeof chunk)) > 0;) {  // EIO at the end
+        shown.append(chunk, static_cast<size_t>(got));
+    }
+    close(terminal);
+    waitpid(child, nullptr, 0);
+    long column = 0, widest = 0;  // in UTF-8 characters, "\033[K" (clear to the end) too
+    for (const char c : shown) {
+        column = c == '\r' || c == '\n' ? 0 : column + ((c & 0xC0) != 0x80);
+        widest = std::max(widest, column);
+    }
+    EXPECT_LE(widest, 40 + 3) << shown;
+    ASSERT_TRUE(shown.ends_with("\033[K\r\n")) << shown;  // the terminal adds the "\r"
+    const std::string end = shown.substr(shown.rfind('\r', shown.size() - 3) + 1);
+    EXPECT_NE(end.find(" | 00:00:0"), std::string::npos) << end;
+    EXPECT_EQ(end.find("00:00:00:00"), std::string::npos) << "not the position played: " << end;
 }
 
 // The sound server killed, or stopped (SIGSTOP) for a while, in the middle of a run, once and

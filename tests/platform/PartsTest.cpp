@@ -9,13 +9,16 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include <platform/window.h>
 #include "platform/waveout/ConversionChain.h"
 #include "platform/waveout/DeviceList.h"
 #include "platform/waveout/PlayoutClock.h"
 #include "platform/waveout/pulse/ServerClock.h"
+#include "platform/window/headless/StatusLineFit.h"
 #include "support/Noise.h"
 #include "support/TempDir.h"
 
@@ -414,6 +417,29 @@ TEST(PlatformMessages, CrossedSendsDoNotWaitForEver) {
     ASSERT_EQ(answer, 4) << "the crossed sends wait for each other";
     other.join();
     DestroyWindow(mine);
+}
+
+// The widest row but the last gives way, cut in the middle by display columns (CJK: two).
+TEST(StatusLine, FitsTheTerminalByDisplayColumns) {
+    const std::vector<std::string> path = {"Null Output", "/home/ann/music/a long name.wav",
+                                           "Stereo", "00:00:01:00"};
+    const struct {
+        std::vector<std::string> rows;
+        int columns;
+        std::string line;
+    } cases[] = {
+        {path, 80, "Null Output | /home/ann/music/a long name.wav | Stereo | 00:00:01:00"},
+        {path, 50, "Null Output | /home/\u2026me.wav | Stereo | 00:00:01:00"},
+        {{"D", "\u65e5\u672c\u8a9e\u306e\u6b4c.wav", "F", "5"},
+         21,
+         "D | \u65e5\u672c\u2026.wav | F | 5"},
+        {{"Device", "File", "Format", "00:00:01:00"}, 10, "\u2026 | \u2026 | \u2026 "},
+    };
+    for (const auto& c : cases) {
+        const std::string line = platform::FitStatusLine(c.rows, c.columns);
+        EXPECT_EQ(line, c.line);
+        EXPECT_LE(platform::DisplayColumns(line), c.columns) << line;
+    }
 }
 
 }  // namespace

@@ -70,8 +70,7 @@ class NullSink final : public AudioSink {
 class NullBackend final : public AudioBackend {
   public:
     bool ListDevices(BackendDevices* found) override {
-        found->devices = {kDevice};
-        found->preferred = kDevice;
+        found->devices = {kDevice};  // never the default: it is chosen by name or number only
         return true;
     }
 

@@ -1,8 +1,12 @@
 #include "platform/window/headless/HeadlessBackend.h"
 
 #include <strings.h>
+#include <sys/ioctl.h>
+
+#include <vector>
 
 #include "platform/window/WindowObject.h"
+#include "platform/window/headless/StatusLineFit.h"
 
 namespace platform {
 namespace {
@@ -28,6 +32,12 @@ bool IsClass(HWND window, const char* className) {
 
 HeadlessBackend::HeadlessBackend(FILE* out, FILE* err, bool statusLine)
     : out_(out), err_(err), statusLine_(statusLine) {}
+
+HeadlessBackend::~HeadlessBackend() {
+    if (lineDrawn_) {
+        std::fputc('\n', err_);
+    }
+}
 
 void HeadlessBackend::ModalWithoutScreen(HWND window, ModalKind kind) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -58,7 +68,8 @@ void HeadlessBackend::ModalWithoutScreen(HWND window, ModalKind kind) {
             std::fputs(text.c_str(), out_);
         }
     }
-    std::fflush(out_);
+    // Not flushed here: a write error (a full disk) then shows, with its reason, when the
+    // program flushes the stream at its end.
 }
 
 void HeadlessBackend::WindowShown(HWND window, bool visible) {
@@ -105,20 +116,24 @@ void HeadlessBackend::TextChanged(HWND window, const std::string& /*text*/) {
     }
 }
 
-// The rows of the window side by side, redrawn in place.
+// The rows of the window side by side, redrawn in place. The terminal's width is asked at
+// every draw, so a resized terminal (SIGWINCH) is followed at the next one without a signal
+// handler: one ioctl per 50 ms costs nothing.
 void HeadlessBackend::DrawStatusLine(HWND window) {
-    std::string line;
+    std::vector<std::string> rows;
     for (HWND child : ChildrenOf(window)) {
         if (IsClass(child, "STATIC")) {
-            if (!line.empty()) {
-                line += " | ";
-            }
-            line += TextOf(child);
+            rows.push_back(TextOf(child));
         }
     }
-    if (line.empty()) {
+    if (rows.empty()) {
         return;
     }
+    winsize size{};
+    const bool known = ioctl(fileno(err_), TIOCGWINSZ, &size) == 0 && size.ws_col > 0;
+    // The last column stays free: a line that fills it leaves some terminals' cursor
+    // waiting past the edge, and the next "\r" would then land on a line of its own.
+    const std::string line = FitStatusLine(rows, known ? size.ws_col - 1 : 79);
     std::lock_guard<std::mutex> lock(mutex_);
     std::fprintf(err_, "\r%s\033[K", line.c_str());
     std::fflush(err_);

@@ -15,6 +15,9 @@ class HeadlessBackend : public DisplayBackend {
   public:
     // statusLine: show visible windows' rows on the error stream (a terminal).
     HeadlessBackend(FILE* out, FILE* err, bool statusLine);
+    // A status line still standing (its window goes with the process) is ended with its
+    // line break.
+    ~HeadlessBackend() override;
 
     void ModalWithoutScreen(HWND window, ModalKind kind) override;
     void WindowShown(HWND window, bool visible) override;

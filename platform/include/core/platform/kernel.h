@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdarg>
 
 #include <platform/types.h>
 
@@ -12,6 +13,14 @@ BOOL CloseHandle(HANDLE handle);
 
 DWORD GetLastError();
 void SetLastError(DWORD error);
+
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
+// The system's text for an error number from GetLastError, without a line end: for the
+// thread's last error the reason Linux gave for the failing call (as strerror words it),
+// else the usual reason for that number. Returns the length written.
+DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer,
+                     DWORD size, va_list* arguments);
 
 #define GMEM_FIXED 0x0000
 #define GMEM_ZEROINIT 0x0040
