@@ -1,6 +1,7 @@
 // The sound-server backend (libpulse; PipeWire's pulse server speaks the same protocol).
 #pragma once
 
+#include <pulse/def.h>
 #include <pulse/sample.h>
 #include <pulse/channelmap.h>
 
@@ -17,6 +18,9 @@ AudioBackend& PulseBackend();
 
 // The server's spec and channel map for a format; false when the server cannot describe it.
 bool ToPulse(const SinkFormat& format, pa_sample_spec* spec, pa_channel_map* map);
+
+// The server's buffering of a playback stream in `spec`.
+pa_buffer_attr StreamBuffer(const pa_sample_spec& spec);
 
 // A playback stream on the server's sink `target` (empty: the default), ready to play; null,
 // with the error, when the server cannot be reached or refuses it.

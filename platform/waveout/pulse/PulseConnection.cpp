@@ -82,4 +82,23 @@ std::shared_ptr<PulseConnection> PulseConnection::Get() {
     return connection;
 }
 
+void PulseConnection::Reply::Done(pa_stream* /*stream*/, int success, void* data) {
+    auto* reply = static_cast<Reply*>(data);
+    reply->done = true;
+    reply->success = success != 0;
+    pa_threaded_mainloop_signal(reply->loop, 0);
+}
+
+PulseConnection::Answer PulseConnection::Await(pa_operation* operation, Reply* reply,
+                                               const std::atomic<bool>& givenUp) {
+    if (operation == nullptr) {
+        return Answer::No;
+    }
+    const bool answered =
+        WaitFor([&] { return reply->done || givenUp; }, kAnswerSeconds) && reply->done;
+    pa_operation_cancel(operation);
+    pa_operation_unref(operation);
+    return !answered ? Answer::Silent : reply->success ? Answer::Yes : Answer::No;
+}
+
 }  // namespace platform

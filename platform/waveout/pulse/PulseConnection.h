@@ -6,6 +6,7 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <atomic>
 #include <memory>
 
 namespace platform {
@@ -15,6 +16,20 @@ constexpr int kAnswerSeconds = 3;
 
 class PulseConnection {
   public:
+    // Holds a loop's lock for a scope.
+    class Locked {
+      public:
+        explicit Locked(pa_threaded_mainloop* loop) : loop_(loop) {
+            pa_threaded_mainloop_lock(loop_);
+        }
+        ~Locked() { pa_threaded_mainloop_unlock(loop_); }
+        Locked(const Locked&) = delete;
+        Locked& operator=(const Locked&) = delete;
+
+      private:
+        pa_threaded_mainloop* loop_;
+    };
+
     // A ready connection, or null when no server answers. Never starts a server.
     static std::shared_ptr<PulseConnection> Get();
 
@@ -47,6 +62,20 @@ class PulseConnection {
         api->time_free(event);
         return done();
     }
+
+    // A stream operation's answer, for Await: made with Reply::Done as the callback and the
+    // Reply as its data.
+    struct Reply {
+        pa_threaded_mainloop* loop;
+        bool done = false;
+        bool success = false;
+        static void Done(pa_stream* stream, int success, void* data);
+    };
+    enum class Answer { Yes, No, Silent };
+    // With the loop locked: waits up to kAnswerSeconds for the answer to `operation` (null
+    // when it could not be sent: No), then lets go of it so that no late callback comes.
+    // A `givenUp` that turns true (the stream failed) ends the wait at once: Silent.
+    Answer Await(pa_operation* operation, Reply* reply, const std::atomic<bool>& givenUp);
 
   private:
     struct Timeout {

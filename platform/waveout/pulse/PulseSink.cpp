@@ -1,9 +1,7 @@
-// A playback stream on the sound server, over the process's shared connection. Every failure
-// (the server goes away, a write or cork fails, or a question stays unanswered for
-// ServerClock::kSilence) fails the sink, and every call here returns at once from then on.
-// What the server's answers mean (the position, what may be handed back, the end, when to ask
-// next) is ServerClock's; this file is the plumbing around it. Nothing waits for the server
-// but the first connection and a pause (which must know where it stopped), each bounded.
+// A playback stream on the sound server, over the process's shared connection: the plumbing
+// around ServerClock, which says what the server's answers mean. Every failure (the server
+// goes away, refuses, or leaves a question unanswered for 3 s) fails the sink for good. Only
+// the first connection and a pause (which must know where it stopped) wait, bounded.
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
@@ -19,14 +17,9 @@
 namespace platform {
 namespace {
 
-// The server's buffer for the stream, and how much room it waits for before asking for more:
-// larger requests mean fewer wake-ups. Notifications and positions follow the server's clock,
-// so the buffer size costs no accuracy; a volume or stretch change is heard after the audio
-// already handed over (up to about 0.8 s).
-constexpr uint32_t kTargetLatencyMs = 500;
-constexpr uint32_t kRequestMs = 250;
 // Audio kept on our side beyond the server's buffer, handed over on the server's requests.
 constexpr uint32_t kRingMs = 300;
+using Reply = PulseConnection::Reply;
 
 class PulseSink final : public AudioSink {
   public:
@@ -40,15 +33,13 @@ class PulseSink final : public AudioSink {
     }
 
     ~PulseSink() override {
-        if (loop_ == nullptr) {
-            return;
+        if (loop_ != nullptr) {
+            PulseConnection::Locked lock(loop_);
+            DropStream();
+            if (tick_ != nullptr) {
+                pa_threaded_mainloop_get_api(loop_)->time_free(tick_);
+            }
         }
-        pa_threaded_mainloop_lock(loop_);
-        DropStream();
-        if (tick_ != nullptr) {
-            pa_threaded_mainloop_get_api(loop_)->time_free(tick_);
-        }
-        pa_threaded_mainloop_unlock(loop_);
     }
 
     // Opens the stream and waits (bounded) until the server has it ready, so that a device
@@ -60,7 +51,7 @@ class PulseSink final : public AudioSink {
         }
         loop_ = connection_->Loop();
         context_ = connection_->Context();
-        pa_threaded_mainloop_lock(loop_);
+        PulseConnection::Locked lock(loop_);
         pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
         timeval when;
         tick_ = api->time_new(api, pa_gettimeofday(&when), OnTick, this);
@@ -73,19 +64,16 @@ class PulseSink final : public AudioSink {
             DropStream();
             result = MMSYSERR_NODRIVER;
         }
-        pa_threaded_mainloop_unlock(loop_);
         return result;
     }
 
     size_t Writable() override {
-        pa_threaded_mainloop_lock(loop_);
-        const size_t bytes = failed_ ? 0 : ring_.size() - ringFill_;
-        pa_threaded_mainloop_unlock(loop_);
-        return bytes;
+        PulseConnection::Locked lock(loop_);
+        return failed_ ? 0 : ring_.size() - ringFill_;
     }
 
     bool Write(const uint8_t* data, size_t bytes) override {
-        pa_threaded_mainloop_lock(loop_);
+        PulseConnection::Locked lock(loop_);
         const bool written = !failed_ && stream_ != nullptr && bytes <= ring_.size() - ringFill_;
         if (written) {
             for (size_t done = 0; done < bytes;) {
@@ -98,33 +86,28 @@ class PulseSink final : public AudioSink {
             drainWanted_ = false;
             PushToServer();
         }
-        pa_threaded_mainloop_unlock(loop_);
         return written;
     }
 
     // A pause waits (bounded) for the server's cork and then for where it stopped, so that
     // the position holds from the moment Pause returns.
     void Pause() override {
-        pa_threaded_mainloop_lock(loop_);
+        PulseConnection::Locked lock(loop_);
         SetCorked(true);
         if (!failed_ && Ready()) {
-            Operation corked{this};
-            if (Await(pa_stream_cork(stream_, 1, OnOperationDone, &corked), &corked) &&
-                clock_.WrittenFrames() > 0) {
-                Operation timing{this};
-                if (Await(pa_stream_update_timing_info(stream_, OnOperationDone, &timing),
-                          &timing)) {
-                    clock_.Heard(Clock::now(), ServerPosition());
-                }
+            Reply corked{loop_}, timing{loop_};
+            if (Await(pa_stream_cork(stream_, 1, Reply::Done, &corked), &corked) &&
+                clock_.WrittenFrames() > 0 &&
+                Await(pa_stream_update_timing_info(stream_, Reply::Done, &timing), &timing)) {
+                clock_.Heard(Clock::now(), ServerPosition());
             }
         }
         Arm();
-        pa_threaded_mainloop_unlock(loop_);
     }
 
     // Resuming waits for nothing: a server that does not take it falls silent and fails.
     void Resume() override {
-        pa_threaded_mainloop_lock(loop_);
+        PulseConnection::Locked lock(loop_);
         SetCorked(false);
         if (!failed_ && Ready()) {
             SendCork(false);
@@ -133,22 +116,20 @@ class PulseSink final : public AudioSink {
             StartDrain();  // a short remainder that was waiting for the start threshold
         }
         Arm();
-        pa_threaded_mainloop_unlock(loop_);
     }
 
     void Drain() override {
-        pa_threaded_mainloop_lock(loop_);
+        PulseConnection::Locked lock(loop_);
         drainWanted_ = true;
         PushToServer();
         StartDrain();
-        pa_threaded_mainloop_unlock(loop_);
     }
 
     // Our ring is emptied before a new stream exists to ask for anything, so nothing queued
     // before the reset is heard after it. The new stream is not waited for: a stop never
     // waits for the server, and one that does not answer fails the sink by its silence.
     void Reset() override {
-        pa_threaded_mainloop_lock(loop_);
+        PulseConnection::Locked lock(loop_);
         ringStart_ = ringFill_ = 0;
         drainWanted_ = false;
         clock_.Reset();
@@ -159,30 +140,24 @@ class PulseSink final : public AudioSink {
             }
         }
         Arm();
-        pa_threaded_mainloop_unlock(loop_);
     }
 
     uint64_t Position() override {
-        pa_threaded_mainloop_lock(loop_);
-        const uint64_t position = failed_ ? 0 : clock_.Confirmed();
-        pa_threaded_mainloop_unlock(loop_);
-        return position;
+        PulseConnection::Locked lock(loop_);
+        return failed_ ? 0 : clock_.Confirmed();
     }
 
     uint64_t ShownPosition() override {
-        pa_threaded_mainloop_lock(loop_);
-        const uint64_t position = failed_ ? 0 : clock_.Shown(Clock::now());
-        pa_threaded_mainloop_unlock(loop_);
-        return position;
+        PulseConnection::Locked lock(loop_);
+        return failed_ ? 0 : clock_.Shown(Clock::now());
     }
 
     bool WakeWhenPlayed(uint64_t frames) override {
-        pa_threaded_mainloop_lock(loop_);
+        PulseConnection::Locked lock(loop_);
         const bool armed = !failed_ && stream_ != nullptr;
         if (armed && clock_.Want(frames)) {
             Arm();
         }
-        pa_threaded_mainloop_unlock(loop_);
         return armed;
     }
 
@@ -193,15 +168,10 @@ class PulseSink final : public AudioSink {
   private:
     using Clock = std::chrono::steady_clock;
 
-    struct Operation {
-        PulseSink* sink;
-        bool done = false;
-        bool success = false;
-    };
-
     // With the loop locked, as every function below.
-    bool Ready() const { return stream_ != nullptr && pa_stream_get_state(stream_) == PA_STREAM_READY; }
-
+    bool Ready() const {
+        return stream_ != nullptr && pa_stream_get_state(stream_) == PA_STREAM_READY;
+    }
     void SetCorked(bool corked) {
         corked_ = corked;
         clock_.SetCorked(corked);
@@ -367,30 +337,21 @@ class PulseSink final : public AudioSink {
         return played * spec_.rate / 1000000u;
     }
 
-    static void OnOperationDone(pa_stream* /*stream*/, int success, void* data) {
-        auto* operation = static_cast<Operation*>(data);
-        operation->done = true;
-        operation->success = success != 0;
-        operation->sink->clock_.Answered(Clock::now());
-        pa_threaded_mainloop_signal(operation->sink->loop_, 0);
-    }
-
-    // Waits for the answer to `operation` (made with OnOperationDone and `result`); false,
-    // with the sink failed, when the server refused or did not answer.
-    bool Await(pa_operation* operation, Operation* result) {
-        if (operation == nullptr) {
-            Fail();
-            return false;
+    // Waits (bounded) for the answer to `operation`; false, with the sink failed, when the
+    // server refused or did not answer.
+    bool Await(pa_operation* operation, Reply* reply) {
+        switch (connection_->Await(operation, reply, failed_)) {
+            case PulseConnection::Answer::Yes:
+                clock_.Answered(Clock::now());
+                return true;
+            case PulseConnection::Answer::No:
+                Fail();
+                return false;
+            case PulseConnection::Answer::Silent:
+                GiveUp();
+                return false;
         }
-        if (!connection_->WaitFor([&] { return result->done || failed_; }, kAnswerSeconds)) {
-            GiveUp();
-        }
-        pa_operation_cancel(operation);  // no late callback on `result`
-        pa_operation_unref(operation);
-        if (!result->success) {
-            Fail();
-        }
-        return !failed_;
+        return false;
     }
 
     void Fail() {
@@ -418,12 +379,7 @@ class PulseSink final : public AudioSink {
         pa_stream_set_state_callback(stream_, OnStreamState, this);
         pa_stream_set_write_callback(stream_, OnWritable, this);
         pa_stream_set_underflow_callback(stream_, OnUnderflow, this);
-        pa_buffer_attr attr;
-        attr.maxlength = static_cast<uint32_t>(-1);
-        attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kTargetLatencyMs * 1000, &spec_));
-        attr.prebuf = static_cast<uint32_t>(-1);
-        attr.minreq = static_cast<uint32_t>(pa_usec_to_bytes(kRequestMs * 1000, &spec_));
-        attr.fragsize = static_cast<uint32_t>(-1);
+        const pa_buffer_attr attr = StreamBuffer(spec_);
         // No interpolated timing: the position is what the server reported (ServerClock).
         auto flags = static_cast<pa_stream_flags_t>(corked ? PA_STREAM_START_CORKED : 0);
         SetCorked(corked);
