@@ -84,8 +84,8 @@ void TimeStretcher::Flush(std::vector<uint8_t>* out) {
     if (touch_ == nullptr || inFrames_ == 0) {
         return;
     }
-    const auto expected =
-        static_cast<uint64_t>(std::llround(expectedBefore_ + static_cast<double>(inFrames_) * factor_));
+    const auto expected = static_cast<uint64_t>(
+        std::llround(expectedBefore_ + static_cast<double>(inFrames_) * factor_));
     const size_t width = static_cast<size_t>(channels_);
     std::vector<float> mirror(recent_.size());
     for (size_t frame = 0; frame < recent_.size() / width; ++frame) {

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -276,80 +277,71 @@ TEST(PlayoutClock, RunsOnFromAReadingAndNeverPassesTheEnd) {
 }
 
 // What the server's answers mean, driven by scripted answer sequences at 1000 frames a second
-// (a frame a millisecond). Each step happens at its time; a check of -1 is not made.
+// (a frame a millisecond). A step is "<ms> <event><frames>" then its checks: "=" confirmed,
+// "~" shown, "!" silent (0/1), "?" a question due (0/1). Events: W written so far, E ending,
+// N wanted, A asked, R read (the server's clock), U underflow, L only look.
 TEST(ServerClock, ScriptedAnswers) {
-    enum Kind { Write, Ending, Want, Ask, Read, Underflow, Look };
-    struct Step {
-        int ms;
-        Kind kind;
-        int64_t value;
-        int64_t confirmed = -1, shown = -1, silent = -1, askDue = -1;
-    };
-    struct Case {
-        const char* what;
-        std::vector<Step> steps;
-    };
-    const Case cases[] = {
+    const std::pair<const char*, const char*> cases[] = {
         {"steady play: asked at once, shown runs on 200 ms at most, never past what was written",
-         {{0, Look, 0, 0, 0, 0, 1}, {0, Write, 1000}, {0, Ask, 0, -1, -1, 0, 0},
-          {50, Read, 50, 50, 50, 0, 0}, {99, Look, 0, 50, 99, 0, 0}, {100, Look, 0, -1, -1, -1, 1},
-          {900, Look, 0, 50, 250, 0, 1}, {950, Read, 990, 990, 990}, {1500, Look, 0, 990, 1000}}},
+         "0 L =0 ~0 !0 ?1; 0 W1000; 0 A ?0; 50 R50 =50 ~50 ?0; 99 L ~99 ?0; 100 L ?1;"
+         "900 L =50 ~250 !0; 950 R990 =990; 1500 L =990 ~1000"},
         {"a wanted position is asked for when due, not only every 100 ms",
-         {{0, Write, 5000}, {0, Ask, 0}, {10, Read, 10}, {10, Want, 40}, {41, Look, 0, -1, -1, 0, 0},
-          {42, Look, 0, -1, -1, 0, 1}, {42, Ask, 0}, {45, Read, 43, 43}}},
+         "0 W5000; 0 A; 10 R10; 10 N40; 41 L ?0; 42 L ?1; 42 A; 45 R43 =43"},
         {"an answer that never comes: silent after 3 s, not before; a late one ends the silence",
-         {{0, Write, 1000}, {0, Ask, 0}, {2999, Look, 0, 0, 0, 0, 0}, {3000, Look, 0, 0, 0, 1, 0},
-          {3001, Read, 500, 500, -1, 0}}},
-        {"a stall mid-file: the position stops, shown 200 ms on at most; a catch-up burst is held "
-         "at what was written",
-         {{0, Write, 800}, {0, Ask, 0}, {100, Read, 100}, {100, Ask, 0}, {2000, Look, 0, 100, 300, 0},
-          {2100, Read, 1900, 799, 799, 0}}},
+         "0 W1000; 0 A; 2999 L =0 !0 ?0; 3000 L !1; 3001 R500 =500 !0"},
+        {"a stall mid-file: the position stops, shown 200 ms on at most; a catch-up burst does "
+         "not hand back the end before the server has run dry",
+         "0 W800; 0 A; 100 R100; 100 A; 2000 L =100 ~300 !0; 2100 R1900 =799 ~799"},
         {"an underrun mid-file is not the end: more data, and the clock goes on from the server's",
-         {{0, Write, 500}, {0, Ask, 0}, {400, Read, 400}, {500, Underflow, 500, 500},
-          {600, Write, 900}, {600, Ending, 1}, {600, Ask, 0}, {650, Read, 550, 550, 550}}},
+         "0 W500; 0 A; 400 R400; 500 U500 =500; 600 W900; 600 E1; 600 A; 650 R550 =550 ~550"},
         {"the end: the server's clock stops 50 ms before it; that latency plays out as far as the "
          "server has answered since",
-         {{0, Write, 1000}, {0, Ending, 1}, {0, Ask, 0}, {900, Read, 900}, {950, Underflow, 950, 950},
-          {950, Look, 0, -1, -1, -1, 1}, {951, Ask, 0}, {955, Read, 950, 950}, {960, Ask, 0},
-          {970, Read, 950, 965}, {1100, Look, 0, 965}, {1005, Ask, 0}, {1010, Read, 950, 1000}}},
-        {"a server clock that runs ahead of its sound (PipeWire's after a stall) does not hand "
-         "back the end before the server has run dry",
-         {{0, Write, 1000}, {0, Ending, 1}, {0, Ask, 0}, {500, Read, 1400, 999},
-          {600, Underflow, 1000, 1000}}},
+         "0 W1000; 0 E1; 0 A; 900 R900; 950 U950 =950 ?1; 951 A; 955 R950 =950; 960 A;"
+         "970 R950 =965; 1100 L =965; 1005 A; 1010 R950 =1000"},
         {"a stall in the end's play-out: nothing of the latency counts while the server was silent",
-         {{0, Write, 1000}, {0, Ending, 1}, {0, Ask, 0}, {950, Underflow, 950}, {951, Ask, 0},
-          {955, Read, 950, 950}, {960, Ask, 0}, {970, Read, 950, 965}, {971, Ask, 0},
-          {2970, Read, 950, 965}, {2971, Ask, 0}, {2990, Read, 950, 985}, {3001, Ask, 0},
-          {3005, Read, 950, 1000}}},
+         "0 W1000; 0 E1; 0 A; 950 U950; 951 A; 955 R950 =950; 960 A; 970 R950 =965; 971 A;"
+         "2970 R950 =965; 2971 A; 2990 R950 =985; 3001 A; 3005 R950 =1000"},
     };
     const ServerClock::Time t0 = std::chrono::steady_clock::now();
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, script] : cases) {
+        SCOPED_TRACE(what);
         ServerClock clock(1000);
-        for (const Step& step : c.steps) {
-            SCOPED_TRACE(step.ms);
-            const ServerClock::Time now = t0 + std::chrono::milliseconds(step.ms);
-            const auto frames = static_cast<uint64_t>(step.value);
-            switch (step.kind) {
-                case Write: clock.Written(frames); break;
-                case Ending: clock.SetEnding(step.value != 0); break;
-                case Want: clock.Want(frames); break;
-                case Ask: clock.Asked(now); break;
-                case Read: clock.Reading(now, frames); break;
-                case Underflow: clock.Underflow(now, frames); break;
-                case Look: break;
+        std::istringstream steps(script);
+        for (std::string step; std::getline(steps, step, ';');) {
+            SCOPED_TRACE(step);
+            std::istringstream words(step);
+            long ms = 0;
+            std::string event;
+            words >> ms >> event;
+            const ServerClock::Time now = t0 + std::chrono::milliseconds(ms);
+            const uint64_t frames = event.size() > 1 ? std::stoull(event.substr(1)) : 0;
+            switch (event[0]) {
+                case 'W':
+                    clock.Written(frames);
+                    break;
+                case 'E':
+                    clock.SetEnding(frames != 0);
+                    break;
+                case 'N':
+                    clock.Want(frames);
+                    break;
+                case 'A':
+                    clock.Asked(now);
+                    break;
+                case 'R':
+                    clock.Reading(now, frames);
+                    break;
+                case 'U':
+                    clock.Underflow(now, frames);
+                    break;
             }
-            if (step.confirmed >= 0) {
-                EXPECT_EQ(clock.Confirmed(), static_cast<uint64_t>(step.confirmed));
-            }
-            if (step.shown >= 0) {
-                EXPECT_EQ(clock.Shown(now), static_cast<uint64_t>(step.shown));
-            }
-            if (step.silent >= 0) {
-                EXPECT_EQ(clock.Silent(now), step.silent != 0);
-            }
-            if (step.askDue >= 0) {
-                EXPECT_EQ(clock.AskDue(now), step.askDue != 0);
+            for (std::string check; words >> check;) {
+                const uint64_t value = std::stoull(check.substr(1));
+                const uint64_t got = check[0] == '='   ? clock.Confirmed()
+                                     : check[0] == '~' ? clock.Shown(now)
+                                     : check[0] == '!' ? clock.Silent(now)
+                                                       : clock.AskDue(now);
+                EXPECT_EQ(got, value) << check;
             }
         }
     }

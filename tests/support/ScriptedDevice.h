@@ -39,6 +39,8 @@ class ScriptedDevice final : public platform::AudioBackend {
         clock_.SetRate(Clock::now(), ClockRate());
     }
     void Fail() { failed_ = true; }
+    // How much it holds unplayed (a sound server holds most of a second).
+    void SetCapacity(std::chrono::milliseconds held) { capacityMs_ = held.count(); }
     // Everything written to a sink of this device since the last Clear.
     std::vector<uint8_t> Bytes() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -49,6 +51,7 @@ class ScriptedDevice final : public platform::AudioBackend {
         std::lock_guard<std::mutex> lock(mutex_);
         bytes_.clear();
         failed_ = false;
+        capacityMs_ = 100;
     }
 
     bool ListDevices(platform::BackendDevices* found) override {
@@ -100,7 +103,8 @@ class ScriptedDevice final : public platform::AudioBackend {
         }
         size_t Writable() override {
             std::lock_guard<std::mutex> lock(device_->mutex_);
-            const uint64_t capacity = std::max<uint64_t>(1, device_->rate_ / 10);
+            const uint64_t capacity =
+                std::max<uint64_t>(1, device_->rate_ * device_->capacityMs_ / 1000);
             const uint64_t held = device_->clock_.End() - device_->clock_.PlayedAt(Clock::now());
             return device_->failed_ ? 0 : (capacity - held) * device_->frameBytes_;
         }
@@ -146,6 +150,7 @@ class ScriptedDevice final : public platform::AudioBackend {
     std::vector<uint8_t> bytes_;
     double speed_ = 1.0;
     std::atomic<bool> failed_{false};
+    std::atomic<uint64_t> capacityMs_{100};
     size_t frameBytes_ = 1;
     uint64_t rate_ = 1;
     platform::PlayoutClock clock_{1};
