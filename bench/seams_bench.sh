@@ -136,11 +136,12 @@ def numbers(r):
     return out, swapped
 
 def stale(nums):
-    """Frame numbers heard that do not continue the sequence from the first one heard."""
+    """Frames heard out of sequence: neither the next frame of the file nor, after frames lost
+    to silence (a dropout), the frame that the time passed at the monitor brings."""
     if not nums: return 0
-    cur, n = nums[0][1], 0
-    for _, f in nums[1:]:
-        if f == cur + 1: cur = f
+    (pi, pf), n = nums[0], 0
+    for i, f in nums[1:]:
+        if f == pf + 1 or (f > pf and f - pf == i - pi): pi, pf = i, f
         else: n += 1
     return n
 
@@ -191,7 +192,7 @@ if "3" in cases:
             nums, _ = numbers(r)
             cells += [f"{len(set(f for _, f in nums)) / RATE:.2f}s of file",
                       f"stale {stale(nums)}, gaps {gaps_text(heard(r)[1])}", exit_text(r)]
-        row(f"3 freeze {stall} s at {at} s, 8 s numbered", "8.00s; exit ~8+S or stop after 3 s",
+        row(f"3 freeze {stall} s at {at} s, 8 s numbered", "8.00s; exit ~8+S s, or ends 3 s into a longer stall",
             *cells)
     cells = []
     for cmds in (ours(f"{work}/num8.wav"), peer(f"{work}/num8.wav")):
@@ -234,6 +235,6 @@ if "5" in cases:
                       exit_text(r)]
         row(f"5 /P:{p} 6 s numbered (peer: sox trim {p // 4}s into paplay)",
             f"frame {p // 4}.., 100% seq, 0% swapped", *cells)
-for line in details + [f"stderr of {n}" for n in notes]:
+for line in details + [f"stderr of {n}" for n in dict.fromkeys(notes)]:
     print("  " + line)
 PY
