@@ -136,12 +136,12 @@ def numbers(r):
     return out, swapped
 
 def stale(nums):
-    """Frames heard out of sequence: neither the next frame of the file nor, after frames lost
-    to silence (a dropout), the frame that the time passed at the monitor brings."""
+    """Frames heard out of sequence: earlier in the file than one heard before, or further on
+    than the time passed at the monitor since then allows (frames lost to a dropout are not)."""
     if not nums: return 0
     (pi, pf), n = nums[0], 0
     for i, f in nums[1:]:
-        if f == pf + 1 or (f > pf and f - pf == i - pi): pi, pf = i, f
+        if pf < f <= pf + i - pi: pi, pf = i, f
         else: n += 1
     return n
 
