@@ -30,3 +30,5 @@ section "the applet vs paplay / sox / mpg123 (CPU, memory, start to first sample
 bench/applet_bench.sh "$build"
 section "the applet as a whole process vs paplay / aplay / mpg123, interleaved (Release build)"
 bench/lean_bench.sh "$build-release"
+section "faults heard at the sink vs paplay: stretch, stop, frozen server, hidden start, punch-in"
+scripts/testbed.sh bench/seams_bench.sh "$build/apps/play/quindle64"
