@@ -99,6 +99,9 @@ def play(cmds, events=(), limit=20.0, tail=0.6):
     r.s.frombytes(data[:len(data) // 4 * 4])
     for t, d in chunks:
         n += len(d); r.ends.append(n // 4); r.reads.append(t - t0)
+    # What the monitor delivered before the launch (a previous run's last blocks) is left out.
+    start = max((e for e, t in zip(r.ends, r.reads) if t < 0), default=0)
+    r.s, r.ends = r.s[2 * start:], [e - start for e in r.ends]
     err.seek(0); text = err.read().strip()
     if text:
         notes.append(f"{' '.join(cmds[-1][:1] + cmds[-1][3:])}: {text.splitlines()[-1]}")
