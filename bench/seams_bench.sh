@@ -141,9 +141,12 @@ def numbers(r):
 def stale(nums):
     """Frames heard out of sequence: earlier in the file than one heard before, or further on
     than the time passed at the monitor since then allows (frames lost to a dropout are not)."""
+    # The sequence starts where 100 ms run on in order: stray blocks before it, from an
+    # earlier run still in the server, are not this run's.
+    k = next((k for k in range(len(nums) - 4800) if nums[k + 4800][1] == nums[k][1] + 4800), 0)
     if not nums: return 0
-    (pi, pf), n = nums[0], 0
-    for i, f in nums[1:]:
+    (pi, pf), n = nums[k], 0
+    for i, f in nums[k + 1:]:
         if pf < f <= pf + i - pi: pi, pf = i, f
         else: n += 1
     return n
