@@ -54,7 +54,10 @@ testbed_start_xvfb() {
         TESTBED_XVFB_PID=$!
         local i
         for i in $(seq 1 100); do
-            if [ -e "/tmp/.X11-unix/X$n" ]; then
+            # The socket appears before the server takes connections: wait until it answers,
+            # or a client started right after (openbox) finds no display on a busy machine.
+            if [ -e "/tmp/.X11-unix/X$n" ] &&
+                { ! command -v xprop >/dev/null || DISPLAY=":$n" xprop -root >/dev/null 2>&1; }; then
                 export DISPLAY=":$n"
                 return 0
             fi
@@ -87,7 +90,7 @@ testbed_start_openbox() {
         openbox --sm-disable >"$TESTBED_DIR/openbox.log" 2>&1 &
     TESTBED_OPENBOX_PID=$!
     local i
-    for i in $(seq 1 100); do  # managing once it owns the screen's selection
+    for i in $(seq 1 200); do  # managing once it owns the screen's selection
         DISPLAY=$QUINDLE_WM_DISPLAY xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null |
             grep -q 'window id' && return 0
         kill -0 "$TESTBED_OPENBOX_PID" 2>/dev/null || break
