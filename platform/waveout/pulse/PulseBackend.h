@@ -16,10 +16,10 @@ bool ListServerSinks(BackendDevices* found);
 
 AudioBackend& PulseBackend();
 
-// The server's spec and channel map for a format; false when the server cannot describe it.
+// The server's sample format and channel map for a format; false when the server cannot describe it.
 bool ToPulse(const SinkFormat& format, pa_sample_spec* spec, pa_channel_map* map);
 
-// The server's buffering of a playback stream in `spec`.
+// The server's buffering of a playback stream of that sample format.
 pa_buffer_attr StreamBuffer(const pa_sample_spec& spec);
 
 // A playback stream on the server's sink `target` (empty: the default), ready to play; null,
