@@ -16,7 +16,7 @@ bool ListServerSinks(BackendDevices* found);
 
 AudioBackend& PulseBackend();
 
-// The server's sample format and channel map for a format; false when the server cannot describe it.
+// The server's sample format and channel map for a format; false when it cannot describe it.
 bool ToPulse(const SinkFormat& format, pa_sample_spec* spec, pa_channel_map* map);
 
 // The server's buffering of a playback stream of that sample format.
