@@ -1,9 +1,9 @@
 // The sound-server backend (libpulse; PipeWire's pulse server speaks the same protocol).
 #pragma once
 
+#include <pulse/channelmap.h>
 #include <pulse/def.h>
 #include <pulse/sample.h>
-#include <pulse/channelmap.h>
 
 #include "platform/waveout/AudioSink.h"
 
