@@ -93,7 +93,7 @@ class PulseSink final : public AudioSink {
     // the position holds from the moment Pause returns.
     void Pause() override {
         PulseConnection::Locked lock(loop_);
-        SetCorked(true);
+        clock_.SetCorked(true);
         if (!failed_ && Ready()) {
             Reply corked{loop_}, timing{loop_};
             if (Await(pa_stream_cork(stream_, 1, Reply::Done, &corked), &corked) &&
@@ -108,7 +108,7 @@ class PulseSink final : public AudioSink {
     // Resuming waits for nothing: a server that does not take it falls silent and fails.
     void Resume() override {
         PulseConnection::Locked lock(loop_);
-        SetCorked(false);
+        clock_.SetCorked(false);
         if (!failed_ && Ready()) {
             SendCork(false);
         }
@@ -135,7 +135,7 @@ class PulseSink final : public AudioSink {
         clock_.Reset();
         if (!failed_) {
             DropStream();
-            if (OpenStream(corked_) != MMSYSERR_NOERROR) {
+            if (OpenStream(clock_.Corked()) != MMSYSERR_NOERROR) {
                 Fail();
             }
         }
@@ -171,10 +171,6 @@ class PulseSink final : public AudioSink {
     // With the loop locked, as every function below.
     bool Ready() const {
         return stream_ != nullptr && pa_stream_get_state(stream_) == PA_STREAM_READY;
-    }
-    void SetCorked(bool corked) {
-        corked_ = corked;
-        clock_.SetCorked(corked);
     }
 
     // A cork whose answer is not waited for: a refusal fails the sink.
@@ -253,8 +249,8 @@ class PulseSink final : public AudioSink {
         } else if (state == PA_STREAM_READY) {
             // What was asked of the stream before it was ready is carried out now.
             self->clock_.Connected(Clock::now());
-            if (self->sentCork_ != self->corked_) {
-                self->SendCork(self->corked_);
+            if (self->sentCork_ != self->clock_.Corked()) {
+                self->SendCork(self->clock_.Corked());
             }
             self->PushToServer();
             if (self->drainWanted_) {
@@ -382,7 +378,7 @@ class PulseSink final : public AudioSink {
         const pa_buffer_attr attr = StreamBuffer(spec_);
         // No interpolated timing: the position is what the server reported (ServerClock).
         auto flags = static_cast<pa_stream_flags_t>(corked ? PA_STREAM_START_CORKED : 0);
-        SetCorked(corked);
+        clock_.SetCorked(corked);
         sentCork_ = corked;
         clock_.Asked(Clock::now());
         if (pa_stream_connect_playback(stream_, target_.empty() ? nullptr : target_.c_str(), &attr,
@@ -426,7 +422,6 @@ class PulseSink final : public AudioSink {
     pa_operation* drain_ = nullptr;   // the drain request on its way, if any
     ServerClock clock_;               // what the answers mean
     std::atomic<bool> failed_{false};
-    bool corked_ = false;
     bool sentCork_ = false;  // the cork state the server was last asked for
     bool drainWanted_ = false;
     // Audio written by the device thread that the server has not asked for yet; whole frames.

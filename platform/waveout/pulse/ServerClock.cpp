@@ -25,6 +25,7 @@ void ServerClock::Written(uint64_t frames) {
         underflowed_ = false;
         endReading_ = false;
     }
+    Settle();
 }
 
 bool ServerClock::Want(uint64_t frames) {
@@ -40,7 +41,7 @@ void ServerClock::Asked(Time now) {
 
 void ServerClock::Connected(Time now) {
     asking_ = false;
-    lastAnswer_ = now;
+    Answered(now);
 }
 
 bool ServerClock::Reading(Time now, uint64_t server) {
@@ -64,6 +65,7 @@ void ServerClock::Heard(Time now, uint64_t server) {
         endPlayout_.Start(now, std::max(confirmed_, std::min(server, written_)), written_);
         endReading_ = true;
     }
+    Settle();
 }
 
 void ServerClock::Underflow(Time now, uint64_t server) {
@@ -71,9 +73,10 @@ void ServerClock::Underflow(Time now, uint64_t server) {
     confirmed_ = std::max(confirmed_, std::min(server, written_));
     underflowed_ = true;
     endReading_ = false;
+    Settle();
 }
 
-uint64_t ServerClock::Confirmed() {
+void ServerClock::Settle() {
     if (haveReading_) {
         // The last frame written counts as played only once the server has said that it ran
         // dry: a server's clock can run ahead of its sound after a stall (PipeWire's does),
@@ -84,11 +87,25 @@ uint64_t ServerClock::Confirmed() {
     if (AtTheEnd() && endReading_ && lastAnswer_ > endPlayout_.ReadingAt()) {
         confirmed_ = std::max(confirmed_, endPlayout_.PlayedAt(lastAnswer_));
     }
-    return confirmed_;
 }
 
-uint64_t ServerClock::Shown(Time now) {
-    const uint64_t confirmed = Confirmed();
+void ServerClock::SetEnding(bool ending) {
+    ending_ = ending;
+    Settle();
+}
+
+void ServerClock::SetCorked(bool corked) {
+    corked_ = corked;
+    Settle();
+}
+
+void ServerClock::Answered(Time now) {
+    lastAnswer_ = now;
+    Settle();
+}
+
+uint64_t ServerClock::Shown(Time now) const {
+    const uint64_t confirmed = confirmed_;
     if (!haveReading_ || corked_ || now <= readingAt_) {
         return confirmed;
     }

@@ -31,15 +31,16 @@ class ServerClock {
     // Frames handed to the server so far; more after an underrun ends that underrun.
     void Written(uint64_t frames);
     // No more data comes until Written says so (a drain was asked for, nothing is left over).
-    void SetEnding(bool ending) { ending_ = ending; }
-    void SetCorked(bool corked) { corked_ = corked; }
+    void SetEnding(bool ending);
+    void SetCorked(bool corked);
+    bool Corked() const { return corked_; }
     // The frames the device thread waits for; true when that changed the wanted count.
     bool Want(uint64_t frames);
 
     // A question went out (a timing request, or the stream's connection).
     void Asked(Time now);
     // The server answered something other than the timing.
-    void Answered(Time now) { lastAnswer_ = now; }
+    void Answered(Time now);
     // The stream's connection was answered: it is ready.
     void Connected(Time now);
     // The timing answer: the server's clock stood at `server` frames. True when the wanted
@@ -53,11 +54,11 @@ class ServerClock {
 
     // Frames played by the server's word, never more than written; at the end of the data,
     // the server's remaining latency played out in real time as far as it has answered since.
-    uint64_t Confirmed();
+    uint64_t Confirmed() const { return confirmed_; }
     // For the position row: Confirmed, run on from the last answer at the rate, at most kRunOn
     // past that answer and never past what was written; it stops in a stall.
-    uint64_t Shown(Time now);
-    bool WantedPlayed() { return wanted_ > 0 && Confirmed() >= wanted_; }
+    uint64_t Shown(Time now) const;
+    bool WantedPlayed() const { return wanted_ > 0 && Confirmed() >= wanted_; }
 
     // A question has had no answer for kSilence.
     bool Silent(Time now) const;
@@ -68,6 +69,8 @@ class ServerClock {
     uint64_t WrittenFrames() const { return written_; }
 
   private:
+    // Brings the confirmed count up to what the facts so far say; after every event.
+    void Settle();
     bool AtTheEnd() const { return underflowed_ && ending_ && !corked_; }
     Time AskAt() const;
     Time WhenPlayed(uint64_t frames) const;
