@@ -172,6 +172,38 @@ TEST(Generator, ReadsAnEndlessContinuousTone) {
     EXPECT_GT(buffer[3], 128);
 }
 
+// A is decibels of full scale: the peak is 10^(A/20), and above full scale an integer layout
+// clips (a +6 dB sine sits at full scale for about two thirds of its period) instead of wrapping.
+TEST(Generator, LevelIsDecibelsOfFullScaleAndClips) {
+    const struct {
+        const char* tone;
+        char kind;  // of SampleAt: '6' 16-bit, '3' 32-bit
+        double fullScale, peak, clippedShare;
+    } rows[] = {
+        {"~A-6,TPCM16,C1,F1000", '6', 32767, 0.501187, 0},
+        {"~A-20,TPCM32,C1,F1000", '3', 2147483647, 0.1, 0},
+        {"~A6,TPCM16,C1,F1000", '6', 32767, 1, 0.625},  // 30 of 48 samples a period
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.tone);
+        int32_t error = -1;
+        auto file = CreateWavFile(row.tone, "r", &error);
+        ASSERT_EQ(file->ReadHeader(0), 0);
+        std::vector<uint8_t> out(4800 * size_t(BytesOf(row.kind)));  // 100 periods
+        ASSERT_EQ(file->Read(out.data(), static_cast<int32_t>(out.size())), int32_t(out.size()));
+        double peak = 0;
+        size_t clipped = 0;
+        const size_t n = 4800;
+        for (size_t i = 0; i < n; ++i) {
+            const double v = std::abs(SampleAt(out, row.kind, i) / row.fullScale);
+            peak = std::max(peak, v);
+            clipped += v >= 1.0;
+        }
+        EXPECT_NEAR(peak, row.peak, 0.002);
+        EXPECT_NEAR(double(clipped) / double(n), row.clippedShare, 0.02);
+    }
+}
+
 // A frame-header word. version: 3 = MPEG-1, 2 = MPEG-2; layer field: 2 = layer II, 1 = layer III.
 constexpr uint32_t Word(uint32_t version, uint32_t layer, uint32_t bitRateIndex, uint32_t rateIndex,
                         uint32_t mode) {
