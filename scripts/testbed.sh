@@ -47,27 +47,27 @@ testbed_stop_sound_server() {
 
 testbed_start_xvfb() {
     command -v Xvfb >/dev/null || { testbed_log "no Xvfb, no display"; return 0; }
-    local n
-    for n in $(seq 91 140); do
-        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$TESTBED_DIR/xvfb.log" 2>&1 &
-        TESTBED_XVFB_PID=$!
-        local i
-        for i in $(seq 1 100); do
-            # The socket appears before the server takes connections: wait until it answers,
-            # or a client started right after (openbox) finds no display on a busy machine.
-            if [ -e "/tmp/.X11-unix/X$n" ] &&
-                { ! command -v xprop >/dev/null || DISPLAY=":$n" xprop -root >/dev/null 2>&1; }; then
-                export DISPLAY=":$n"
-                return 0
-            fi
-            kill -0 "$TESTBED_XVFB_PID" 2>/dev/null || break
-            sleep 0.05
-        done
-        wait "$TESTBED_XVFB_PID" 2>/dev/null || true
-        TESTBED_XVFB_PID=
+    # The server takes the first free display number itself and writes it once it takes
+    # connections: a number chosen here by looking for lock files raced with other test beds
+    # starting at the same time.
+    TESTBED_DISPLAYS=$((${TESTBED_DISPLAYS:-0} + 1))
+    local file=$TESTBED_DIR/display-$TESTBED_DISPLAYS n i
+    : >"$file"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$file" >"$file.log" 2>&1 &
+    TESTBED_XVFB_PID=$!
+    for i in $(seq 1 200); do
+        # A whole line: read fails on a number still being written.
+        if read -r n <"$file" && [ -n "$n" ]; then
+            export DISPLAY=":$n"
+            return 0
+        fi
+        kill -0 "$TESTBED_XVFB_PID" 2>/dev/null || break
+        sleep 0.05
     done
-    testbed_log "Xvfb did not start"
+    testbed_log "Xvfb did not start:"; cat "$file.log" >&2
+    kill "$TESTBED_XVFB_PID" 2>/dev/null || true
+    wait "$TESTBED_XVFB_PID" 2>/dev/null || true
+    TESTBED_XVFB_PID=
     return 1
 }
 
