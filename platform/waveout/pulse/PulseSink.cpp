@@ -191,6 +191,7 @@ class PulseSink final : public AudioSink {
     void StartDrain() {
         if (!failed_ && Ready() && drain_ == nullptr) {
             drain_ = pa_stream_drain(stream_, OnDrained, this);
+            drainCovers_ = clock_.WrittenFrames();
         }
     }
 
@@ -276,15 +277,28 @@ class PulseSink final : public AudioSink {
         self->drain_ = nullptr;
         self->clock_.Answered(Clock::now());
         if (success != 0) {
-            OnUnderflow(nullptr, self);
+            self->RanDry(self->drainCovers_);
+        }
+        // Audio written after the request is not covered by its answer: it has to be drained
+        // too, or a server waiting for its start threshold would never play it.
+        if (self->drainWanted_ && self->clock_.WrittenFrames() > self->drainCovers_) {
+            self->StartDrain();
         }
     }
 
-    static void OnUnderflow(pa_stream* /*stream*/, void* data) {
+    // An underflow message names the write index it happened at, where the server knows it;
+    // an older one that arrives after more was written is no end.
+    static void OnUnderflow(pa_stream* stream, void* data) {
         auto* self = static_cast<PulseSink*>(data);
-        self->clock_.Underflow(Clock::now(), self->ServerPosition());
-        self->Arm();
-        self->wake_();
+        const int64_t at = pa_stream_get_underflow_index(stream);
+        self->RanDry(at < 0 ? self->clock_.WrittenFrames()
+                            : static_cast<uint64_t>(at) / self->frameBytes_);
+    }
+
+    void RanDry(uint64_t dryAfter) {
+        clock_.Underflow(Clock::now(), ServerPosition(), dryAfter);
+        Arm();
+        wake_();
     }
 
     // The server asks for more: it gets what the ring holds, and the device thread is woken
@@ -420,6 +434,7 @@ class PulseSink final : public AudioSink {
     pa_time_event* tick_ = nullptr;   // asks for the timing, watches for a silent server
     pa_operation* timing_ = nullptr;  // the timing request on its way, if any
     pa_operation* drain_ = nullptr;   // the drain request on its way, if any
+    uint64_t drainCovers_ = 0;        // the frames written when it was asked
     ServerClock clock_;               // what the answers mean
     std::atomic<bool> failed_{false};
     bool sentCork_ = false;  // the cork state the server was last asked for

@@ -68,8 +68,12 @@ void ServerClock::Heard(Time now, uint64_t server) {
     Settle();
 }
 
-void ServerClock::Underflow(Time now, uint64_t server) {
+void ServerClock::Underflow(Time now, uint64_t server, uint64_t dryAfter) {
     lastAnswer_ = now;
+    if (dryAfter < written_) {
+        Settle();
+        return;
+    }
     confirmed_ = std::max(confirmed_, std::min(server, written_));
     underflowed_ = true;
     endReading_ = false;

@@ -49,8 +49,10 @@ class ServerClock {
     // The same reading, taken by the sink's own question, while a timing request of the
     // clock's may still be on its way.
     void Heard(Time now, uint64_t server);
-    // The server has read everything written; its clock stood at `server` frames.
-    void Underflow(Time now, uint64_t server);
+    // The server has run dry after the first `dryAfter` frames written (a drain's answer covers
+    // what had been written when it was asked); its clock stood at `server` frames. Audio
+    // written since is not played by that: such an answer is only an answer.
+    void Underflow(Time now, uint64_t server, uint64_t dryAfter);
 
     // Frames played by the server's word, never more than written; at the end of the data,
     // the server's remaining latency played out in real time as far as it has answered since.
