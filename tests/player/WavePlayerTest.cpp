@@ -16,6 +16,7 @@
 #include "player/WavePlayer.h"
 #include "support/HeldReads.h"
 #include "support/Noise.h"
+#include "support/Sanitized.h"
 #include "support/ScriptedDevice.h"
 #include "support/TempDir.h"
 #include "support/WaveFile.h"
@@ -29,11 +30,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr auto kPrompt = 250ms;  // sanitizers slow every step down
-#else
-constexpr auto kPrompt = 50ms;
-#endif
+// "At once" on a loaded two-core machine, against the seconds a buffer plays at the real rate.
+constexpr auto kPrompt = testsupport::kSanitized ? 1000ms : 300ms;
 
 TEST(PlayerArithmetic, RateStretchAndVolumeFromTheFactor) {
     const struct {
@@ -225,11 +223,7 @@ TEST_F(WavePlayerTest, StopDuringAHeldRefillSendsNothingMoreAndReturnsOnceTheRea
 // flight. A Close then, or just as the read returns, must neither miss the refill nor let it
 // write to a closed device.
 TEST_F(WavePlayerTest, CloseWhileTheLastBufferIsRefilledWaitsForIt) {
-#if defined(__SANITIZE_THREAD__)
-    constexpr int kRounds = 10;
-#else
     constexpr int kRounds = 30;
-#endif
     Write(40 * WavePlayer::kBufferBytes);
     WavePlayer player(nullptr);
     std::mt19937 random(7);

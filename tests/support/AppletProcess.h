@@ -22,24 +22,12 @@
 #include <thread>
 #include <vector>
 
+#include "support/Sanitized.h"
 #include "support/TempDir.h"
 
 namespace testsupport {
 
 using namespace std::chrono_literals;
-
-// Under a sanitizer the program starts and ends more slowly: instrumented start-up, and the
-// sanitizer's own checks (a leak scan) at exit. (clang says so only through __has_feature.)
-#if defined(__has_feature)
-#define QUINDLE_HAS_SANITIZER __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#else
-#define QUINDLE_HAS_SANITIZER 0
-#endif
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || QUINDLE_HAS_SANITIZER
-inline constexpr bool kSanitized = true;
-#else
-inline constexpr bool kSanitized = false;
-#endif
 
 // How long ending may take once asked (a signal, a close, the audible end), on a machine whose
 // two cores are busy with other work: "at once" against the 3 s a hang would take. The tight

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/TempDir.h"
@@ -173,34 +174,25 @@ TEST(Generator, ReadsAnEndlessContinuousTone) {
 }
 
 // A is decibels of full scale: the peak is 10^(A/20), and above full scale an integer layout
-// clips (a +6 dB sine sits at full scale for about two thirds of its period) instead of wrapping.
+// clips instead of wrapping (+6 dB: at full scale in 30 of the 48 samples of a period).
 TEST(Generator, LevelIsDecibelsOfFullScaleAndClips) {
-    const struct {
-        const char* tone;
-        char kind;  // of SampleAt: '6' 16-bit, '3' 32-bit
-        double fullScale, peak, clippedShare;
-    } rows[] = {
-        {"~A-6,TPCM16,C1,F1000", '6', 32767, 0.501187, 0},
-        {"~A-20,TPCM32,C1,F1000", '3', 2147483647, 0.1, 0},
-        {"~A6,TPCM16,C1,F1000", '6', 32767, 1, 0.625},  // 30 of 48 samples a period
+    const std::tuple<const char*, char, double, double, double> rows[] = {
+        {"~A-6,TPCM16,C1", '6', 32767, 0.501187, 0},  // tone, SampleAt kind, full scale,
+        {"~A-20,TPCM32,C1", '3', 2147483647, 0.1, 0},  // peak, share of samples clipped
+        {"~A6,TPCM16,C1", '6', 32767, 1, 0.625},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.tone);
+    for (const auto& [tone, kind, fullScale, peak, clippedShare] : rows) {
         int32_t error = -1;
-        auto file = CreateWavFile(row.tone, "r", &error);
-        ASSERT_EQ(file->ReadHeader(0), 0);
-        std::vector<uint8_t> out(4800 * size_t(BytesOf(row.kind)));  // 100 periods
-        ASSERT_EQ(file->Read(out.data(), static_cast<int32_t>(out.size())), int32_t(out.size()));
-        double peak = 0;
-        size_t clipped = 0;
-        const size_t n = 4800;
-        for (size_t i = 0; i < n; ++i) {
-            const double v = std::abs(SampleAt(out, row.kind, i) / row.fullScale);
-            peak = std::max(peak, v);
-            clipped += v >= 1.0;
+        auto file = CreateWavFile(tone, "r", &error);
+        std::vector<uint8_t> out(4800 * size_t(BytesOf(kind)));  // 100 periods of 1 kHz
+        ASSERT_EQ(file->Read(out.data(), int32_t(out.size())), int32_t(out.size())) << tone;
+        double high = 0, clipped = 0;
+        for (size_t i = 0; i < 4800; ++i) {
+            high = std::max(high, std::abs(SampleAt(out, kind, i) / fullScale));
+            clipped += std::abs(SampleAt(out, kind, i)) >= fullScale;
         }
-        EXPECT_NEAR(peak, row.peak, 0.002);
-        EXPECT_NEAR(double(clipped) / double(n), row.clippedShare, 0.02);
+        EXPECT_NEAR(high, peak, 0.002) << tone;
+        EXPECT_NEAR(clipped / 4800, clippedShare, 0.02) << tone;
     }
 }
 

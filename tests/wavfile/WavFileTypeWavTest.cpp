@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "support/FillingDisk.h"
+#include "support/Noise.h"
 #include "support/TempDir.h"
 #include "wavfile/WavFileTypeWav.h"
 
@@ -22,6 +23,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using testsupport::FillingDisk;
+using testsupport::NoiseBytes;
 using testsupport::ReadBytes;
 using testsupport::TempDir;
 using testsupport::WriteBytes;
@@ -54,16 +56,6 @@ Bytes Riff(const std::vector<Chunk>& chunks, const std::string& form = "WAVE") {
     }
     Bytes out;
     AppendChunk(out, {"RIFF", inner});
-    return out;
-}
-
-Bytes Pattern(size_t count, uint32_t seed) {
-    Bytes out(count);
-    uint32_t state = seed * 2654435761u + 1;
-    for (auto& byte : out) {
-        state = state * 1103515245u + 12345u;
-        byte = static_cast<uint8_t>(state >> 16);
-    }
     return out;
 }
 
@@ -165,7 +157,7 @@ TEST(WavFileTypeWav, AFullDiskIsReportedAndDamagesNothing) {
         TempDir dir;
         const std::string path = dir.File("full.wav");
         const size_t at = std::accumulate(c.before.begin(), c.before.end(), size_t{0});
-        const Bytes audio = Pattern(at + c.atLimit, 5);
+        const Bytes audio = NoiseBytes(at + c.atLimit, 5);
         auto file = StartNew(path, c.format, audio, c.before);
         const Bytes onDisk = ReadBytes(path);
         int32_t written = -1;
@@ -215,7 +207,7 @@ TEST(WavFileTypeWav, FactCountUsesAllThirtyTwoBits) {
 
         auto file = Create(path, "a");
         ASSERT_EQ(file->ReadHeader(1), 0);
-        ASSERT_EQ(file->Write(Pattern(417, 1).data(), 417), 417);
+        ASSERT_EQ(file->Write(NoiseBytes(417, 1).data(), 417), 417);
         ASSERT_EQ(file->Close(), 0);
         std::ifstream in(path, std::ios::binary);
         Bytes head(80);
@@ -252,7 +244,7 @@ TEST(WavFileTypeWav, WrittenAndAppendedFilesHaveTheExactLayout) {
         const std::string path = dir.File("out.wav");
         const size_t written = std::accumulate(c.pieces.begin(), c.pieces.end(), size_t{0});
         const size_t total = std::accumulate(c.appended.begin(), c.appended.end(), written);
-        const Bytes audio = Pattern(total, 7);
+        const Bytes audio = NoiseBytes(total, 7);
 
         auto file = StartNew(path, c.format, audio, c.pieces);
         EXPECT_EQ(file->Close(), 0);
@@ -284,8 +276,8 @@ TEST(WavFileTypeWav, WrittenAndAppendedFilesHaveTheExactLayout) {
 // that lie, damage. A refused file is closed and, like every file here, left unchanged.
 TEST(WavFileTypeWav, ForeignAndDamagedFiles) {
     const Bytes fmt = Slice(WrittenLayout(kPcm16Stereo, {}), 20, 16);  // the 16-byte PCM record
-    const Bytes audio = Pattern(1000, 9);
-    Bytes longFormat = Pattern(50, 4);
+    const Bytes audio = NoiseBytes(1000, 9);
+    Bytes longFormat = NoiseBytes(50, 4);
     std::copy(fmt.begin(), fmt.end(), longFormat.begin());
     const Bytes mpegFmt = Slice(WrittenLayout(kMpeg, {}), 20, 40);
     Bytes mpegZeroAverage = mpegFmt;
@@ -295,7 +287,7 @@ TEST(WavFileTypeWav, ForeignAndDamagedFiles) {
     Bytes trailingByte = plain;
     trailingByte.push_back(0);
     Bytes dataOutside = Riff({{"fmt ", fmt}});
-    AppendChunk(dataOutside, {"data", Pattern(8, 1)});
+    AppendChunk(dataOutside, {"data", NoiseBytes(8, 1)});
     struct Case {
         const char* name;
         Bytes bytes;
@@ -309,7 +301,7 @@ TEST(WavFileTypeWav, ForeignAndDamagedFiles) {
         {"no fmt", Riff({{"data", audio}}), 0, WAVFILE_CORRUPT, {}},
         {"fmt cut short", Slice(plain, 0, 30), 0, WAVFILE_NO_FORMAT_CHUNK, {}},
         {"no whole block",
-         Riff({{"fmt ", fmt}, {"data", Pattern(3, 1)}}),
+         Riff({{"fmt ", fmt}, {"data", NoiseBytes(3, 1)}}),
          0,
          WAVFILE_NO_DATA_CHUNK,
          {}},
@@ -322,19 +314,19 @@ TEST(WavFileTypeWav, ForeignAndDamagedFiles) {
         {"append: byte after the form", trailingByte, 1, WAVFILE_APPEND_REFUSED, {}},
         {"50-byte fmt", Riff({{"fmt ", longFormat}, {"data", audio}}), 0, 0, audio},
         {"chunks all around",
-         Riff({{"junk", Pattern(3, 2)},
+         Riff({{"junk", NoiseBytes(3, 2)},
                {"fmt ", fmt},
-               {"LIST", Pattern(5, 5)},
+               {"LIST", NoiseBytes(5, 5)},
                {"data", audio},
-               {"LIST", Pattern(7, 6)}}),
+               {"LIST", NoiseBytes(7, 6)}}),
          0, 0, audio},
-        {"partial last block", Riff({{"fmt ", fmt}, {"data", Pattern(1001, 9)}}), 0, 0, audio},
-        {"size beyond the file", Riff({{"fmt ", fmt}, {"data", Pattern(400, 9), 100000}}), 0, 0,
+        {"partial last block", Riff({{"fmt ", fmt}, {"data", NoiseBytes(1001, 9)}}), 0, 0, audio},
+        {"size beyond the file", Riff({{"fmt ", fmt}, {"data", NoiseBytes(400, 9), 100000}}), 0, 0,
          Slice(audio, 0, 400)},
-        {"size beyond 2 GiB", Riff({{"fmt ", fmt}, {"data", Pattern(400, 9), 0xFFFFFFFFu}}), 0, 0,
+        {"size beyond 2 GiB", Riff({{"fmt ", fmt}, {"data", NoiseBytes(400, 9), 0xFFFFFFFFu}}), 0, 0,
          Slice(audio, 0, 400)},
-        {"mpeg, zero average", Riff({{"fmt ", mpegZeroAverage}, {"data", Pattern(835, 9)}}), 0, 0,
-         Pattern(834, 9)},
+        {"mpeg, zero average", Riff({{"fmt ", mpegZeroAverage}, {"data", NoiseBytes(835, 9)}}), 0, 0,
+         NoiseBytes(834, 9)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -353,7 +345,7 @@ TEST(WavFileTypeWav, ForeignAndDamagedFiles) {
     }
     // Appending puts a data size that claims too much right, and leaves a fact chunk too small
     // for the count alone rather than overflowing into the next chunk.
-    const Bytes frames = Pattern(834 + 417, 5);
+    const Bytes frames = NoiseBytes(834 + 417, 5);
     const std::pair<Bytes, Bytes> appended[] = {
         {Riff({{"fmt ", fmt}, {"data", Slice(frames, 0, 834), 100000}}),
          Riff({{"fmt ", fmt}, {"data", frames}})},
