@@ -56,8 +56,9 @@ testbed_start_xvfb() {
     Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$file" >"$file.log" 2>&1 &
     TESTBED_XVFB_PID=$!
     for i in $(seq 1 200); do
-        # A whole line: read fails on a number still being written.
-        if read -r n <"$file" && [ -n "$n" ]; then
+        # A whole line (read fails on a number still being written), and a server that answers.
+        if read -r n <"$file" && [ -n "$n" ] &&
+            { ! command -v xprop >/dev/null || DISPLAY=":$n" xprop -root >/dev/null 2>&1; }; then
             export DISPLAY=":$n"
             return 0
         fi
@@ -96,7 +97,9 @@ testbed_start_openbox() {
         kill -0 "$TESTBED_OPENBOX_PID" 2>/dev/null || break
         sleep 0.05
     done
-    testbed_log "openbox did not start:"; cat "$TESTBED_DIR/openbox.log" >&2
+    testbed_log "openbox did not start on $QUINDLE_WM_DISPLAY (its Xvfb $(kill -0 \
+        "$TESTBED_WM_XVFB_PID" 2>/dev/null && echo runs || echo is gone)):"
+    cat "$TESTBED_DIR/openbox.log" "$TESTBED_DIR"/display-*.log >&2
     return 1
 }
 
