@@ -131,6 +131,7 @@ class PulseSink final : public AudioSink {
     void Reset() override {
         PulseConnection::Locked lock(loop_);
         ringStart_ = ringFill_ = 0;
+        drainCovers_ = 0;
         drainWanted_ = false;
         clock_.Reset();
         if (!failed_) {
@@ -279,11 +280,7 @@ class PulseSink final : public AudioSink {
         if (success != 0) {
             self->RanDry(self->drainCovers_);
         }
-        // Audio written after the request is not covered by its answer: it has to be drained
-        // too, or a server waiting for its start threshold would never play it.
-        if (self->drainWanted_ && self->clock_.WrittenFrames() > self->drainCovers_) {
-            self->StartDrain();
-        }
+        self->DrainTheRest();
     }
 
     // An underflow message names the write index it happened at, where the server knows it;
@@ -336,6 +333,16 @@ class PulseSink final : public AudioSink {
             clock_.Written(clock_.WrittenFrames() + chunk / frameBytes_);
         }
         clock_.SetEnding(drainWanted_ && ringFill_ == 0);
+        DrainTheRest();
+    }
+
+    // A drain covers what had been written when it was asked: audio that went out later (also
+    // after a drain already answered) needs one of its own, or a server waiting for its start
+    // threshold would never play it.
+    void DrainTheRest() {
+        if (drainWanted_ && ringFill_ == 0 && clock_.WrittenFrames() > drainCovers_) {
+            StartDrain();
+        }
     }
 
     // Frames played by the server's account, 0 before it knows.
