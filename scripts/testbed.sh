@@ -49,11 +49,13 @@ testbed_start_xvfb() {
     command -v Xvfb >/dev/null || { testbed_log "no Xvfb, no display"; return 0; }
     # The server takes the first free display number itself and writes it once it takes
     # connections: a number chosen here by looking for lock files raced with other test beds
-    # starting at the same time.
+    # starting at the same time. -noreset: by default an X server starts afresh whenever its
+    # last client leaves, and a client that connects just then (openbox right after the
+    # probe below) fails to open the display.
     TESTBED_DISPLAYS=$((${TESTBED_DISPLAYS:-0} + 1))
     local file=$TESTBED_DIR/display-$TESTBED_DISPLAYS n i
     : >"$file"
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$file" >"$file.log" 2>&1 &
+    Xvfb -displayfd 3 -noreset -screen 0 1024x768x24 -nolisten tcp 3>"$file" >"$file.log" 2>&1 &
     TESTBED_XVFB_PID=$!
     for i in $(seq 1 200); do
         # A whole line (read fails on a number still being written), and a server that answers.
