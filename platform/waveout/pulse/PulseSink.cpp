@@ -55,7 +55,7 @@ class PulseSink final : public AudioSink {
         pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
         timeval when;
         tick_ = api->time_new(api, pa_gettimeofday(&when), OnTick, this);
-        MMRESULT result = OpenStream(false);
+        MMRESULT result = OpenStream();
         if (result == MMSYSERR_NOERROR &&
             !connection_->WaitFor([&] { return Ready() || failed_; }, kAnswerSeconds)) {
             GiveUp();
@@ -90,12 +90,14 @@ class PulseSink final : public AudioSink {
     }
 
     // A pause waits (bounded) for the server's cork and then for where it stopped, so that
-    // the position holds from the moment Pause returns.
+    // the position holds from the moment Pause returns. A stream that has had no audio yet is
+    // corked already: its pause asks the server nothing.
     void Pause() override {
         PulseConnection::Locked lock(loop_);
         clock_.SetCorked(true);
-        if (!failed_ && Ready()) {
+        if (!failed_ && Ready() && !sentCork_) {
             Reply corked{loop_}, timing{loop_};
+            sentCork_ = true;
             if (Await(pa_stream_cork(stream_, 1, Reply::Done, &corked), &corked) &&
                 clock_.WrittenFrames() > 0 &&
                 Await(pa_stream_update_timing_info(stream_, Reply::Done, &timing), &timing)) {
@@ -109,9 +111,7 @@ class PulseSink final : public AudioSink {
     void Resume() override {
         PulseConnection::Locked lock(loop_);
         clock_.SetCorked(false);
-        if (!failed_ && Ready()) {
-            SendCork(false);
-        }
+        SyncCork();
         if (drainWanted_) {
             StartDrain();  // a short remainder that was waiting for the start threshold
         }
@@ -122,6 +122,7 @@ class PulseSink final : public AudioSink {
         PulseConnection::Locked lock(loop_);
         drainWanted_ = true;
         PushToServer();
+        SyncCork();
         StartDrain();
     }
 
@@ -135,7 +136,7 @@ class PulseSink final : public AudioSink {
         clock_.Reset();
         if (!failed_) {
             DropStream();
-            if (OpenStream(clock_.Corked()) != MMSYSERR_NOERROR) {
+            if (OpenStream() != MMSYSERR_NOERROR) {
                 Fail();
             }
         }
@@ -182,6 +183,16 @@ class PulseSink final : public AudioSink {
         }
         pa_operation_unref(operation);
         sentCork_ = cork;
+    }
+
+    // The server's stream is corked while we are paused, and from its start until it has
+    // audio (or is to drain): a pause before the first audio then needs no answer, and the
+    // audio written before a resume starts together with it.
+    void SyncCork() {
+        const bool cork = clock_.Corked() || (clock_.WrittenFrames() == 0 && !drainWanted_);
+        if (!failed_ && Ready() && cork != sentCork_) {
+            SendCork(cork);
+        }
     }
 
     // A drain request starts even a remainder shorter than the start threshold. Unlike a
@@ -249,10 +260,8 @@ class PulseSink final : public AudioSink {
         } else if (state == PA_STREAM_READY) {
             // What was asked of the stream before it was ready is carried out now.
             self->clock_.Connected(Clock::now());
-            if (self->sentCork_ != self->clock_.Corked()) {
-                self->SendCork(self->clock_.Corked());
-            }
             self->PushToServer();
+            self->SyncCork();
             if (self->drainWanted_) {
                 self->StartDrain();
             }
@@ -320,6 +329,7 @@ class PulseSink final : public AudioSink {
             ringFill_ -= chunk;
             wanted -= chunk;
             clock_.Written(clock_.WrittenFrames() + chunk / frameBytes_);
+            SyncCork();
         }
         clock_.SetEnding(drainWanted_ && ringFill_ == 0);
     }
@@ -365,9 +375,9 @@ class PulseSink final : public AudioSink {
         }
     }
 
-    // Connects a new stream without waiting for it; the connection is a question the server
-    // must answer in time.
-    MMRESULT OpenStream(bool corked) {
+    // Connects a new stream, corked, without waiting for it; the connection is a question the
+    // server must answer in time.
+    MMRESULT OpenStream() {
         stream_ = pa_stream_new(context_, "Playback", &spec_, &map_);
         if (stream_ == nullptr) {
             return WAVERR_BADFORMAT;
@@ -377,9 +387,8 @@ class PulseSink final : public AudioSink {
         pa_stream_set_underflow_callback(stream_, OnUnderflow, this);
         const pa_buffer_attr attr = StreamBuffer(spec_);
         // No interpolated timing: the position is what the server reported (ServerClock).
-        auto flags = static_cast<pa_stream_flags_t>(corked ? PA_STREAM_START_CORKED : 0);
-        clock_.SetCorked(corked);
-        sentCork_ = corked;
+        const auto flags = PA_STREAM_START_CORKED;
+        sentCork_ = true;
         clock_.Asked(Clock::now());
         if (pa_stream_connect_playback(stream_, target_.empty() ? nullptr : target_.c_str(), &attr,
                                        flags, nullptr, nullptr) < 0) {
