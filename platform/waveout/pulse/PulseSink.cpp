@@ -205,14 +205,18 @@ class PulseSink final : public AudioSink {
         }
     }
 
-    // The next look at the server, as the clock wants it.
+    // The next look at the server, as the clock wants it. The timer is moved only when that
+    // changed: moving it from another thread wakes the loop's thread.
     void Arm() {
-        if (failed_ || tick_ == nullptr) {
+        const Clock::time_point next = clock_.NextTick();
+        if (failed_ || tick_ == nullptr || (armed_ && next == armedFor_)) {
             return;
         }
+        armed_ = true;
+        armedFor_ = next;
         const Clock::time_point now = Clock::now();
-        const auto wait = std::chrono::duration_cast<std::chrono::microseconds>(
-            std::max(clock_.NextTick(), now) - now);
+        const auto wait =
+            std::chrono::duration_cast<std::chrono::microseconds>(std::max(next, now) - now);
         timeval when;
         pa_timeval_add(pa_gettimeofday(&when), static_cast<pa_usec_t>(wait.count()));
         pa_threaded_mainloop_get_api(loop_)->time_restart(tick_, &when);
@@ -223,6 +227,7 @@ class PulseSink final : public AudioSink {
     static void OnTick(pa_mainloop_api* /*api*/, pa_time_event* /*event*/, const timeval* /*when*/,
                        void* data) {
         auto* self = static_cast<PulseSink*>(data);
+        self->armed_ = false;
         if (self->failed_) {
             return;  // not armed again
         }
@@ -427,6 +432,8 @@ class PulseSink final : public AudioSink {
     pa_context* context_ = nullptr;         // the connection's
     pa_stream* stream_ = nullptr;
     pa_time_event* tick_ = nullptr;   // asks for the timing, watches for a silent server
+    bool armed_ = false;              // tick_ is set to go off at armedFor_
+    Clock::time_point armedFor_{};
     pa_operation* timing_ = nullptr;  // the timing request on its way, if any
     pa_operation* drain_ = nullptr;   // the drain request on its way, if any
     ServerClock clock_;               // what the answers mean
