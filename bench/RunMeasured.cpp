@@ -1,6 +1,7 @@
-// Runs a command and prints "cpu-seconds peak-resident-kB wall-seconds" of it alone. The
-// command is started from this small process, not from a script's interpreter: a child's peak
-// resident size counts the memory of the process it was forked from until its exec, so an
+// Runs a command and prints "cpu-seconds peak-resident-kB wall-seconds wake-ups" of it alone
+// (wake-ups: how often any of its threads slept and was woken, its voluntary context switches).
+// The command is started from this small process, not from a script's interpreter: a child's
+// peak resident size counts the memory of the process it was forked from until its exec, so an
 // interpreter's own tens of megabytes would hide the command's.
 // Usage: bench_run <command> [arguments...]   (its output goes to /dev/null)
 #include <fcntl.h>
@@ -42,6 +43,6 @@ int main(int argc, char** argv) {
                        double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     const double wall =
         double(end.tv_sec - start.tv_sec) + double(end.tv_nsec - start.tv_nsec) / 1e9;
-    std::printf("%.6f %ld %.6f\n", cpu, usage.ru_maxrss, wall);
+    std::printf("%.6f %ld %.6f %ld\n", cpu, usage.ru_maxrss, wall, usage.ru_nvcsw);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
 }

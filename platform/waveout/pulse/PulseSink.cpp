@@ -55,7 +55,7 @@ class PulseSink final : public AudioSink {
         pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
         timeval when;
         tick_ = api->time_new(api, pa_gettimeofday(&when), OnTick, this);
-        MMRESULT result = OpenStream(false);
+        MMRESULT result = OpenStream();
         if (result == MMSYSERR_NOERROR &&
             !connection_->WaitFor([&] { return Ready() || failed_; }, kAnswerSeconds)) {
             GiveUp();
@@ -90,12 +90,14 @@ class PulseSink final : public AudioSink {
     }
 
     // A pause waits (bounded) for the server's cork and then for where it stopped, so that
-    // the position holds from the moment Pause returns.
+    // the position holds from the moment Pause returns. A stream that has had no audio yet is
+    // corked already: its pause asks the server nothing.
     void Pause() override {
         PulseConnection::Locked lock(loop_);
         clock_.SetCorked(true);
-        if (!failed_ && Ready()) {
+        if (!failed_ && Ready() && !sentCork_) {
             Reply corked{loop_}, timing{loop_};
+            sentCork_ = true;
             if (Await(pa_stream_cork(stream_, 1, Reply::Done, &corked), &corked) &&
                 clock_.WrittenFrames() > 0 &&
                 Await(pa_stream_update_timing_info(stream_, Reply::Done, &timing), &timing)) {
@@ -109,9 +111,7 @@ class PulseSink final : public AudioSink {
     void Resume() override {
         PulseConnection::Locked lock(loop_);
         clock_.SetCorked(false);
-        if (!failed_ && Ready()) {
-            SendCork(false);
-        }
+        SyncCork();
         if (drainWanted_) {
             StartDrain();  // a short remainder that was waiting for the start threshold
         }
@@ -122,6 +122,7 @@ class PulseSink final : public AudioSink {
         PulseConnection::Locked lock(loop_);
         drainWanted_ = true;
         PushToServer();
+        SyncCork();
         StartDrain();
     }
 
@@ -136,7 +137,7 @@ class PulseSink final : public AudioSink {
         clock_.Reset();
         if (!failed_) {
             DropStream();
-            if (OpenStream(clock_.Corked()) != MMSYSERR_NOERROR) {
+            if (OpenStream() != MMSYSERR_NOERROR) {
                 Fail();
             }
         }
@@ -185,6 +186,16 @@ class PulseSink final : public AudioSink {
         sentCork_ = cork;
     }
 
+    // The server's stream is corked while we are paused, and from its start until it has
+    // audio (or is to drain): a pause before the first audio then needs no answer, and the
+    // audio written before a resume starts together with it.
+    void SyncCork() {
+        const bool cork = clock_.Corked() || (clock_.WrittenFrames() == 0 && !drainWanted_);
+        if (!failed_ && Ready() && cork != sentCork_) {
+            SendCork(cork);
+        }
+    }
+
     // A drain request starts even a remainder shorter than the start threshold. Unlike a
     // plain trigger, it leaves the server waiting at the end of the data when it runs dry:
     // after a trigger the server's read position runs on through the gap, and audio written
@@ -196,14 +207,18 @@ class PulseSink final : public AudioSink {
         }
     }
 
-    // The next look at the server, as the clock wants it.
+    // The next look at the server, as the clock wants it. The timer is moved only when that
+    // changed: moving it from another thread wakes the loop's thread.
     void Arm() {
-        if (failed_ || tick_ == nullptr) {
+        const Clock::time_point next = clock_.NextTick();
+        if (failed_ || tick_ == nullptr || (armed_ && next == armedFor_)) {
             return;
         }
+        armed_ = true;
+        armedFor_ = next;
         const Clock::time_point now = Clock::now();
-        const auto wait = std::chrono::duration_cast<std::chrono::microseconds>(
-            std::max(clock_.NextTick(), now) - now);
+        const auto wait =
+            std::chrono::duration_cast<std::chrono::microseconds>(std::max(next, now) - now);
         timeval when;
         pa_timeval_add(pa_gettimeofday(&when), static_cast<pa_usec_t>(wait.count()));
         pa_threaded_mainloop_get_api(loop_)->time_restart(tick_, &when);
@@ -214,6 +229,7 @@ class PulseSink final : public AudioSink {
     static void OnTick(pa_mainloop_api* /*api*/, pa_time_event* /*event*/, const timeval* /*when*/,
                        void* data) {
         auto* self = static_cast<PulseSink*>(data);
+        self->armed_ = false;
         if (self->failed_) {
             return;  // not armed again
         }
@@ -251,10 +267,8 @@ class PulseSink final : public AudioSink {
         } else if (state == PA_STREAM_READY) {
             // What was asked of the stream before it was ready is carried out now.
             self->clock_.Connected(Clock::now());
-            if (self->sentCork_ != self->clock_.Corked()) {
-                self->SendCork(self->clock_.Corked());
-            }
             self->PushToServer();
+            self->SyncCork();
             if (self->drainWanted_) {
                 self->StartDrain();
             }
@@ -331,6 +345,7 @@ class PulseSink final : public AudioSink {
             ringFill_ -= chunk;
             wanted -= chunk;
             clock_.Written(clock_.WrittenFrames() + chunk / frameBytes_);
+            SyncCork();
         }
         clock_.SetEnding(drainWanted_ && ringFill_ == 0);
         DrainTheRest();
@@ -386,9 +401,9 @@ class PulseSink final : public AudioSink {
         }
     }
 
-    // Connects a new stream without waiting for it; the connection is a question the server
-    // must answer in time.
-    MMRESULT OpenStream(bool corked) {
+    // Connects a new stream, corked, without waiting for it; the connection is a question the
+    // server must answer in time.
+    MMRESULT OpenStream() {
         stream_ = pa_stream_new(context_, "Playback", &spec_, &map_);
         if (stream_ == nullptr) {
             return WAVERR_BADFORMAT;
@@ -398,9 +413,8 @@ class PulseSink final : public AudioSink {
         pa_stream_set_underflow_callback(stream_, OnUnderflow, this);
         const pa_buffer_attr attr = StreamBuffer(spec_);
         // No interpolated timing: the position is what the server reported (ServerClock).
-        auto flags = static_cast<pa_stream_flags_t>(corked ? PA_STREAM_START_CORKED : 0);
-        clock_.SetCorked(corked);
-        sentCork_ = corked;
+        const auto flags = PA_STREAM_START_CORKED;
+        sentCork_ = true;
         clock_.Asked(Clock::now());
         if (pa_stream_connect_playback(stream_, target_.empty() ? nullptr : target_.c_str(), &attr,
                                        flags, nullptr, nullptr) < 0) {
@@ -439,6 +453,8 @@ class PulseSink final : public AudioSink {
     pa_context* context_ = nullptr;         // the connection's
     pa_stream* stream_ = nullptr;
     pa_time_event* tick_ = nullptr;   // asks for the timing, watches for a silent server
+    bool armed_ = false;              // tick_ is set to go off at armedFor_
+    Clock::time_point armedFor_{};
     pa_operation* timing_ = nullptr;  // the timing request on its way, if any
     pa_operation* drain_ = nullptr;   // the drain request on its way, if any
     uint64_t drainCovers_ = 0;        // the frames written when it was asked
