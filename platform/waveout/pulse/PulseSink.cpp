@@ -176,13 +176,17 @@ class PulseSink final : public AudioSink {
     }
 
     // A cork whose answer is not waited for: a refusal fails the sink.
+    // One cork request at a time, kept so that dropping the stream cancels it: its answer
+    // must not reach a sink that is gone. A change wanted meanwhile follows the answer.
     void SendCork(bool cork) {
-        pa_operation* operation = pa_stream_cork(stream_, cork ? 1 : 0, OnCorkDone, this);
-        if (operation == nullptr) {
+        if (cork_ != nullptr) {
+            return;
+        }
+        cork_ = pa_stream_cork(stream_, cork ? 1 : 0, OnCorkDone, this);
+        if (cork_ == nullptr) {
             Fail();
             return;
         }
-        pa_operation_unref(operation);
         sentCork_ = cork;
     }
 
@@ -279,10 +283,13 @@ class PulseSink final : public AudioSink {
 
     static void OnCorkDone(pa_stream* /*stream*/, int success, void* data) {
         auto* self = static_cast<PulseSink*>(data);
+        pa_operation_unref(self->cork_);
+        self->cork_ = nullptr;
         if (success == 0) {
             self->Fail();
         }
         self->clock_.Answered(Clock::now());
+        self->SyncCork();
     }
 
     // The server has read everything written (a drain ends without an underflow message).
@@ -431,7 +438,7 @@ class PulseSink final : public AudioSink {
         pa_stream_set_state_callback(stream_, nullptr, nullptr);
         pa_stream_set_write_callback(stream_, nullptr, nullptr);
         pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
-        for (pa_operation** operation : {&timing_, &drain_}) {
+        for (pa_operation** operation : {&timing_, &drain_, &cork_}) {
             if (*operation != nullptr) {
                 pa_operation_cancel(*operation);
                 pa_operation_unref(*operation);
@@ -457,6 +464,7 @@ class PulseSink final : public AudioSink {
     Clock::time_point armedFor_{};
     pa_operation* timing_ = nullptr;  // the timing request on its way, if any
     pa_operation* drain_ = nullptr;   // the drain request on its way, if any
+    pa_operation* cork_ = nullptr;    // the cork request on its way, if any
     uint64_t drainCovers_ = 0;        // the frames written when it was asked
     ServerClock clock_;               // what the answers mean
     std::atomic<bool> failed_{false};
