@@ -270,9 +270,16 @@ void WaveOutStream::ApplySettings(const Requests& requests) {
         }
         sinkPaused_ = requests.paused;
     }
-    chain_.SetVolume(requests.volume);
-    if (chain_.SetStretch(requests.stretch, &pending_)) {
-        std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(mutex_);
+    SettleChain();
+}
+
+// With the lock held. The volume and the stretch reach the chain before the next bytes do:
+// one given before a header was written holds for all of that header, even when it came
+// while this thread was busy with the header before.
+void WaveOutStream::SettleChain() {
+    chain_.SetVolume(volume_);
+    if (chain_.SetStretch(stretch_, &pending_)) {
         Account(queue_.empty() ? nullptr : &queue_.back(), true);
     }
 }
@@ -299,6 +306,7 @@ bool WaveOutStream::ConvertNext() {
     size_t index = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        SettleChain();
         for (; index < queue_.size(); ++index) {
             Entry& entry = queue_[index];
             if (!entry.reached) {
@@ -445,7 +453,7 @@ void WaveOutStream::Run() {
         Requests requests{};
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            requests = Requests{requestSerial_, paused_, resetWanted_, closing_, volume_, stretch_};
+            requests = Requests{requestSerial_, paused_, resetWanted_, closing_};
             resetWanted_ = false;
         }
         if (requests.closing) {

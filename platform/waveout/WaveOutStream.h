@@ -62,8 +62,6 @@ class WaveOutStream {
         bool paused;
         bool reset;
         bool closing;
-        DWORD volume;
-        DWORD stretch;
     };
     using Clock = std::chrono::steady_clock;
 
@@ -72,6 +70,7 @@ class WaveOutStream {
     void Wake();
     void WaitForWork(Clock::time_point deadline);
     void ApplySettings(const Requests& requests);
+    void SettleChain();
     void DoReset(std::vector<WAVEHDR*>* done);
     void Feed();
     bool ConvertNext();

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -312,8 +313,13 @@ TEST_P(WaveOut, PlaysExactBytesInOrderThroughAPauseAndAnUnderrun) {
     ASSERT_EQ(waveOutClose(out), MMSYSERR_NOERROR);  // right after the last: cuts nothing
     EXPECT_TRUE(callback.WaitFor(MM_WOM_CLOSE, 1, 2s));
     if (const auto played = Played(audio)) {
+        const size_t size = std::min(played->size(), audio.size() - 2);
+        const auto differ = std::mismatch(played->begin(), played->begin() + long(size),
+                                          audio.begin()).first - played->begin();
         EXPECT_TRUE(*played == std::vector<uint8_t>(audio.begin(), audio.end() - 2))
-            << "the device got " << played->size() << " other bytes";
+            << "the device got " << played->size() << " other bytes, from byte " << differ
+            << " on (the first headers end at " << firstBytes << ", the pause at about "
+            << positionAtPause << ")";
     }
 }
 
@@ -481,6 +487,55 @@ TEST_P(WaveOut, StretchedAudioFedInRotationPlaysWithoutGaps) {
             const double expected = tone.size() / 4 * stretch / 10000.0;
             EXPECT_NEAR(frames, expected, expected / 100);
         }
+    }
+}
+
+// A stretch or volume asked for while the device thread is busy (here: stopped inside a
+// write to a slow device) holds for every header written after it returns; the header the
+// thread was on plays as it began.
+TEST(WaveOutSettings, TakeEffectBeforeTheHeadersWrittenAfterThem) {
+    const std::vector<uint8_t> audio = NoiseBytes(19200, 7);  // 100 ms
+    const struct {
+        const char* what;
+        std::function<MMRESULT(HWAVEOUT)> set;
+        size_t secondBytes;  // what the second header should become
+        int secondGain;      // in percent
+    } cases[] = {
+        {"stretch to half",
+         [](HWAVEOUT out) { return waveOutMessage(out, WODM_TIMESTRETCH, 5000, 0); }, 9600, 100},
+        {"volume to half", [](HWAVEOUT out) { return waveOutSetVolume(out, 0x80008000); }, 19200,
+         50},
+    };
+    auto& device = testsupport::ScriptedDevice::Get();
+    for (const auto& c : cases) {
+        device.Clear();
+        device.SetCapacity(1000ms);
+        Notifications callback;
+        HWAVEOUT out = OpenDevice(FindDevice("Scripted Device"), FormatImage(2, kRate, 16),
+                                  callback.Window());
+        HeaderSet first(audio.data(), audio.size(), {audio.size()});
+        HeaderSet second(audio.data(), audio.size(), {audio.size()});
+        device.HoldWrites(true);
+        ASSERT_EQ(first.WriteAll(out), MMSYSERR_NOERROR);
+        ASSERT_TRUE(device.WaitForHeldWrite()) << c.what;
+        ASSERT_EQ(c.set(out), MMSYSERR_NOERROR) << c.what;
+        ASSERT_EQ(second.WriteAll(out), MMSYSERR_NOERROR);
+        device.HoldWrites(false);
+        ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, 2, 5s)) << c.what;
+        ASSERT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
+        const std::vector<uint8_t> played = device.Bytes();
+        ASSERT_GE(played.size(), audio.size()) << c.what;
+        EXPECT_TRUE(std::equal(audio.begin(), audio.end(), played.begin())) << c.what;
+        const size_t secondBytes = played.size() - audio.size();
+        EXPECT_NEAR(double(secondBytes), double(c.secondBytes), c.secondBytes / 100.0) << c.what;
+        int peak = 0, sourcePeak = 0;
+        for (size_t i = 0; i + 1 < audio.size(); i += 2) {
+            sourcePeak = std::max(sourcePeak, std::abs(int(int16_t(audio[i] | audio[i + 1] << 8))));
+        }
+        for (size_t i = audio.size(); i + 1 < played.size(); i += 2) {
+            peak = std::max(peak, std::abs(int(int16_t(played[i] | played[i + 1] << 8))));
+        }
+        EXPECT_NEAR(peak * 100.0 / sourcePeak, c.secondGain, 3) << c.what;
     }
 }
 

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -46,7 +47,21 @@ class ScriptedDevice final : public platform::AudioBackend {
         std::lock_guard<std::mutex> lock(mutex_);
         return bytes_;
     }
+    // Writes to the sink wait while held: the device thread stops inside one, as it would
+    // behind a slow device. WaitForHeldWrite is true once one is waiting (within 5 s).
+    void HoldWrites(bool hold) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            holding_ = hold;
+        }
+        gate_.notify_all();
+    }
+    bool WaitForHeldWrite() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return gate_.wait_for(lock, std::chrono::seconds(5), [this] { return writeHeld_; });
+    }
     void Clear() {
+        HoldWrites(false);
         SetSpeed(1.0);
         std::lock_guard<std::mutex> lock(mutex_);
         bytes_.clear();
@@ -109,7 +124,11 @@ class ScriptedDevice final : public platform::AudioBackend {
             return device_->failed_ ? 0 : (capacity - held) * device_->frameBytes_;
         }
         bool Write(const uint8_t* data, size_t bytes) override {
-            std::lock_guard<std::mutex> lock(device_->mutex_);
+            std::unique_lock<std::mutex> lock(device_->mutex_);
+            device_->writeHeld_ = device_->holding_;
+            device_->gate_.notify_all();
+            device_->gate_.wait(lock, [this] { return !device_->holding_; });
+            device_->writeHeld_ = false;
             if (device_->failed_) {
                 return false;
             }
@@ -147,6 +166,9 @@ class ScriptedDevice final : public platform::AudioBackend {
     }
 
     std::mutex mutex_;
+    std::condition_variable gate_;  // held writes
+    bool holding_ = false;
+    bool writeHeld_ = false;
     std::vector<uint8_t> bytes_;
     double speed_ = 1.0;
     std::atomic<bool> failed_{false};
