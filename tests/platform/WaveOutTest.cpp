@@ -269,13 +269,17 @@ class WaveOut : public ::testing::TestWithParam<const char*> {
 // bytes, each header comes back in order, and the position is in bytes, frames or
 // milliseconds. Pausing midway holds the queue and the position and loses nothing (ALSA
 // without a hardware pause drops its buffer and primes it again). After the queue ran dry,
-// more headers play on from there.
+// more headers play on from there, and so do headers written the moment the last came back
+// (a server's read position may have run on past the end by then).
 TEST_P(WaveOut, PlaysExactBytesInOrderThroughAPauseAndAnUnderrun) {
     Notifications callback;
-    const std::vector<uint8_t> audio = NoiseBytes(kRate * 4 + 32002, 99);  // ~1.2 s, 2 extra
+    const std::vector<uint8_t> audio = NoiseBytes(kRate * 4 + 41602, 99);  // ~1.2 s, 2 extra
     const size_t firstBytes = 48001 + 3 + 20000 + 38400 + 65536 + 20060;   // whole frames
+    const size_t thirdBytes = 9600;
     HeaderSet first(audio.data(), firstBytes, {48001, 3, 20000, 38400, 65536, 20060});
-    HeaderSet second(audio.data() + firstBytes, audio.size() - firstBytes, {3, 65536});
+    HeaderSet second(audio.data() + firstBytes, audio.size() - firstBytes - thirdBytes,
+                     {3, 65536});
+    HeaderSet third(audio.data() + audio.size() - thirdBytes, thirdBytes, {thirdBytes});
     HWAVEOUT out = Open(callback.Window());
     ASSERT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
     ASSERT_EQ(first.WriteAll(out), MMSYSERR_NOERROR);
@@ -308,7 +312,10 @@ TEST_P(WaveOut, PlaysExactBytesInOrderThroughAPauseAndAnUnderrun) {
     EXPECT_EQ(Position(out, TIME_MS), firstBytes / 4 * 1000 / kRate);
     ASSERT_EQ(second.WriteAll(out), MMSYSERR_NOERROR);
     ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, first.Size() + second.Size(), 5s));
-    EXPECT_EQ(callback.Get(MM_WOM_DONE).back(), second[second.Size() - 1]);
+    ASSERT_EQ(third.WriteAll(out), MMSYSERR_NOERROR);
+    EXPECT_EQ(callback.Get(MM_WOM_DONE)[first.Size() + second.Size() - 1],
+              second[second.Size() - 1]);
+    ASSERT_TRUE(callback.WaitFor(MM_WOM_DONE, first.Size() + second.Size() + 1, 5s));
     EXPECT_EQ(Position(out), audio.size());
     ASSERT_EQ(waveOutClose(out), MMSYSERR_NOERROR);  // right after the last: cuts nothing
     EXPECT_TRUE(callback.WaitFor(MM_WOM_CLOSE, 1, 2s));

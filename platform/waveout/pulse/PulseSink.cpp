@@ -338,13 +338,10 @@ class PulseSink final : public AudioSink {
         wanted -= wanted % frameBytes_;
         while (wanted > 0 && ringFill_ > 0) {
             const size_t chunk = std::min({wanted, ringFill_, ring_.size() - ringStart_});
-            // A server that has run dry of everything written (or has had nothing yet) gets
-            // the next audio where it reads now: one whose read position ran on through the
-            // gap (PipeWire's) would otherwise skip its start.
-            const auto written = static_cast<int64_t>(clock_.WrittenFrames() * frameBytes_);
-            const bool dry = written == 0 || pa_stream_get_underflow_index(stream_) >= written;
+            // A server that has run dry gets the next audio where it reads now: one whose read
+            // position ran on through the gap would otherwise skip its start.
             if (pa_stream_write(stream_, ring_.data() + ringStart_, chunk, nullptr, 0,
-                                dry ? PA_SEEK_RELATIVE_ON_READ : PA_SEEK_RELATIVE) != 0) {
+                                clock_.Dry() ? PA_SEEK_RELATIVE_ON_READ : PA_SEEK_RELATIVE) != 0) {
                 Fail();
                 return;
             }

@@ -69,6 +69,11 @@ class ServerClock {
     // When the sink is next to look: the next question, or the silence check of an open one.
     Time NextTick() const;
     uint64_t WrittenFrames() const { return written_; }
+    // Nothing written yet, or the server has said it ran dry of everything written (an
+    // underflow at or past the end, or a drain's answer that covers it all). The next audio
+    // then belongs where the server reads now: its read position may have run on past the
+    // end (PipeWire's does, by up to a cycle, when a drain ends).
+    bool Dry() const { return written_ == 0 || underflowed_; }
 
   private:
     // Brings the confirmed count up to what the facts so far say; after every event.
