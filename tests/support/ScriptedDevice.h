@@ -8,8 +8,8 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <cstdint>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -50,10 +50,8 @@ class ScriptedDevice final : public platform::AudioBackend {
     // Writes to the sink wait while held: the device thread stops inside one, as it would
     // behind a slow device. WaitForHeldWrite is true once one is waiting (within 5 s).
     void HoldWrites(bool hold) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            holding_ = hold;
-        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        holding_ = hold;
         gate_.notify_all();
     }
     bool WaitForHeldWrite() {
