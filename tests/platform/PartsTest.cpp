@@ -246,13 +246,17 @@ TEST(PlayoutClock, RunsOnFromAReadingAndNeverPassesTheEnd) {
 
 // What the server's answers mean, driven by scripted answer sequences at 1000 frames a second
 // (a frame a millisecond). A step is "<ms> <event><frames>" then its checks: "=" confirmed,
-// "~" shown, "!" silent (0/1), "?" a question due (0/1), "d" dry (0/1). Events: W written so far, E ending,
+// "~" shown, "!" silent (0/1), "?" a question due (0/1), "d" dry (0/1). Events: V viewed, W written so far, E ending,
 // N wanted, A asked, R read (the server's clock), U underflow, L only look.
 TEST(ServerClock, ScriptedAnswers) {
     const std::pair<const char*, const char*> cases[] = {
         {"steady play: asked at once, shown runs on 200 ms at most, never past what was written",
-         "0 L =0 ~0 !0 ?1; 0 W1000; 0 A ?0; 50 R50 =50 ~50 ?0; 99 L ~99 ?0; 100 L ?1;"
+         "0 V =0 ~0 !0 ?1; 0 W1000; 0 A ?0; 50 R50 =50 ~50 ?0; 99 L ~99 ?0; 100 L ?1;"
          "900 L =50 ~250 !0; 950 R990 =990; 1500 L =990 ~1000"},
+        {"nobody looking: asked once a second, a wanted position when due; a look at the "
+         "position brings back the 100 ms pace",
+         "0 W90000; 0 A; 10 R10; 110 L ?0; 999 L ?0; 1000 L ?1; 1000 A; 1010 R1010; 1010 N1500;"
+         "1501 L ?0; 1502 L ?1; 1502 A; 1505 R1500; 1530 V; 1601 L ?0; 1602 L ?1"},
         {"a wanted position is asked for when due, not only every 100 ms",
          "0 W5000; 0 A; 10 R10; 10 N40; 41 L ?0; 42 L ?1; 42 A; 45 R43 =43"},
         {"an answer that never comes: silent after 3 s, not before; a late one ends the silence",
@@ -304,6 +308,9 @@ TEST(ServerClock, ScriptedAnswers) {
                     break;
                 case 'A':
                     clock.Asked(now);
+                    break;
+                case 'V':
+                    clock.Viewed(now);
                     break;
                 case 'R':
                     clock.Reading(now, frames);

@@ -149,9 +149,16 @@ class PulseSink final : public AudioSink {
         return failed_ ? 0 : clock_.Confirmed();
     }
 
+    // Looking at the position asks the server more often (see ServerClock::kAskEvery).
     uint64_t ShownPosition() override {
         PulseConnection::Locked lock(loop_);
-        return failed_ ? 0 : clock_.Shown(Clock::now());
+        if (failed_) {
+            return 0;
+        }
+        const Clock::time_point now = Clock::now();
+        clock_.Viewed(now);
+        Arm();
+        return clock_.Shown(now);
     }
 
     bool WakeWhenPlayed(uint64_t frames) override {

@@ -137,7 +137,9 @@ ServerClock::Time ServerClock::AskAt() const {
     if (askedAt_ == Time{} || (AtTheEnd() && !endReading_)) {
         return Time{};  // the first question, and where the clock stopped at the end: now
     }
-    Time next = askedAt_ + kAskEvery;
+    // Watched: the position was looked at within a second of the last question, or since.
+    const bool watched = viewedAt_ != Time{} && viewedAt_ + kAskIdle > askedAt_;
+    Time next = askedAt_ + (watched || !haveReading_ ? kAskEvery : kAskIdle);
     if (!corked_ && haveReading_ && wanted_ > confirmed_) {
         const Ms gap = AtTheEnd() ? kLate : kMinGap;
         next = std::min(next, std::max(WhenPlayed(wanted_) + kLate, askedAt_ + gap));

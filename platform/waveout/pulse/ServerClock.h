@@ -17,9 +17,12 @@ class ServerClock {
     using Time = std::chrono::steady_clock::time_point;
     using Ms = std::chrono::milliseconds;
 
-    // The server is asked this often while a stream is open (each answer shows that it is
-    // still there), and counts as gone when a question has had no answer for kSilence.
+    // The server is asked this often while someone looks at the position (or before its first
+    // reading), else every kAskIdle: each answer shows that it is still there, and it counts
+    // as gone when a question has had no answer for kSilence. Wanted positions and the end
+    // are asked for when due, whichever the pace.
     static constexpr Ms kAskEvery{100};
+    static constexpr Ms kAskIdle{1000};
     static constexpr Ms kSilence{3000};
     // The position row runs on from an answer at the rate for at most this long.
     static constexpr Ms kRunOn{200};
@@ -36,6 +39,8 @@ class ServerClock {
     bool Corked() const { return corked_; }
     // The frames the device thread waits for; true when that changed the wanted count.
     bool Want(uint64_t frames);
+    // Someone read the shown position (a status row, an application's position request).
+    void Viewed(Time now) { viewedAt_ = now; }
 
     // A question went out (a timing request, or the stream's connection).
     void Asked(Time now);
@@ -91,6 +96,7 @@ class ServerClock {
     bool asking_ = false;
     Time askedAt_{};
     Time lastAnswer_{};
+    Time viewedAt_{};
     // The last timing answer: when, and the server's clock then.
     bool haveReading_ = false;
     Time readingAt_{};
