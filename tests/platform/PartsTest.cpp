@@ -271,14 +271,12 @@ TEST(ServerClock, ScriptedAnswers) {
          "0 W1000; 0 E1; 0 A; 900 R900; 950 U950 =950 ?1; 951 A; 955 R950 =950; 960 A;"
          "970 R950 =965; 1100 L =965; 1005 A; 1010 R950 =1000"},
         {"a drain's answer covers only what was written before it was asked: audio written "
-         "since is not the end, though the server (waiting to start it) says nothing more",
-         "0 W500; 0 E1; 0 A; 400 R400; 500 U500 =500; 700 W900; 700 E1; 700 U500/500 =500; 701 A;"
+         "since is not the end, though the server (waiting to start it) says nothing more; the "
+         "next audio goes where the server reads only once it has run dry of all written",
+         "0 L d1; 0 W500 d0; 0 E1; 0 A; 400 R400; 500 U500 =500 d1; 700 W900 d0; 700 E1;"
+         "700 U500/500 =500 d0; 701 A;"
          "705 R500; 801 A; 805 R500; 901 A; 905 R500; 1001 A; 1005 R500; 1101 A; 1105 R500 =500;"
-         "1201 A; 1205 R600 =600; 1500 U900/900 =900"},
-        {"the next audio goes where the server reads only once it has run dry of all written: "
-         "an older underflow, or a drain asked before the last audio, does not say so",
-         "0 L d1; 0 W500 d0; 400 U400/400 d0; 500 U500/500 d1; 600 W900 d0; 700 U800/500 d0;"
-         "900 U900/900 d1; 950 W1000 d0"},
+         "1201 A; 1205 R600 =600; 1500 U900/900 =900 d1"},
         {"a stall in the end's play-out: nothing of the latency counts while the server was silent",
          "0 W1000; 0 E1; 0 A; 950 U950; 951 A; 955 R950 =950; 960 A; 970 R950 =965; 971 A;"
          "2970 R950 =965; 2971 A; 2990 R950 =985; 3001 A; 3005 R950 =1000"},

@@ -319,11 +319,10 @@ TEST_P(WaveOut, PlaysExactBytesInOrderThroughAPauseAndAnUnderrun) {
     ASSERT_EQ(waveOutClose(out), MMSYSERR_NOERROR);  // right after the last: cuts nothing
     EXPECT_TRUE(callback.WaitFor(MM_WOM_CLOSE, 1, 2s));
     if (const auto played = Played(audio)) {
-        const auto from =
-            std::mismatch(played->begin(), played->end(), audio.begin(), audio.end() - 2);
-        EXPECT_TRUE(from.first == played->end() && from.second == audio.end() - 2)
-            << "the device got " << played->size() << " other bytes, from byte "
-            << from.first - played->begin() << " on";
+        EXPECT_TRUE(*played == std::vector<uint8_t>(audio.begin(), audio.end() - 2))
+            << "the device got " << played->size() << " other bytes, first differing at "
+            << std::mismatch(played->begin(), played->end(), audio.begin(), audio.end()).first -
+                   played->begin();
     }
 }
 
