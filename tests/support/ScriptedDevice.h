@@ -123,10 +123,12 @@ class ScriptedDevice final : public platform::AudioBackend {
         }
         bool Write(const uint8_t* data, size_t bytes) override {
             std::unique_lock<std::mutex> lock(device_->mutex_);
-            device_->writeHeld_ = device_->holding_;
-            device_->gate_.notify_all();
-            device_->gate_.wait(lock, [this] { return !device_->holding_; });
-            device_->writeHeld_ = false;
+            if (device_->holding_) {
+                device_->writeHeld_ = true;
+                device_->gate_.notify_all();
+                device_->gate_.wait(lock, [this] { return !device_->holding_; });
+                device_->writeHeld_ = false;
+            }
             if (device_->failed_) {
                 return false;
             }

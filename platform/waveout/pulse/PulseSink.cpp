@@ -463,8 +463,8 @@ class PulseSink final : public AudioSink {
     pa_threaded_mainloop* loop_ = nullptr;  // the connection's
     pa_context* context_ = nullptr;         // the connection's
     pa_stream* stream_ = nullptr;
-    pa_time_event* tick_ = nullptr;   // asks for the timing, watches for a silent server
-    bool armed_ = false;              // tick_ is set to go off at armedFor_
+    pa_time_event* tick_ = nullptr;  // asks for the timing, watches for a silent server
+    bool armed_ = false;             // tick_ is set to go off at armedFor_
     Clock::time_point armedFor_{};
     pa_operation* timing_ = nullptr;  // the timing request on its way, if any
     pa_operation* drain_ = nullptr;   // the drain request on its way, if any
