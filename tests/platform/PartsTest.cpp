@@ -246,9 +246,8 @@ TEST(PlayoutClock, RunsOnFromAReadingAndNeverPassesTheEnd) {
 
 // What the server's answers mean, driven by scripted answer sequences at 1000 frames a second
 // (a frame a millisecond). A step is "<ms> <event><frames>" then its checks: "=" confirmed,
-// "~" shown, "!" silent (0/1), "?" a question due (0/1), "d" dry (0/1). Events: W written so
-// far, E ending, N wanted, A asked, R read (the server's clock), U underflow, V the position
-// viewed, L only look.
+// "~" shown, "!" silent (0/1), "?" a question due (0/1), "d" dry (0/1). Events: W written,
+// E ending, N wanted, A asked, R read (the server's clock), U underflow, V viewed, L look.
 TEST(ServerClock, ScriptedAnswers) {
     const std::pair<const char*, const char*> cases[] = {
         {"steady play: asked at once, shown runs on 200 ms at most, never past what was written",

@@ -47,8 +47,7 @@ class ScriptedDevice final : public platform::AudioBackend {
         std::lock_guard<std::mutex> lock(mutex_);
         return bytes_;
     }
-    // Writes to the sink wait while held: the device thread stops inside one, as it would
-    // behind a slow device. WaitForHeldWrite is true once one is waiting (within 5 s).
+    // Held writes wait, as behind a slow device; WaitForHeldWrite: one waits (within 5 s).
     void HoldWrites(bool hold) {
         std::lock_guard<std::mutex> lock(mutex_);
         holding_ = hold;
