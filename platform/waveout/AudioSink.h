@@ -57,8 +57,9 @@ class AudioSink {
     virtual uint64_t ShownPosition() { return Position(); }
     // A sink whose position moves only with answers it asks for: calls its wake function once
     // it knows that `frames` have been played, and returns true; false when the caller is to
-    // poll Position() by time.
-    virtual bool WakeWhenPlayed(uint64_t /*frames*/) { return false; }
+    // poll Position() by time. `then` is the position the caller will want next (0: none
+    // known): the sink watches for it by itself from there, without being told again.
+    virtual bool WakeWhenPlayed(uint64_t /*frames*/, uint64_t /*then*/) { return false; }
     // True once the device has gone away; every call then returns at once.
     virtual bool Failed() = 0;
     // After Writable() gave nothing: how long the device thread may sleep before it asks

@@ -427,17 +427,24 @@ WaveOutStream::Clock::time_point WaveOutStream::NextDeadline() {
     }
     uint64_t waitFor = 0;
     {
-        // Woken when the oldest header has been played, or when the held-back stretch is due.
+        // Woken when the oldest header has been played, or when the held-back stretch is due;
+        // the sink is told the position after that too (the next header's end, once the
+        // chain has taken all of it).
         std::lock_guard<std::mutex> lock(mutex_);
         const bool flushDue = !drained_ && chain_.Holding();
         const bool headerDue = !queue_.empty() && queue_.front().reached;
         if (!flushDue && !headerDue) {
             return deadline;
         }
-        const uint64_t end = std::min(headerDue ? queue_.front().outEnd : UINT64_MAX,
-                                      flushDue ? FlushFrame() : UINT64_MAX);
+        const bool secondDue = queue_.size() > 1 && queue_[1].reached &&
+                               queue_[1].consumed == queue_[1].header->dwBufferLength;
+        uint64_t due[] = {headerDue ? queue_.front().outEnd : UINT64_MAX,
+                          flushDue ? FlushFrame() : UINT64_MAX,
+                          secondDue ? queue_[1].outEnd : UINT64_MAX};
+        std::sort(std::begin(due), std::end(due));
+        const uint64_t end = due[0];
         const uint64_t played = sink_->Position();
-        if (end > played && sink_->WakeWhenPlayed(end)) {
+        if (end > played && sink_->WakeWhenPlayed(end, due[1] == UINT64_MAX ? 0 : due[1])) {
             return std::min(deadline, now + kSafetyPoll);
         }
         waitFor = end > played ? end - played : 0;

@@ -247,7 +247,8 @@ TEST(PlayoutClock, RunsOnFromAReadingAndNeverPassesTheEnd) {
 // What the server's answers mean, driven by scripted answer sequences at 1000 frames a second
 // (a frame a millisecond). A step is "<ms> <event><frames>" then its checks: "=" confirmed,
 // "~" shown, "!" silent (0/1), "?" a question due (0/1), "d" dry (0/1). Events: W written,
-// E ending, N wanted, A asked, R read (the server's clock), U underflow, V viewed, L look.
+// E ending, N wanted (N<frames>/<then>: and those after), A asked, R read (the server's
+// clock), U underflow, V viewed, L look.
 TEST(ServerClock, ScriptedAnswers) {
     const std::pair<const char*, const char*> cases[] = {
         {"steady play: asked at once, shown runs on 200 ms at most, never past what was written",
@@ -257,8 +258,10 @@ TEST(ServerClock, ScriptedAnswers) {
          "position brings back the 100 ms pace",
          "0 W90000; 0 A; 10 R10; 110 L ?0; 999 L ?0; 1000 L ?1; 1000 A; 1010 R1010; 1010 N1500;"
          "1501 L ?0; 1502 L ?1; 1502 A; 1505 R1500; 1530 V; 1601 L ?0; 1602 L ?1"},
-        {"a wanted position is asked for when due, not only every 100 ms",
-         "0 W5000; 0 A; 10 R10; 10 N40; 41 L ?0; 42 L ?1; 42 A; 45 R43 =43"},
+        {"a wanted position is asked for when due, not only every 100 ms; the one after it is "
+         "watched for from there without being named again",
+         "0 W5000; 0 A; 10 R10; 10 N40/400; 41 L ?0; 42 L ?1; 42 A; 45 R43 =43; 403 L ?0;"
+         "404 L ?1"},
         {"an answer that never comes: silent after 3 s, not before; a late one ends the silence",
          "0 W1000; 0 A; 2999 L =0 !0 ?0; 3000 L !1; 3001 R500 =500 !0"},
         {"a stall mid-file: the position stops, shown 200 ms on at most; a catch-up burst does "
@@ -294,6 +297,11 @@ TEST(ServerClock, ScriptedAnswers) {
             words >> ms >> event;
             const ServerClock::Time now = t0 + std::chrono::milliseconds(ms);
             const uint64_t frames = event.size() > 1 ? std::stoull(event.substr(1)) : 0;
+            const size_t slash = event.find('/');
+            // The number after a slash, if the event has one.
+            const auto after = [&](uint64_t none) {
+                return slash == std::string::npos ? none : std::stoull(event.substr(slash + 1));
+            };
             switch (event[0]) {
                 case 'W':
                     clock.Written(frames);
@@ -302,7 +310,7 @@ TEST(ServerClock, ScriptedAnswers) {
                     clock.SetEnding(frames != 0);
                     break;
                 case 'N':
-                    clock.Want(frames);
+                    clock.Want(frames, after(0));
                     break;
                 case 'A':
                     clock.Asked(now);
@@ -314,10 +322,7 @@ TEST(ServerClock, ScriptedAnswers) {
                     clock.Reading(now, frames);
                     break;
                 case 'U':  // U<server>[/<frames the server ran dry after>]
-                    clock.Underflow(now, frames,
-                                    event.find('/') == std::string::npos
-                                        ? clock.WrittenFrames()
-                                        : std::stoull(event.substr(event.find('/') + 1)));
+                    clock.Underflow(now, frames, after(clock.WrittenFrames()));
                     break;
             }
             for (std::string check; words >> check;) {

@@ -18,7 +18,13 @@ namespace platform {
 namespace {
 
 // Audio kept on our side beyond the server's buffer, handed over on the server's requests.
-constexpr uint32_t kRingMs = 300;
+// The device thread tops it up whenever it wakes for a played header, and is woken for room
+// only once kRingLowMs are left (with the server's 500 ms behind them): with 64 KiB headers
+// of 16-bit stereo at 44.1 kHz and up, that is rarely needed between two header ends. Ring
+// and server together stay below three such headers, so the device thread still has queued
+// audio left to convert and the player's refills need not wake it.
+constexpr uint32_t kRingMs = 450;
+constexpr uint32_t kRingLowMs = 150;
 using Reply = PulseConnection::Reply;
 
 class PulseSink final : public AudioSink {
@@ -161,10 +167,13 @@ class PulseSink final : public AudioSink {
         return clock_.Shown(now);
     }
 
-    bool WakeWhenPlayed(uint64_t frames) override {
+    // Moving the timer from this thread wakes the loop's; the next wanted position is armed
+    // on the loop's thread once this one is played, so a caller that wants just that next
+    // moves nothing.
+    bool WakeWhenPlayed(uint64_t frames, uint64_t then) override {
         PulseConnection::Locked lock(loop_);
         const bool armed = !failed_ && stream_ != nullptr;
-        if (armed && clock_.Want(frames)) {
+        if (armed && clock_.Want(frames, then)) {
             Arm();
         }
         return armed;
@@ -327,11 +336,11 @@ class PulseSink final : public AudioSink {
     }
 
     // The server asks for more: it gets what the ring holds, and the device thread is woken
-    // only once half the ring is free, not for every request.
+    // only once the ring runs low, not for every request.
     static void OnWritable(pa_stream* /*stream*/, size_t /*bytes*/, void* data) {
         auto* self = static_cast<PulseSink*>(data);
         self->PushToServer();
-        if (self->ringFill_ <= self->ring_.size() / 2) {
+        if (self->ringFill_ <= self->ring_.size() * kRingLowMs / kRingMs) {
             self->wake_();
         }
     }

@@ -28,9 +28,10 @@ void ServerClock::Written(uint64_t frames) {
     Settle();
 }
 
-bool ServerClock::Want(uint64_t frames) {
+bool ServerClock::Want(uint64_t frames, uint64_t then) {
     const bool changed = frames != wanted_;
     wanted_ = frames;
+    wantedNext_ = then;
     return changed;
 }
 
@@ -47,7 +48,14 @@ void ServerClock::Connected(Time now) {
 bool ServerClock::Reading(Time now, uint64_t server) {
     asking_ = false;
     Heard(now, server);
-    return WantedPlayed();
+    if (!WantedPlayed()) {
+        return false;
+    }
+    if (wantedNext_ > wanted_) {
+        wanted_ = wantedNext_;
+    }
+    wantedNext_ = 0;
+    return true;
 }
 
 void ServerClock::Heard(Time now, uint64_t server) {

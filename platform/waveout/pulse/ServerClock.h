@@ -37,8 +37,10 @@ class ServerClock {
     void SetEnding(bool ending);
     void SetCorked(bool corked);
     bool Corked() const { return corked_; }
-    // The frames the device thread waits for; true when that changed the wanted count.
-    bool Want(uint64_t frames);
+    // The frames the device thread waits for, and those it will want after them (0: none
+    // known), which become the wanted ones once the first are played; true when that changed
+    // the wanted count.
+    bool Want(uint64_t frames, uint64_t then = 0);
     // Someone read the shown position (a status row, an application's position request).
     void Viewed(Time now) { viewedAt_ = now; }
 
@@ -49,7 +51,7 @@ class ServerClock {
     // The stream's connection was answered: it is ready.
     void Connected(Time now);
     // The timing answer: the server's clock stood at `server` frames. True when the wanted
-    // frames have now been played.
+    // frames have now been played; the next wanted ones are then watched for.
     bool Reading(Time now, uint64_t server);
     // The same reading, taken by the sink's own question, while a timing request of the
     // clock's may still be on its way.
@@ -91,6 +93,7 @@ class ServerClock {
     uint64_t written_ = 0;
     uint64_t confirmed_ = 0;
     uint64_t wanted_ = 0;
+    uint64_t wantedNext_ = 0;
     bool ending_ = false;
     bool corked_ = false;
     bool asking_ = false;
