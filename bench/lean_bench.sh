@@ -12,8 +12,12 @@
 #   - an 8 s 192 kbit/s MP3 with /H: CPU, vs mpg123 -o pulse
 #   - the window shown: CPU per second vs /H, and its peak resident memory
 #   - the floors that the applet's fixed structure sets: the status window's 50 ms timer alone
-#     (a bare process that only waits 160 times for 50 ms, as the timer does over 8 s), and a
-#     short run's wall time with the mean wait for the tick that sees the end (25 ms) added
+#     (a bare process that only waits 160 times for 50 ms, as the timer does over 8 s), a
+#     short run's wall time with the mean wait for the tick that sees the end (25 ms) added,
+#     and the least a start costs (bench_start_floor: the display opened and searched for
+#     another instance, a stream opened and written, nothing else), its first sound and a
+#     10 ms file's CPU, linked with X's and the sound server's libraries alone and with all
+#     of the applet's
 # Prints ours, peer, ratio and goal per row. Built as a Release build in its own folder.
 #   bench/lean_bench.sh [build-dir] [rounds]     (default build/release, 5)
 set -euo pipefail
@@ -21,7 +25,8 @@ cd "$(dirname "$0")/.."
 build=${1:-build/release}
 rounds=${2:-5}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUINDLE_ALSA=ON >/dev/null
-cmake --build "$build" --target quindle64 bench_run bench_timer_floor -j2 >/dev/null
+cmake --build "$build" --target quindle64 bench_run bench_timer_floor bench_start_floor \
+    bench_start_floor_linked -j2 >/dev/null
 
 run() {
     local work; work=$(mktemp -d)
@@ -83,6 +88,8 @@ cases = {
     "mp3_mpg123": lambda: run(["mpg123", "-q", "-o", "pulse", f"{work}/a.mp3"]),
     "window_ours": lambda: run([app, f"{work}/a.wav"]),
     "ticks_only": lambda: run([f"{tools}/bench_timer_floor", "160"]),
+    "short_floor": lambda: run([f"{tools}/bench_start_floor", f"{work}/short.wav"]),
+    "short_floor_linked": lambda: run([f"{tools}/bench_start_floor_linked", f"{work}/short.wav"]),
 }
 sounds = {
     "wav_h": [app, "/H", f"{work}/end.wav"],
@@ -91,6 +98,8 @@ sounds = {
     "mp3_h": [app, "/H", f"{work}/end.mp3"],
     "mp3_window": [app, f"{work}/end.mp3"],
     "mp3_mpg123": ["mpg123", "-q", "-o", "pulse", f"{work}/end.mp3"],
+    "floor": [f"{tools}/bench_start_floor", f"{work}/end.wav"],
+    "floor_linked": [f"{tools}/bench_start_floor_linked", f"{work}/end.wav"],
 }
 res = {k: [] for k in cases}
 heard = {k: [] for k in sounds}
@@ -138,6 +147,17 @@ print("floors that the 50 ms status timer sets on this machine:")
 row("  the 50 ms timer alone over 8 s, CPU (paplay, 8 s WAV)", med("ticks_only", 1),
     med("wav_paplay", 1), "-")
 row("  the same (aplay -D pulse, 8 s WAV)", med("ticks_only", 1), med("alsa_aplay", 1), "-")
+print("floors of a start (display searched, stream opened and written; nothing else):")
+row("  first sound, X and sound-server libraries only (paplay)", first("floor"),
+    first("wav_paplay"), "-")
+row("  first sound, every library the applet links (paplay)", first("floor_linked"),
+    first("wav_paplay"), "-")
+row("  first sound, WAV /H (that floor)", first("wav_h"), first("floor_linked"), "-")
+row("  10 ms WAV CPU, X and sound-server libraries only (paplay)", med("short_floor", 1),
+    med("short_paplay", 1), "-")
+row("  10 ms WAV CPU, every library the applet links (paplay)", med("short_floor_linked", 1),
+    med("short_paplay", 1), "-")
+row("  10 ms WAV /H CPU (that floor)", med("short_ours", 1), med("short_floor_linked", 1), "-")
 row("  10 ms WAV wall: paplay's + 25 ms mean wait for the tick (paplay)",
     med("short_paplay", 0) + 0.025, med("short_paplay", 0), "-")
 for k in ("short_ours", "short_paplay", "wav_ours", "wav_paplay"):

@@ -86,7 +86,7 @@ bool ToPulse(const SinkFormat& format, pa_sample_spec* spec, pa_channel_map* map
 // The server holds 500 ms of the stream and asks for more once 250 ms are free: larger
 // requests mean fewer wake-ups, and since notifications and positions follow the server's
 // clock, the size costs no accuracy; a volume or stretch change is heard after the audio
-// already handed over (up to about 0.8 s with the sink's own ring). It waits for that much
+// already handed over (up to about 1 s with the sink's own ring). It waits for that much
 // before it starts (a drain starts less) and again after it ran dry, so written audio is
 // never skipped; 2 s (paplay's) would only delay a stop's silence and a change's effect.
 pa_buffer_attr StreamBuffer(const pa_sample_spec& spec) {
