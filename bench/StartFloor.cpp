@@ -60,6 +60,9 @@ int main(int argc, char** argv) {
     std::FILE* file = std::fopen(argv[1], "rb");
     static char wav[1 << 24];
     const size_t size = file != nullptr ? std::fread(wav, 1, sizeof wav, file) : 0;
+    if (file != nullptr) {
+        std::fclose(file);
+    }
     if (size < 44) {
         return 2;
     }
@@ -70,24 +73,22 @@ int main(int argc, char** argv) {
         }
     }
     const pa_sample_spec spec{PA_SAMPLE_S16LE, 48000, 2};
-    const pa_buffer_attr attr{static_cast<uint32_t>(-1),
-                              static_cast<uint32_t>(pa_usec_to_bytes(500000, &spec)),
-                              static_cast<uint32_t>(-1),
-                              static_cast<uint32_t>(pa_usec_to_bytes(250000, &spec)),
-                              static_cast<uint32_t>(-1)};
+    const pa_buffer_attr attr{
+        static_cast<uint32_t>(-1), static_cast<uint32_t>(pa_usec_to_bytes(500000, &spec)),
+        static_cast<uint32_t>(-1), static_cast<uint32_t>(pa_usec_to_bytes(250000, &spec)),
+        static_cast<uint32_t>(-1)};
     pa_stream* stream = pa_stream_new(context, "Playback", &spec, nullptr);
-    if (stream == nullptr ||
-        pa_stream_connect_playback(stream, nullptr, &attr, PA_STREAM_NOFLAGS, nullptr, nullptr) < 0) {
+    if (stream == nullptr || pa_stream_connect_playback(stream, nullptr, &attr, PA_STREAM_NOFLAGS,
+                                                        nullptr, nullptr) < 0) {
         return 1;
     }
     for (size_t at = 44; at < size;) {
         if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
             return 1;
         }
-        size_t room = pa_stream_get_state(stream) == PA_STREAM_READY
-                          ? pa_stream_writable_size(stream)
-                          : 0;
-        room -= room % 4;
+        size_t room =
+            pa_stream_get_state(stream) == PA_STREAM_READY ? pa_stream_writable_size(stream) : 0;
+        room = room == static_cast<size_t>(-1) ? 0 : room - room % 4;
         room = room < size - at ? room : size - at;
         if (room > 0) {
             pa_stream_write(stream, wav + at, room, nullptr, 0, PA_SEEK_RELATIVE);

@@ -1,6 +1,7 @@
 #include "platform/waveout/WaveOutStream.h"
 
 #include <algorithm>
+#include <iterator>
 #include <system_error>
 
 #include <platform/window.h>

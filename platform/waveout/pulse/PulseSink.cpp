@@ -19,10 +19,11 @@ namespace {
 
 // Audio kept on our side beyond the server's buffer, handed over on the server's requests.
 // The device thread tops it up whenever it wakes for a played header, and is woken for room
-// only once kRingLowMs are left (with the server's 500 ms behind them): with 64 KiB headers
-// of 16-bit stereo at 44.1 kHz and up, that is rarely needed between two header ends. Ring
-// and server together stay below three such headers, so the device thread still has queued
-// audio left to convert and the player's refills need not wake it.
+// only once kRingLowMs are left (with the server's 500 ms behind them): with the player's
+// 64 KiB headers of 16-bit stereo at 44.1 or 48 kHz (341-372 ms), that is rarely needed
+// between two header ends, and ring and server together stay below three of them, so the
+// device thread still has queued audio left to convert and the player's refills need not
+// wake it.
 constexpr uint32_t kRingMs = 450;
 constexpr uint32_t kRingLowMs = 150;
 using Reply = PulseConnection::Reply;
