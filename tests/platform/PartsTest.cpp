@@ -258,8 +258,7 @@ TEST(ServerClock, ScriptedAnswers) {
          "position brings back the 100 ms pace",
          "0 W90000; 0 A; 10 R10; 110 L ?0; 999 L ?0; 1000 L ?1; 1000 A; 1010 R1010; 1010 N1500;"
          "1501 L ?0; 1502 L ?1; 1502 A; 1505 R1500; 1530 V; 1601 L ?0; 1602 L ?1"},
-        {"a wanted position is asked for when due, not only every 100 ms; the one after it is "
-         "watched for from there without being named again",
+        {"a wanted position is asked for when due, not only every 100 ms; so is the next named",
          "0 W5000; 0 A; 10 R10; 10 N40/400; 41 L ?0; 42 L ?1; 42 A; 45 R43 =43; 403 L ?0;"
          "404 L ?1"},
         {"an answer that never comes: silent after 3 s, not before; a late one ends the silence",
@@ -297,8 +296,7 @@ TEST(ServerClock, ScriptedAnswers) {
             words >> ms >> event;
             const ServerClock::Time now = t0 + std::chrono::milliseconds(ms);
             const uint64_t frames = event.size() > 1 ? std::stoull(event.substr(1)) : 0;
-            const size_t slash = event.find('/');
-            // The number after a slash, if the event has one.
+            const size_t slash = event.find('/');  // a second number follows it
             const auto after = [&](uint64_t none) {
                 return slash == std::string::npos ? none : std::stoull(event.substr(slash + 1));
             };
