@@ -72,12 +72,12 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, 48000, 2};
+    const pa_sample_spec format{PA_SAMPLE_S16LE, 48000, 2};
     const pa_buffer_attr attr{
-        static_cast<uint32_t>(-1), static_cast<uint32_t>(pa_usec_to_bytes(500000, &spec)),
-        static_cast<uint32_t>(-1), static_cast<uint32_t>(pa_usec_to_bytes(250000, &spec)),
+        static_cast<uint32_t>(-1), static_cast<uint32_t>(pa_usec_to_bytes(500000, &format)),
+        static_cast<uint32_t>(-1), static_cast<uint32_t>(pa_usec_to_bytes(250000, &format)),
         static_cast<uint32_t>(-1)};
-    pa_stream* stream = pa_stream_new(context, "Playback", &spec, nullptr);
+    pa_stream* stream = pa_stream_new(context, "Playback", &format, nullptr);
     if (stream == nullptr || pa_stream_connect_playback(stream, nullptr, &attr, PA_STREAM_NOFLAGS,
                                                         nullptr, nullptr) < 0) {
         return 1;
