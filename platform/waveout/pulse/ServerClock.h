@@ -40,7 +40,7 @@ class ServerClock {
     // The frames the device thread waits for, and those it will want after them (0: none
     // known), which become the wanted ones once the first are played; true when that changed
     // the wanted count.
-    bool Want(uint64_t frames, uint64_t then = 0);
+    bool Want(uint64_t frames, uint64_t then);
     // Someone read the shown position (a status row, an application's position request).
     void Viewed(Time now) { viewedAt_ = now; }
 
